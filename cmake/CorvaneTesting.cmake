@@ -1,0 +1,26 @@
+# One GoogleTest executable per area, registered with ctest.
+#   corvane_add_test(NAME name SOURCES a.cpp b.cpp LIBS lib... [GUI] [LABELS l...] [TIMEOUT s])
+# GUI tests get a main() that creates a QApplication (tests/support/gui_main.cpp);
+# the others use gtest_main.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+
+function(corvane_add_test)
+  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+  if(T_GUI)
+    target_sources(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/gui_main.cpp)
+    target_link_libraries(${T_NAME} PRIVATE GTest::gtest Qt6::Widgets Qt6::Test ${T_LIBS})
+  else()
+    target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS})
+  endif()
+  target_compile_definitions(${T_NAME} PRIVATE
+    CORVANE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()

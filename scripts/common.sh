@@ -1,0 +1,46 @@
+# Shared by run.sh and test.sh: package installation and the CMake build.
+# Sourced, not run.
+
+CORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# What building and running the program needs (Debian 12 package names).
+CORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite
+    libpulse-dev libsndfile1-dev libsamplerate0-dev fonts-liberation2
+    qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libgl-dev libgtest-dev libbenchmark-dev)
+# What the tests need on top: a virtual display, a private audio server and validators.
+CORVANE_TEST_PACKAGES=(xvfb xauth pulseaudio pulseaudio-utils desktop-file-utils appstream
+    imagemagick clang-format)
+# What run.sh needs on top: an audio server for live capture on a machine without one.
+CORVANE_RUN_PACKAGES=(pulseaudio-utils)
+
+# Runs a command as root: directly when we are root, through sudo otherwise.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
+# Installs the packages that are not installed yet; does nothing when all are there.
+ensure_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build BUILD_DIR [cmake options...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S "$CORVANE_ROOT" -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what Corvane needs, builds it (Release, in build/) and runs it.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+ensure_packages "${CORVANE_BUILD_PACKAGES[@]}" "${CORVANE_RUN_PACKAGES[@]}"
+configure_and_build "$CORVANE_ROOT/build" -DCMAKE_BUILD_TYPE=Release
+
+bin="$CORVANE_ROOT/build/bin"
+demo_dir="${XDG_CACHE_HOME:-$HOME/.cache}/corvane"
+mkdir -p "$demo_dir"
+
+headless_demo() {
+    "$bin/corvane-testcard" -o "$demo_dir/demo.wav"
+    "$bin/corvane-decode" -o "$demo_dir/demo.png" "$demo_dir/demo.wav"
+    echo "No display: decoded the demo signal $demo_dir/demo.wav headlessly."
+    echo "The picture was written to $demo_dir/demo.png"
+}
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] || [ ! -x "$bin/corvane" ]; then
+    headless_demo
+    exit 0
+fi
+
+if "$bin/corvane" --list-devices 2>/dev/null | grep -q .; then
+    exec "$bin/corvane" "$@"
+fi
+"$bin/corvane-testcard" -o "$demo_dir/demo.wav"
+echo "No recording device found: showing the generated demo signal instead ($demo_dir/demo.wav)."
+exec "$bin/corvane" --input "$demo_dir/demo.wav" --loop "$@"
