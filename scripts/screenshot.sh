@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Makes docs/screenshot.png: the main window, on a private virtual display, playing the demo
+# signal. Needs a build (./scripts/run.sh or ./scripts/test.sh first) and imagemagick.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+ensure_packages xvfb xauth imagemagick x11-utils
+
+bin="$CORVANE_ROOT/build/bin"
+work="$(mktemp -d)"
+cleanup() {
+    [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 3>"$work/display" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+
+"$bin/corvane-testcard" -o "$work/demo.wav"
+"$bin/corvane" --input "$work/demo.wav" --loop >"$work/corvane.log" 2>&1 &
+app_pid=$!
+
+window=""
+for _ in $(seq 100); do
+    window="$(xwininfo -root -tree 2>/dev/null | awk '/"Corvane"/ {print $1; exit}')"
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { echo "The window did not appear" >&2; cat "$work/corvane.log" >&2; exit 1; }
+sleep "${SCREENSHOT_DELAY:-3}" # let a few frames of the demo signal arrive
+mkdir -p "$CORVANE_ROOT/docs"
+import -window "$window" "$CORVANE_ROOT/docs/screenshot.png"
+echo "Wrote $CORVANE_ROOT/docs/screenshot.png"
