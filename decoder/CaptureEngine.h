@@ -5,7 +5,13 @@
 #include "PixelDecoder.h"
 #include "RecordingDevice.h"
 
+#include <QPointer>
+#include <QString>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
 
 class QEvent;
 class QObject;
@@ -24,13 +30,23 @@ struct CaptureState
 
 // Records from the device and feeds every finished buffer to the decoder. Single-threaded:
 // the device's notifications arrive as posted events and are handed in through OnWave*.
+//
+// Messages for the user are shown once the call that raised them has finished, never in the
+// middle of a handler, so a notification dispatched while a modal box is up finds the engine
+// consistent (see MessageSink).
 class CaptureEngine
 {
 public:
+    // Sees every block just before it is decoded: its bytes and the count recorded.
+    using BlockTap = std::function<void(const std::uint8_t* data, std::int32_t count)>;
+
     CaptureEngine(RecordingDevice& device, const DecoderSettings& settings, PixelDecoder& decoder,
                   MessageSink& messages, QObject* notificationTarget);
     // Releases an open device and every buffer without waiting for notifications.
     ~CaptureEngine();
+
+    CaptureEngine(const CaptureEngine&) = delete;
+    CaptureEngine& operator=(const CaptureEngine&) = delete;
 
     void StartCapture();
     void StopCapture();
@@ -39,6 +55,8 @@ public:
     void OnWaveOpen();
     void OnWaveData(WaveBuffer* buffer);
     void OnWaveClose();
+    // The device failed on its own; its queued buffers follow as data notifications.
+    void OnWaveError(const QString& text);
 
     // Hands a posted WaveEvent to the matching OnWave*; false for any other event.
     bool dispatch(QEvent* event);
@@ -46,14 +64,35 @@ public:
     const CaptureState& state() const { return state_; }
     void setRestartPending(bool pending) { state_.restartPending = pending; }
 
+    void setBlockTap(BlockTap tap) { tap_ = std::move(tap); }
+
 private:
-    // see CaptureEngine.cpp
+    class Call;
+
+    void QueueBuffer();
+    void ReleaseBuffer(WaveBuffer* buffer);
+    void closeDevice();
+    void report(const QString& text);
+    void showPendingMessages();
+
     RecordingDevice& device_;
     const DecoderSettings& settings_;
     PixelDecoder& decoder_;
     MessageSink& messages_;
-    QObject* target_;
+    QPointer<QObject> target_;
     CaptureState state_;
+
+    // Every buffer we allocated and have not freed: queued ones and any the device could not
+    // unprepare.
+    std::vector<std::unique_ptr<WaveBuffer>> buffers_;
+    bool closeRequested_ = false;
+    BlockTap tap_;
+
+    int callDepth_ = 0;
+    bool showingMessages_ = false;
+    std::deque<QString> pendingMessages_;
+    // Cleared by the destructor; lets a message loop that outlives us notice.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace corvane

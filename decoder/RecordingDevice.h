@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 
@@ -28,8 +27,10 @@ struct WaveBuffer
 };
 
 // A recording device as the capture engine sees it. Every call answers at once with success
-// or failure. The device reports its opening, each finished buffer and its closing as
-// WaveEvents posted to the notification target given to open(), in that order.
+// or failure, and is made on the notification target's thread. The device reports its
+// opening, each finished buffer and its closing as WaveEvents posted to the notification
+// target given to open(), in that order; a device that fails on its own while open posts a
+// kWaveErrorEvent first and then hands back its queued buffers as after reset().
 class RecordingDevice
 {
 public:
@@ -41,6 +42,7 @@ public:
     // Opens device number deviceNumber with format; on success a kWaveOpenEvent follows.
     virtual bool open(std::uint32_t deviceNumber, const WaveFormat& format,
                       QObject* notificationTarget) = 0;
+    // Fails for a buffer without room (bufferLength < 1).
     virtual bool prepareBuffer(WaveBuffer* buffer) = 0;
     // Hands a prepared buffer to the device; it comes back in a kWaveDataEvent when full.
     virtual bool addBuffer(WaveBuffer* buffer) = 0;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QEvent>
+#include <QString>
+#include <utility>
 
 namespace corvane {
 
@@ -12,16 +14,32 @@ struct WaveBuffer;
 inline constexpr QEvent::Type kWaveOpenEvent = static_cast<QEvent::Type>(QEvent::User + 0x3BE);
 inline constexpr QEvent::Type kWaveCloseEvent = static_cast<QEvent::Type>(QEvent::User + 0x3BF);
 inline constexpr QEvent::Type kWaveDataEvent = static_cast<QEvent::Type>(QEvent::User + 0x3C0);
+// The device failed on its own while open (audio server gone, source removed). It is posted
+// before the device hands back its queued buffers, so the engine can stop replacing them and
+// let the queue drain into an ordinary close.
+inline constexpr QEvent::Type kWaveErrorEvent = static_cast<QEvent::Type>(QEvent::User + 0x3C1);
 
 class WaveEvent : public QEvent
 {
 public:
-    WaveEvent(QEvent::Type type, WaveBuffer* buffer = nullptr) : QEvent(type), buffer_(buffer) {}
+    explicit WaveEvent(QEvent::Type type, WaveBuffer* buffer = nullptr, QString text = {})
+        : QEvent(type), buffer_(buffer), text_(std::move(text))
+    {}
     // The finished buffer, for kWaveDataEvent; nullptr otherwise.
     WaveBuffer* buffer() const { return buffer_; }
+    // What went wrong, in words for the user, for kWaveErrorEvent.
+    const QString& text() const { return text_; }
 
 private:
     WaveBuffer* buffer_;
+    QString text_;
 };
+
+// True for the four event types above.
+inline bool isWaveEvent(QEvent::Type type)
+{
+    return type == kWaveOpenEvent || type == kWaveCloseEvent || type == kWaveDataEvent ||
+           type == kWaveErrorEvent;
+}
 
 } // namespace corvane
