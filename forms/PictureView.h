@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+
+namespace corvane {
+
+class ImageSurface;
+
+// The image control of the main window: paints the picture surface at its top-left corner.
+// It repaints only when asked (the decoder's repaint request, a clear) or when exposed, so the
+// screen lags the surface between repaint requests exactly as the decoder intends.
+class PictureView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PictureView(QWidget* parent = nullptr);
+
+    // The surface to show; nullptr shows nothing. The view does not own it.
+    void setSurface(const ImageSurface* surface);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const ImageSurface* surface_ = nullptr;
+};
+
+} // namespace corvane
