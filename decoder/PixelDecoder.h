@@ -19,6 +19,13 @@ struct ScanPosition
 
 // Turns recorded 8-bit samples into 3x3 blocks on a picture surface.
 // Settings are read afresh at every sample, so changes act from the next sample or element.
+//
+// Settings outside their accepted ranges never make the decoder misbehave:
+// - samplesAveraged is taken as 1 when below 1 and as 128 when above 128 (the window's slots);
+// - samplesPerPixel of 1 or less emits an element at every sample;
+// - rows, cols, levels and a scan position set from outside are computed with in 64 bits, so
+//   no value overflows; a block whose position lies more than 2^30 pixels away from the
+//   surface is dropped before it reaches the surface.
 class PixelDecoder
 {
 public:
@@ -33,15 +40,38 @@ public:
     bool clipFlag() const { return ClipFlag_; }
     std::int32_t syncCounter() const { return SyncCounter_; }
 
-    // Implementation state is private; see PixelDecoder.cpp.
+    // Samples since the last emitted element.
+    std::int32_t sampleCounter() const { return sampleCounter_; }
+    // Elements emitted since construction (dropped ones included).
+    std::int64_t elementCount() const { return elementCount_; }
+
+    // The 128 window slots as the smoothing filter sees them: slot samplesAveraged-1 is the
+    // newest sample, slots beyond the window keep what they last held.
+    std::array<std::int32_t, kAverageWindowSlots> averageWindow() const;
+
 private:
     void EmitPixel(std::int32_t windowSum);
+    void changeWindowLength(std::int32_t length);
+    void compactHistory();
 
     const DecoderSettings& settings_;
     PictureSurface& surface_;
     ScanPosition ScanPosition_;
     bool ClipFlag_ = false;
     std::int32_t SyncCounter_ = 0;
+    std::int32_t sampleCounter_ = 0;
+    std::int64_t elementCount_ = 0;
+
+    // The window is kept as a sliding run inside history_: slot i is history_[head_ + i] for
+    // the windowLength_ active slots, so shifting the window is one store and one increment
+    // instead of moving every slot. Slots at and beyond windowLength_ live in parkedSlots_
+    // untouched, exactly as they would in a shifted array, until the window grows over them.
+    static constexpr std::int32_t kHistorySize = 4096;
+    std::array<std::uint8_t, kHistorySize> history_{};
+    std::array<std::int32_t, kAverageWindowSlots> parkedSlots_{};
+    std::int32_t head_ = 0;
+    std::int32_t windowLength_ = 1;
+    std::int32_t windowSum_ = 0; // sum of the windowLength_ active slots
 };
 
 } // namespace corvane

@@ -1,0 +1,252 @@
+// The decoder against the literal one on long random streams, with settings and the scan
+// position changed between blocks the way the window's sliders and Apply change them, and
+// the way nobody should (values far outside the accepted ranges).
+#include "LiteralDecoder.h"
+#include "PixelDecoder.h"
+
+#include <climits>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+using namespace corvane;
+using corvane::testing::ArraySurface;
+using corvane::testing::BlockArraySurface;
+using corvane::testing::LiteralDecoder;
+
+namespace {
+
+class Generator
+{
+public:
+    explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+    int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random_); }
+    bool chance(int percent) { return uniform(0, 99) < percent; }
+
+    std::int32_t extreme()
+    {
+        static constexpr std::int32_t values[] = {
+            INT_MIN, INT_MIN + 1, INT_MIN / 3, -100000, -129,        -5,          -1,     0,   1,
+            2,       3,           58,          64,      127,         128,         129,    255, 256,
+            500,     1000,        16384,       100000,  INT_MAX / 3, INT_MAX - 1, INT_MAX};
+        return values[uniform(0, static_cast<int>(std::size(values)) - 1)];
+    }
+
+    // Settings as a user could set them, mostly small rasters so frames wrap often.
+    void validChange(DecoderSettings& s)
+    {
+        switch (uniform(0, 6)) {
+        case 0:
+            s.rows = chance(80) ? uniform(1, 70) : uniform(1, 1000);
+            break;
+        case 1:
+            s.cols = chance(80) ? uniform(1, 70) : uniform(1, 1000);
+            break;
+        case 2:
+            s.samplesPerPixel = chance(80) ? uniform(1, 8) : uniform(1, 400);
+            break;
+        case 3:
+            s.samplesAveraged = chance(50) ? uniform(1, 8) : uniform(1, 128);
+            break;
+        case 4:
+            s.minLevel = chance(50) ? uniform(0, 40) : uniform(0, 255);
+            break;
+        case 5:
+            s.maxLevel = uniform(0, 255);
+            break;
+        default:
+            s.minLevel = uniform(0, 255);
+            s.maxLevel = s.minLevel + uniform(-3, 3);
+            break;
+        }
+    }
+
+    void wildChange(DecoderSettings& s)
+    {
+        const int field = uniform(0, 7);
+        const std::int32_t value = extreme();
+        switch (field) {
+        case 0:
+            s.rows = value;
+            break;
+        case 1:
+            s.cols = value;
+            break;
+        case 2:
+            s.samplesPerPixel = value;
+            break;
+        case 3:
+            s.samplesAveraged = value;
+            break;
+        case 4:
+            s.minLevel = value;
+            break;
+        case 5:
+            s.maxLevel = value;
+            break;
+        default:
+            s.sampleRate = value; // read by nobody here
+            break;
+        }
+    }
+
+    // A stretch of signal: silence (sync), noise, a steady carrier, or bursts at full scale.
+    void appendSignal(std::vector<std::uint8_t>& out, int count)
+    {
+        const int kind = uniform(0, 4);
+        const int amplitude = uniform(0, 128);
+        for (int i = 0; i < count; ++i) {
+            int value;
+            switch (kind) {
+            case 0:
+                value = 128 + uniform(-2, 2);
+                break;
+            case 1:
+                value = uniform(0, 255);
+                break;
+            case 2:
+                value = i % 2 ? 128 + std::min(amplitude, 127) : 128 - amplitude;
+                break;
+            case 3:
+                value = chance(2) ? (chance(50) ? 255 : uniform(0, 1)) : uniform(20, 236);
+                break;
+            default:
+                value = uniform(100, 156);
+                break;
+            }
+            out.push_back(static_cast<std::uint8_t>(value));
+        }
+    }
+
+private:
+    std::mt19937 random_;
+};
+
+struct Pair
+{
+    DecoderSettings settings;
+    BlockArraySurface fastSurface;
+    ArraySurface literalSurface;
+    PixelDecoder fast{settings, fastSurface};
+    LiteralDecoder literal{settings, literalSurface};
+
+    void decode(const std::uint8_t* data, std::int32_t count)
+    {
+        fast.DecodeBlock(data, count);
+        literal.DecodeBlock(data, count);
+    }
+
+    ::testing::AssertionResult same() const
+    {
+        if (fast.scanPosition() != literal.ScanPosition_)
+            return ::testing::AssertionFailure()
+                   << "scan " << fast.scanPosition().row << "," << fast.scanPosition().col << " vs "
+                   << literal.ScanPosition_.row << "," << literal.ScanPosition_.col;
+        if (fast.clipFlag() != literal.ClipFlag_)
+            return ::testing::AssertionFailure() << "clip flag";
+        if (fast.syncCounter() != literal.SyncCounter_)
+            return ::testing::AssertionFailure() << "sync counter";
+        if (fast.sampleCounter() != literal.SampleCounter_)
+            return ::testing::AssertionFailure() << "sample counter";
+        if (fast.elementCount() != literal.ElementCount_)
+            return ::testing::AssertionFailure() << "element count";
+        if (fast.averageWindow() != literal.AverageWindow_)
+            return ::testing::AssertionFailure() << "window slots";
+        if (fastSurface.picture.repaints != literalSurface.repaints)
+            return ::testing::AssertionFailure() << "repaint requests";
+        for (std::size_t i = 0; i < literalSurface.pixels.size(); ++i)
+            if (fastSurface.picture.pixels[i] != literalSurface.pixels[i])
+                return ::testing::AssertionFailure()
+                       << "pixel " << i % ArraySurface::kWidth << "," << i / ArraySurface::kWidth
+                       << ": " << std::hex << fastSurface.picture.pixels[i] << " vs "
+                       << literalSurface.pixels[i];
+        return ::testing::AssertionSuccess();
+    }
+};
+
+class Differential : public ::testing::TestWithParam<std::uint32_t>
+{
+};
+
+// Settings stay within what validation accepts; many changes per frame.
+TEST_P(Differential, MatchesTheLiteralDecoderWithAcceptedSettings)
+{
+    Generator gen(GetParam());
+    Pair pair;
+    std::vector<std::uint8_t> signal;
+    std::int64_t total = 0;
+    for (int block = 0; block < 1500; ++block) {
+        signal.clear();
+        const int count = gen.chance(10) ? gen.uniform(2000, 9000) : gen.uniform(0, 600);
+        while (static_cast<int>(signal.size()) < count)
+            gen.appendSignal(
+                signal, std::min(count - static_cast<int>(signal.size()), gen.uniform(1, 700)));
+        pair.decode(signal.data(), static_cast<std::int32_t>(signal.size()));
+        total += count;
+        ASSERT_TRUE(pair.same()) << "block " << block << " after " << total << " samples";
+
+        const int changes = gen.chance(40) ? gen.uniform(1, 3) : 0;
+        for (int c = 0; c < changes; ++c)
+            gen.validChange(pair.settings);
+        if (gen.chance(3)) { // Apply
+            pair.fast.scanPosition() = {};
+            pair.literal.ScanPosition_ = {};
+        }
+    }
+    EXPECT_GT(pair.fast.elementCount(), 10000);
+}
+
+// The window grows and shrinks at single-sample granularity, so stale slots come back into
+// the sum in every possible arrangement.
+TEST_P(Differential, MatchesTheLiteralDecoderWhileTheWindowChangesEverySample)
+{
+    Generator gen(GetParam() + 1000);
+    Pair pair;
+    pair.settings.samplesPerPixel = 1;
+    std::vector<std::uint8_t> signal;
+    for (int step = 0; step < 20000; ++step) {
+        signal.clear();
+        gen.appendSignal(signal, gen.uniform(1, 3));
+        if (gen.chance(50))
+            pair.settings.samplesAveraged =
+                gen.chance(70) ? gen.uniform(1, 12) : gen.uniform(1, 128);
+        if (gen.chance(5))
+            pair.settings.samplesPerPixel = gen.uniform(1, 3);
+        pair.decode(signal.data(), static_cast<std::int32_t>(signal.size()));
+        ASSERT_TRUE(pair.same()) << "step " << step;
+    }
+}
+
+// Values validation would refuse must neither crash nor overflow (the sanitizer build checks
+// the latter) and must still decode the same way in both versions.
+TEST_P(Differential, MatchesTheLiteralDecoderWithSettingsOutOfRange)
+{
+    Generator gen(GetParam() + 2000);
+    Pair pair;
+    std::vector<std::uint8_t> signal;
+    for (int block = 0; block < 600; ++block) {
+        signal.clear();
+        gen.appendSignal(signal, gen.uniform(0, 1500));
+        const int count = gen.chance(3) ? -gen.uniform(0, 5) : static_cast<int>(signal.size());
+        pair.decode(signal.data(), count);
+        ASSERT_TRUE(pair.same()) << "block " << block;
+
+        if (gen.chance(50))
+            gen.wildChange(pair.settings);
+        else
+            gen.validChange(pair.settings);
+        if (gen.chance(5)) {
+            const ScanPosition pos{gen.extreme(), gen.extreme()};
+            pair.fast.scanPosition() = pos;
+            pair.literal.ScanPosition_ = pos;
+        }
+        // Keep the stream decoding something: samplesPerPixel near INT_MAX would emit nothing.
+        if (gen.chance(10))
+            pair.settings = DecoderSettings{};
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, Differential, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u));
+
+} // namespace
