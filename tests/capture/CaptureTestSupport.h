@@ -5,10 +5,13 @@
 #include "PictureSurface.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QImage>
 #include <QObject>
 #include <QStringList>
+#include <QThread>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -103,6 +106,21 @@ inline void deliverPosted()
     for (int pass = 0; pass < 4; ++pass) {
         QCoreApplication::sendPostedEvents();
     }
+}
+
+// Runs the event loop until done() holds or timeoutMs passes; done()'s last answer.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) {
+            return done();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 } // namespace corvane::test
