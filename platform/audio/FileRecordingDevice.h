@@ -1,0 +1,79 @@
+#pragma once
+
+#include "RecordingDevice.h"
+
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <set>
+#include <vector>
+
+class QTimer;
+
+namespace corvane {
+
+// Plays a recording into the buffers as if it came from a sound card: paced at the sample rate
+// the device is opened with, by a timer on the caller's thread, so the picture runs in real
+// time. Sound files are mixed to mono, resampled to that rate and converted to 8 bits; raw
+// .u8/.raw files are taken byte for byte as recorded at that rate.
+//
+// At the end of the recording it stops delivering (the buffers stay queued until reset()), or
+// starts over when looping. Stop and start carry on where playback was. Unlike a sound card it
+// never skips part of the recording: when no buffer is queued, playback waits.
+class FileRecordingDevice final : public RecordingDevice
+{
+public:
+    // Reads the file at once; check error() (or use makeFileRecordingDevice) before use.
+    FileRecordingDevice(QString path, bool loop, std::int32_t initialSampleRate = 28800);
+    ~FileRecordingDevice() override;
+
+    FileRecordingDevice(const FileRecordingDevice&) = delete;
+    FileRecordingDevice& operator=(const FileRecordingDevice&) = delete;
+
+    // Why the file could not be read; empty when it was.
+    const QString& error() const { return error_; }
+    // The samples at the rate last opened with (or the initial one).
+    const std::vector<std::uint8_t>& samples() const { return samples_; }
+
+    std::uint32_t deviceCount() override;
+    bool open(std::uint32_t deviceNumber, const WaveFormat& format,
+              QObject* notificationTarget) override;
+    bool prepareBuffer(WaveBuffer* buffer) override;
+    bool addBuffer(WaveBuffer* buffer) override;
+    bool start() override;
+    bool reset() override;
+    bool unprepareBuffer(WaveBuffer* buffer) override;
+    bool close() override;
+    void abandon() override;
+
+private:
+    bool load(std::int32_t sampleRate);
+    void tick();
+    void deliver(std::int64_t count);
+    void post(QEvent::Type type, WaveBuffer* buffer = nullptr);
+    void handBack();
+    bool isQueued(WaveBuffer* buffer) const;
+
+    const QString path_;
+    const bool loop_;
+    QString error_;
+    std::vector<std::uint8_t> samples_;
+    std::int32_t loadedRate_ = 0;
+    std::size_t position_ = 0; // next sample to play
+
+    QPointer<QObject> target_;
+    std::unique_ptr<QTimer> timer_;
+    QElapsedTimer clock_;
+    std::int32_t rate_ = 0;
+    std::int64_t playedSinceStart_ = 0;
+    bool open_ = false;
+    bool recording_ = false;
+    std::deque<WaveBuffer*> queue_;
+    std::set<WaveBuffer*> prepared_;
+};
+
+} // namespace corvane
