@@ -1,0 +1,278 @@
+#include "SoundFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <samplerate.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+std::uint8_t toUnsigned8(float value)
+{
+    if (!std::isfinite(value))
+        return 128;
+    const long level = std::lrint(std::clamp(value, -2.0f, 2.0f) * 128.0f) + 128;
+    return static_cast<std::uint8_t>(std::clamp(level, 0L, 255L));
+}
+
+std::optional<std::vector<std::uint8_t>> readStdin(QString* error)
+{
+    std::vector<std::uint8_t> samples;
+    std::vector<std::uint8_t> chunk(1 << 16);
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), stdin);
+        samples.insert(samples.end(), chunk.begin(), chunk.begin() + static_cast<long>(got));
+        if (got < chunk.size()) {
+            if (std::ferror(stdin)) {
+                setError(error, QStringLiteral("cannot read standard input"));
+                return std::nullopt;
+            }
+            return samples;
+        }
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> readRaw(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("cannot open '%1': %2").arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> samples(static_cast<std::size_t>(std::max<qint64>(file.size(), 0)));
+    qint64 done = 0;
+    while (done < static_cast<qint64>(samples.size())) {
+        const qint64 got = file.read(reinterpret_cast<char*>(samples.data()) + done,
+                                     static_cast<qint64>(samples.size()) - done);
+        if (got < 0) {
+            setError(error, QStringLiteral("cannot read '%1': %2").arg(path, file.errorString()));
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    samples.resize(static_cast<std::size_t>(done));
+    return samples;
+}
+
+struct SndfileCloser
+{
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+struct ResamplerDeleter
+{
+    void operator()(SRC_STATE* state) const { src_delete(state); }
+};
+
+std::optional<std::vector<std::uint8_t>> readSoundFile(const QString& path, int sampleRate,
+                                                       QString* error)
+{
+    SF_INFO info{};
+    const QByteArray name = QFile::encodeName(path);
+    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(name.constData(), SFM_READ, &info));
+    if (!file) {
+        setError(error, QStringLiteral("cannot read '%1' as a sound file: %2")
+                            .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
+        return std::nullopt;
+    }
+    if (info.channels < 1 || info.samplerate < 1) {
+        setError(error, QStringLiteral("'%1' has no usable audio (%2 channels at %3 Hz)")
+                            .arg(path)
+                            .arg(info.channels)
+                            .arg(info.samplerate));
+        return std::nullopt;
+    }
+
+    const bool resample = info.samplerate != sampleRate;
+    const double ratio = static_cast<double>(sampleRate) / info.samplerate;
+    std::unique_ptr<SRC_STATE, ResamplerDeleter> resampler;
+    if (resample) {
+        if (sampleRate < 1 || !src_is_valid_ratio(ratio)) {
+            setError(error, QStringLiteral("cannot resample '%1' from %2 Hz to %3 Hz")
+                                .arg(path)
+                                .arg(info.samplerate)
+                                .arg(sampleRate));
+            return std::nullopt;
+        }
+        int status = 0;
+        resampler.reset(src_new(SRC_SINC_MEDIUM_QUALITY, 1, &status));
+        if (!resampler) {
+            setError(error, QStringLiteral("cannot resample '%1': %2")
+                                .arg(path, QString::fromUtf8(src_strerror(status))));
+            return std::nullopt;
+        }
+    }
+
+    constexpr sf_count_t kFrames = 1 << 15;
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> interleaved(static_cast<std::size_t>(kFrames) * channels);
+    std::vector<float> mono(static_cast<std::size_t>(kFrames));
+    std::vector<float> converted(static_cast<std::size_t>(kFrames * ratio) + 64);
+    std::vector<std::uint8_t> samples;
+    if (info.frames > 0)
+        samples.reserve(static_cast<std::size_t>(std::min<double>(info.frames * ratio, 1e9)));
+
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), kFrames);
+        if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+            setError(error, QStringLiteral("cannot read '%1': %2")
+                                .arg(path, QString::fromUtf8(sf_strerror(file.get()))));
+            return std::nullopt;
+        }
+        for (sf_count_t i = 0; i < got; ++i) {
+            float sum = 0;
+            for (std::size_t c = 0; c < channels; ++c)
+                sum += interleaved[static_cast<std::size_t>(i) * channels + c];
+            mono[static_cast<std::size_t>(i)] = sum / static_cast<float>(channels);
+        }
+        const bool last = got < kFrames;
+        if (!resample) {
+            for (sf_count_t i = 0; i < got; ++i)
+                samples.push_back(toUnsigned8(mono[static_cast<std::size_t>(i)]));
+        } else {
+            SRC_DATA data{};
+            data.data_in = mono.data();
+            data.input_frames = static_cast<long>(got);
+            data.src_ratio = ratio;
+            data.end_of_input = last ? 1 : 0;
+            // Keep pulling until this chunk is consumed (and, at the end, the filter drained).
+            for (;;) {
+                data.data_out = converted.data();
+                data.output_frames = static_cast<long>(converted.size());
+                if (const int status = src_process(resampler.get(), &data)) {
+                    setError(error, QStringLiteral("cannot resample '%1': %2")
+                                        .arg(path, QString::fromUtf8(src_strerror(status))));
+                    return std::nullopt;
+                }
+                for (long i = 0; i < data.output_frames_gen; ++i)
+                    samples.push_back(toUnsigned8(converted[static_cast<std::size_t>(i)]));
+                data.data_in += data.input_frames_used;
+                data.input_frames -= data.input_frames_used;
+                if (data.input_frames == 0 && (!last || data.output_frames_gen == 0))
+                    break;
+            }
+        }
+        if (last)
+            return samples;
+    }
+}
+
+bool writeRaw(const QString& path, const std::vector<std::uint8_t>& samples, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
+        return false;
+    }
+    if (file.write(reinterpret_cast<const char*>(samples.data()),
+                   static_cast<qint64>(samples.size())) != static_cast<qint64>(samples.size()) ||
+        !file.commit()) {
+        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool writeWav(const QString& path, const std::vector<std::uint8_t>& samples, int sampleRate,
+              QString* error)
+{
+    namespace fs = std::filesystem;
+    const fs::path target(QFile::encodeName(path).toStdString());
+    fs::path partial = target;
+    partial += ".part-" + std::to_string(::getpid());
+
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        setError(error, QStringLiteral("cannot write '%1': %2")
+                            .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
+        return false;
+    }
+    // For 8-bit WAV the file's bytes are the samples themselves.
+    const sf_count_t written =
+        sf_write_raw(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    const bool complete = written == static_cast<sf_count_t>(samples.size());
+    const QString reason = QString::fromUtf8(sf_strerror(file));
+    const bool closed = sf_close(file) == 0;
+    std::error_code ec;
+    if (complete && closed) {
+        fs::rename(partial, target, ec);
+        if (!ec)
+            return true;
+        setError(error, QStringLiteral("cannot write '%1': %2")
+                            .arg(path, QString::fromStdString(ec.message())));
+    } else {
+        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, reason));
+    }
+    fs::remove(partial, ec);
+    return false;
+}
+
+} // namespace
+
+bool isRawSampleName(const QString& path)
+{
+    return path == QLatin1String("-") ||
+           path.endsWith(QLatin1String(".raw"), Qt::CaseInsensitive) ||
+           path.endsWith(QLatin1String(".u8"), Qt::CaseInsensitive);
+}
+
+std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
+                                                     QString* error)
+{
+    if (path == QLatin1String("-"))
+        return readStdin(error);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        setError(error, QStringLiteral("cannot open '%1': no such file").arg(path));
+        return std::nullopt;
+    }
+    if (info.isDir()) {
+        setError(error, QStringLiteral("cannot open '%1': it is a directory").arg(path));
+        return std::nullopt;
+    }
+    if (isRawSampleName(path))
+        return readRaw(path, error);
+    return readSoundFile(path, sampleRate, error);
+}
+
+bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples, int sampleRate,
+                  QString* error)
+{
+    if (path == QLatin1String("-")) {
+        if (std::fwrite(samples.data(), 1, samples.size(), stdout) != samples.size() ||
+            std::fflush(stdout) != 0) {
+            setError(error, QStringLiteral("cannot write standard output"));
+            return false;
+        }
+        return true;
+    }
+    if (isRawSampleName(path))
+        return writeRaw(path, samples, error);
+    if (path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
+        return writeWav(path, samples, sampleRate, error);
+    setError(error,
+             QStringLiteral("cannot write '%1': use a name ending in .wav, .raw or .u8").arg(path));
+    return false;
+}
+
+} // namespace corvane

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+// Sound files as the decoder wants them: unsigned 8-bit mono samples, silence at 128.
+
+// True for names the tools treat as raw unsigned 8-bit mono: "-" (stdin), *.raw and *.u8.
+bool isRawSampleName(const QString& path);
+
+// Reads every sample of path. "-" reads raw bytes from stdin, *.raw and *.u8 are raw bytes
+// taken as they are (they carry no rate, so sampleRate does not apply); anything else is
+// opened with libsndfile (WAV, FLAC, Ogg, ...), mixed to mono, resampled to sampleRate when
+// its own rate differs, and converted to 8 bits. On failure returns nullopt and, when error is
+// given, a one-line reason naming the file.
+std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
+                                                     QString* error);
+
+// Writes samples to path: *.raw and *.u8 as raw bytes, *.wav as 8-bit unsigned PCM WAV at
+// sampleRate, "-" as raw bytes to stdout. The file appears only when complete: nothing is left
+// behind on failure, and an existing file is replaced only by a finished one.
+bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples, int sampleRate,
+                  QString* error);
+
+} // namespace corvane

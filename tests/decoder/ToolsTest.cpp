@@ -1,0 +1,299 @@
+// The command-line tools as a user runs them, and the test card as the decoder sees it.
+#include "ImageSurface.h"
+#include "PixelDecoder.h"
+#include "TestCard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ToolRun run(const QString& tool, const QStringList& args, const QByteArray& input = {})
+{
+    QProcess process;
+    process.start(QStringLiteral(CORVANE_BIN_DIR "/") + tool, args);
+    if (!process.waitForStarted())
+        return {};
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    ToolRun result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+QJsonObject stats(const ToolRun& r)
+{
+    return QJsonDocument::fromJson(r.out.trimmed()).object();
+}
+
+class Tools : public ::testing::Test
+{
+protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QStringList entries() const { return QDir(dir.path()).entryList(QDir::Files); }
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(Tools, TestCardDecodesToTheSamePictureFromWavRawAndStdin)
+{
+    const QStringList card = {"--min-level", "20", "--seconds", "0.5"};
+    ASSERT_EQ(run("corvane-testcard", card + QStringList{"-o", path("card.wav")}).exitCode, 0);
+    ASSERT_EQ(run("corvane-testcard", card + QStringList{"-o", path("card.u8")}).exitCode, 0);
+    const ToolRun piped = run("corvane-testcard", card + QStringList{"-o", "-"});
+    ASSERT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.out.size(), 14400);
+
+    const QStringList decode = {"--min-level", "20", "--stats"};
+    const ToolRun wav =
+        run("corvane-decode", decode + QStringList{"-o", path("wav.png"), path("card.wav")});
+    const ToolRun raw =
+        run("corvane-decode",
+            decode + QStringList{"--block-size", "7", "-o", path("raw.ppm"), path("card.u8")});
+    const ToolRun in =
+        run("corvane-decode", decode + QStringList{"-o", path("in.png"), "-"}, piped.out);
+    ASSERT_EQ(wav.exitCode, 0) << wav.err.constData();
+    ASSERT_EQ(raw.exitCode, 0) << raw.err.constData();
+    ASSERT_EQ(in.exitCode, 0) << in.err.constData();
+
+    const QJsonObject s = stats(wav);
+    EXPECT_EQ(s["samples"].toInteger(), 14400);
+    EXPECT_EQ(s["elements"].toInteger(), 3600);
+    EXPECT_EQ(s["repaints"].toInteger(), 37); // 150 columns: 6 frames and 6 columns
+    EXPECT_EQ(s["row"].toInt(), 0);
+    EXPECT_EQ(s["col"].toInt(), 6);
+    EXPECT_FALSE(s["clip"].toBool());
+    EXPECT_GT(s["sync_counter"].toInt(), 0);
+    EXPECT_EQ(stats(raw), s);
+    EXPECT_EQ(stats(in), s);
+
+    const QImage picture(path("wav.png"));
+    ASSERT_EQ(picture.size(), QSize(179, 196));
+    EXPECT_EQ(QImage(path("raw.ppm")).convertToFormat(picture.format()), picture);
+    EXPECT_EQ(QImage(path("in.png")), picture);
+    EXPECT_EQ(picture.pixel(40, 3), qRgb(0, 202, 255)); // the sync band, top row
+    EXPECT_EQ(picture.pixel(100, 100), qRgb(0, 0, 0));  // never painted
+}
+
+TEST_F(Tools, ClippedBurstPaintsTheRestOfItsFrameRed)
+{
+    // 1.75 frames: the burst of frame 1 sits in the middle of the raster.
+    ASSERT_EQ(
+        run("corvane-testcard", {"--clip", "--seconds", "0.14", "-o", path("c.raw")}).exitCode, 0);
+    const ToolRun r = run("corvane-decode", {"--stats", "-o", path("c.png"), path("c.raw")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(stats(r)["clip"].toBool());
+    const QImage picture(path("c.png"));
+    // Column 13 of the raster (x = 72 - 39) was painted after the burst: red only.
+    const QRgb late = picture.pixel(34, 40);
+    EXPECT_EQ(qGreen(late), 0);
+    EXPECT_EQ(qBlue(late), 0);
+    // Column 3 (x = 63) belongs to frame 1 before the burst: grey.
+    const QRgb early = picture.pixel(64, 40);
+    EXPECT_EQ(qRed(early), qGreen(early));
+    EXPECT_EQ(qGreen(early), qBlue(early));
+}
+
+struct CliCase
+{
+    const char* tool;
+    QStringList args;
+    int exitCode;
+    const char* message;
+};
+
+class CliErrors : public ::testing::TestWithParam<CliCase>
+{
+};
+
+// Mistakes a user can make: a clear one-line message, the right exit code, nothing written.
+TEST_P(CliErrors, ReportAndLeaveNothingBehind)
+{
+    QTemporaryDir dir;
+    QFile garbage(dir.filePath("garbage.wav"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write("RIFF....WAVEnot really");
+    garbage.close();
+    QFile raw(dir.filePath("ok.raw"));
+    ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
+    raw.write(QByteArray(100, char(128)));
+    raw.close();
+
+    const CliCase c = GetParam();
+    QStringList args;
+    for (QString arg : c.args)
+        args << arg.replace("DIR", dir.path());
+    const ToolRun r = run(c.tool, args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err.constData();
+    EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.message).replace("DIR", dir.path()).toUtf8()))
+        << r.err.constData();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"garbage.wav", "ok.raw"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, CliErrors,
+    ::testing::Values(
+        CliCase{"corvane-decode",
+                {"--rows", "0", "-o", "DIR/p.png", "DIR/ok.raw"},
+                2,
+                "--rows must be an integer between 1 and 1000 (got '0')"},
+        CliCase{"corvane-decode",
+                {"--samples-averaged", "129", "DIR/ok.raw"},
+                2,
+                "--samples-averaged must be an integer between 1 and 128"},
+        CliCase{"corvane-decode",
+                {"--min-level", "-1", "DIR/ok.raw"},
+                2,
+                "--min-level must be an integer between 0 and 255"},
+        CliCase{"corvane-decode",
+                {"--max-level", "2x", "DIR/ok.raw"},
+                2,
+                "--max-level must be an integer between 0 and 255 (got '2x')"},
+        CliCase{"corvane-decode",
+                {"--block-size", "99999999999", "DIR/ok.raw"},
+                2,
+                "--block-size must be an integer between 1 and 4194304"},
+        CliCase{"corvane-decode",
+                {"--sample-rate", "", "DIR/ok.raw"},
+                2,
+                "--sample-rate must be an integer between 1000 and 192000"},
+        CliCase{"corvane-decode",
+                {"--samples-per-pixel", "0", "DIR/ok.raw"},
+                2,
+                "--samples-per-pixel must be an integer between 1 and 100000"},
+        CliCase{"corvane-decode",
+                {"--cols", "1001", "DIR/ok.raw"},
+                2,
+                "--cols must be an integer between 1 and 1000"},
+        CliCase{"corvane-decode", {"--frobnicate", "DIR/ok.raw"}, 2, "Unknown option"},
+        CliCase{"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
+        CliCase{"corvane-decode", {}, 2, "expects exactly one INPUT"},
+        CliCase{"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
+        CliCase{"corvane-decode",
+                {"-o", "DIR/p.jpg", "DIR/ok.raw"},
+                2,
+                "-o must name a .png or .ppm file"},
+        CliCase{"corvane-decode",
+                {"-o", "DIR/p.png", "DIR/missing.wav"},
+                1,
+                "cannot open 'DIR/missing.wav': no such file"},
+        CliCase{"corvane-decode", {"-o", "DIR/p.png", "DIR"}, 1, "it is a directory"},
+        CliCase{"corvane-decode",
+                {"-o", "DIR/p.png", "DIR/garbage.wav"},
+                1,
+                "cannot read 'DIR/garbage.wav' as a sound file"},
+        CliCase{"corvane-decode",
+                {"-o", "DIR/no/such/dir/p.png", "DIR/ok.raw"},
+                1,
+                "cannot write 'DIR/no/such/dir/p.png'"},
+        CliCase{"corvane-testcard",
+                {"--rows", "-3", "-o", "DIR/t.wav"},
+                2,
+                "--rows must be an integer between 1 and 1000 (got '-3')"},
+        CliCase{"corvane-testcard",
+                {"--seconds", "0", "-o", "DIR/t.wav"},
+                2,
+                "--seconds must be above 0"},
+        CliCase{"corvane-testcard",
+                {"--seconds", "nan", "-o", "DIR/t.wav"},
+                2,
+                "--seconds must be above 0"},
+        CliCase{"corvane-testcard",
+                {"--seconds", "1e9", "-o", "DIR/t.wav"},
+                2,
+                "--seconds must be above 0 and at most 10800"},
+        CliCase{"corvane-testcard", {"-o", "DIR/t.mp3"}, 2, "-o must name a .wav, .raw or .u8"},
+        CliCase{"corvane-testcard", {}, 2, "-o OUT is required"},
+        CliCase{"corvane-testcard", {"-o", "DIR/t.wav", "extra"}, 2, "unexpected argument"},
+        CliCase{"corvane-testcard", {"-o", "DIR/none/t.wav"}, 1, "cannot write 'DIR/none/t.wav'"},
+        CliCase{"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}));
+
+// The decoder, fed the card with matching settings, paints each element near the level the
+// card asks for, for a spread of settings.
+class TestCardPicture : public ::testing::TestWithParam<DecoderSettings>
+{
+};
+
+TEST_P(TestCardPicture, ShowsTheRequestedLevels)
+{
+    TestCardOptions card;
+    card.settings = GetParam();
+    const DecoderSettings& s = card.settings;
+    const std::int64_t frame = std::int64_t{s.rows} * s.cols * s.samplesPerPixel;
+    card.samples = 2 * frame;
+    const auto samples = makeTestCard(card);
+
+    ImageSurface surface;
+    PixelDecoder decoder(card.settings, surface);
+    decoder.DecodeBlock(samples.data(), static_cast<std::int32_t>(samples.size()));
+    ASSERT_EQ(decoder.scanPosition(), ScanPosition{});
+
+    int mismatches = 0;
+    for (int col = 0; col < s.cols; ++col) {
+        for (int row = 0; row < s.rows; ++row) {
+            const int x = 3 * s.cols - 3 * col;
+            const int y = 3 * s.rows - 3 * row;
+            if (x > 176 || y > 193)
+                continue;
+            const WinColour got = surface.pixel(x + 1, y + 1);
+            const int level = testCardLevel(row, col, s.rows, s.cols);
+            if (level == kSyncLevel) {
+                // The top row is silent over the whole window: sync, when minLevel allows.
+                if (row == s.rows - 1 && s.samplesAveraged <= 2 * s.samplesPerPixel)
+                    mismatches += got != (s.minLevel > 0 ? 0xFFCA00u : 0u);
+                continue;
+            }
+            // Smoothing blurs the first samples of each element; allow for the window's reach.
+            const int grey = static_cast<int>(got & 0xFF);
+            const bool isGrey = got == static_cast<WinColour>(grey) * 0x010101u;
+            const int tolerance =
+                s.samplesAveraged > s.samplesPerPixel ? 256 : 255 / (s.maxLevel - s.minLevel) + 1;
+            mismatches += !isGrey || std::abs(grey - level) > tolerance;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+namespace {
+DecoderSettings with(std::int32_t rows, std::int32_t cols, std::int32_t spp, std::int32_t averaged,
+                     std::int32_t minLevel, std::int32_t maxLevel)
+{
+    DecoderSettings s;
+    s.rows = rows;
+    s.cols = cols;
+    s.samplesPerPixel = spp;
+    s.samplesAveraged = averaged;
+    s.minLevel = minLevel;
+    s.maxLevel = maxLevel;
+    return s;
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Tools, TestCardPicture,
+                         ::testing::Values(with(24, 24, 5, 5, 0, 255), with(24, 24, 5, 5, 20, 255),
+                                           with(30, 40, 8, 4, 10, 200), with(64, 58, 2, 1, 0, 100),
+                                           with(24, 24, 1, 128, 0, 255),
+                                           with(12, 16, 200, 128, 30, 60)));

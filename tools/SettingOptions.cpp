@@ -1,0 +1,62 @@
+#include "SettingOptions.h"
+
+namespace corvane {
+
+std::vector<SettingOption> settingOptions(bool withBlockSize)
+{
+    std::vector<SettingOption> options = {
+        {SettingField::Rows, "rows"},
+        {SettingField::Cols, "cols"},
+        {SettingField::SamplesPerPixel, "samples-per-pixel"},
+        {SettingField::SamplesAveraged, "samples-averaged"},
+        {SettingField::MinLevel, "min-level"},
+        {SettingField::MaxLevel, "max-level"},
+        {SettingField::SampleRate, "sample-rate"},
+    };
+    if (withBlockSize)
+        options.push_back({SettingField::BlockSize, "block-size"});
+    return options;
+}
+
+void addSettingOptions(QCommandLineParser& parser, const std::vector<SettingOption>& options)
+{
+    const DecoderSettings defaults;
+    for (const SettingOption& option : options) {
+        const SettingRange range = settingRange(option.field);
+        DecoderSettings copy = defaults;
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(option.name),
+                               QStringLiteral("%1, %2..%3 (default %4).")
+                                   .arg(QString::fromStdString(settingCaption(option.field)))
+                                   .arg(range.min)
+                                   .arg(range.max)
+                                   .arg(settingRef(copy, option.field)),
+                               QStringLiteral("N")));
+    }
+}
+
+std::optional<QString> readSettingOptions(const QCommandLineParser& parser,
+                                          const std::vector<SettingOption>& options,
+                                          DecoderSettings& settings)
+{
+    for (const SettingOption& option : options) {
+        const QString name = QString::fromLatin1(option.name);
+        if (!parser.isSet(name))
+            continue;
+        const QString text = parser.value(name);
+        bool ok = false;
+        const qlonglong value = text.trimmed().toLongLong(&ok);
+        const SettingRange range = settingRange(option.field);
+        if (!ok || checkSetting(option.field, value)) {
+            return QStringLiteral("--%1 must be an integer between %2 and %3 (got '%4')")
+                .arg(name)
+                .arg(range.min)
+                .arg(range.max)
+                .arg(text);
+        }
+        settingRef(settings, option.field) = static_cast<std::int32_t>(value);
+    }
+    return std::nullopt;
+}
+
+} // namespace corvane
