@@ -1,0 +1,117 @@
+#include "Startup.h"
+
+#include "About.h"
+#include "ErrorDisplay.h"
+#include "ErrorReporting.h"
+#include "FormFonts.h"
+#include "MessageBoxSink.h"
+#include "Receiver.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+namespace corvane {
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Receiver for narrow-band, mechanically scanned television. With no "
+                       "options it records from the default recording device."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption input(
+        QStringLiteral("input"),
+        QStringLiteral("Play the recording FILE (WAV, FLAC, Ogg, ...; raw 8-bit .u8/.raw) in "
+                       "real time instead of recording."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption loop(QStringLiteral("loop"),
+                                  QStringLiteral("With --input: start over at the end."));
+    const QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("Record from the source NAME (see --list-devices) instead of the "
+                       "default one."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption list(
+        QStringLiteral("list-devices"),
+        QStringLiteral("Print each recording device's name and description, one a line."));
+    parser.addOptions({input, loop, device, list});
+
+    ParsedCommandLine result;
+    const auto fail = [&](const QString& message) {
+        result.exitCode = 2;
+        result.errorOutput = message + u'\n' +
+                             QStringLiteral("Try '%1 --help' for the options.\n")
+                                 .arg(arguments.value(0, QStringLiteral("corvane")));
+        return result;
+    };
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help)) {
+        result.output = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.output = QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                                      QCoreApplication::applicationVersion());
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(
+            QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments()[0]));
+
+    StartupOptions options;
+    options.inputFile = parser.value(input);
+    options.loop = parser.isSet(loop);
+    options.deviceName = parser.value(device);
+    options.listDevices = parser.isSet(list);
+    if (parser.isSet(input) && options.inputFile.isEmpty())
+        return fail(QStringLiteral("--input needs a file name."));
+    if (parser.isSet(device) && options.deviceName.isEmpty())
+        return fail(QStringLiteral("--device needs a source name."));
+    if (options.loop && options.inputFile.isEmpty())
+        return fail(QStringLiteral("--loop only goes with --input."));
+    if (!options.inputFile.isEmpty() && !options.deviceName.isEmpty())
+        return fail(QStringLiteral("--input and --device cannot be used together."));
+    if (options.listDevices && (!options.inputFile.isEmpty() || !options.deviceName.isEmpty()))
+        return fail(QStringLiteral("--list-devices takes no other option."));
+    result.options = options;
+    return result;
+}
+
+void initialiseApplication(QApplication& app)
+{
+    app.setApplicationName(QStringLiteral("corvane"));
+    app.setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    app.setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    app.setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
+    setErrorReporter(showDefaultError);
+    if (!formFontAvailable())
+        qWarning("The font \"%s\" is missing (Debian package fonts-liberation2); the window's "
+                 "captions are laid out for it and may not fit in \"%s\".",
+                 kFormFontFamily, qPrintable(resolvedFamily(formFont(11))));
+}
+
+int runReceiver(QApplication& app, const DeviceFactory& makeDevice, ProgramLauncher& launcher,
+                const std::function<void(TFormMain&)>& onWindowShown)
+{
+    try {
+        // Declared before the window, so it outlives it.
+        Receiver receiver(makeDevice(), std::make_unique<MessageBoxSink>());
+        TFormMain formMain(receiver, launcher);
+        // Hidden until the About button; it goes with the main window.
+        formMain.setAboutWindow(new TFormAbout(&formMain));
+        formMain.show();
+        if (onWindowShown)
+            onWindowShown(formMain);
+        app.exec();
+        return 0;
+    } catch (...) {
+        // Ending on an error is not a successful run, whatever the loop would have said.
+        reportCurrentException();
+        return 1;
+    }
+}
+
+} // namespace corvane

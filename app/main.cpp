@@ -1,0 +1,55 @@
+#include "Application.h"
+#include "Launcher.h"
+#include "RecordingDevices.h"
+#include "Startup.h"
+
+#include <QTextStream>
+#include <cstdio>
+#include <stdexcept>
+
+using namespace corvane;
+
+namespace {
+int listDevices()
+{
+    QTextStream out(stdout);
+    QString error;
+    const auto devices = listRecordingDevices(&error);
+    if (!devices) {
+        QTextStream(stderr) << error << '\n';
+        return 1;
+    }
+    for (const RecordingDeviceInfo& device : *devices)
+        out << device.name << '\t' << device.description << '\n';
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Application app(argc, argv);
+    initialiseApplication(app);
+
+    const ParsedCommandLine parsed = parseCommandLine(app.arguments());
+    QTextStream(stdout) << parsed.output;
+    QTextStream(stderr) << parsed.errorOutput;
+    if (!parsed.options)
+        return parsed.exitCode;
+    const StartupOptions& options = *parsed.options;
+    if (options.listDevices)
+        return listDevices();
+
+    const DeviceFactory makeDevice = [&options]() -> std::unique_ptr<RecordingDevice> {
+        if (options.inputFile.isEmpty())
+            return makePulseRecordingDevice(options.deviceName);
+        QString error;
+        auto device = makeFileRecordingDevice(options.inputFile, options.loop, &error);
+        if (!device) {
+            QTextStream(stderr) << error << '\n';
+            throw std::runtime_error(error.toStdString());
+        }
+        return device;
+    };
+    DetachedProcessLauncher launcher;
+    return runReceiver(app, makeDevice, launcher);
+}

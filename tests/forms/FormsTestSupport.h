@@ -1,0 +1,90 @@
+#pragma once
+
+#include "FakeRecordingDevice.h"
+#include "Launcher.h"
+#include "MessageSink.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace corvane::test {
+
+// Lets the event loop run until pred holds, as long as a user would wait; false on timeout.
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+// What a message box showed.
+struct BoxSeen
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool modal = false;
+};
+
+// Runs action, which may open modal message boxes; answers each with OK and records it.
+inline std::vector<BoxSeen> answerBoxes(const std::function<void()>& action)
+{
+    std::vector<BoxSeen> seen;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        seen.push_back({box->windowTitle(), box->text(), box->icon(), box->isModal()});
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    });
+    poll.start();
+    action();
+    poll.stop();
+    return seen;
+}
+
+// Remembers the capture messages instead of showing them.
+class RecordingSink : public MessageSink
+{
+public:
+    void showMessage(const QString& text) override { messages.push_back(text); }
+    std::vector<QString> messages;
+};
+
+// Pretends that the programs in `installed` exist and records what would have been started.
+class RecordingLauncher : public ProgramLauncher
+{
+public:
+    QString findExecutable(const QString& name) const override
+    {
+        return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+    }
+    bool startDetached(const QString& program, const QStringList& arguments) override
+    {
+        started.push_back({program, arguments});
+        return startSucceeds;
+    }
+
+    QStringList installed;
+    bool startSucceeds = true;
+    std::vector<CommandLine> started;
+};
+
+} // namespace corvane::test

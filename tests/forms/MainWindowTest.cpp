@@ -1,0 +1,478 @@
+// What the main window does: capture from creation, Start / Stop, closing, the sliders, Apply
+// and Default, the error display, the launcher commands and the About window.
+#include "About.h"
+#include "DecoderSettings.h"
+#include "MainWindowFixture.h"
+
+#include <QLabel>
+#include <QScreen>
+#include <QTextEdit>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+std::vector<std::uint8_t> bytes(std::size_t count, std::uint8_t value)
+{
+    return std::vector<std::uint8_t>(count, value);
+}
+
+int countOps(const std::vector<Op>& ops, Op op)
+{
+    return static_cast<int>(std::count(ops.begin(), ops.end(), op));
+}
+
+// The lengths of the buffers prepared since the calls were last cleared.
+std::vector<std::int32_t> preparedLengths(const FakeRecordingDevice& device)
+{
+    std::vector<std::int32_t> lengths;
+    for (const auto& call : device.calls())
+        if (call.op == Op::Prepare)
+            lengths.push_back(call.bufferLength);
+    return lengths;
+}
+
+bool pictureIsBlack(const ImageSurface& surface)
+{
+    for (int y = 0; y < ImageSurface::kHeight; ++y)
+        for (int x = 0; x < ImageSurface::kWidth; ++x)
+            if (surface.pixel(x, y) != 0)
+                return false;
+    return true;
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST_F(MainWindowTest, CaptureRunsFromCreationOnABlackPicture)
+{
+    const std::vector<Op> expected = {Op::DeviceCount, Op::Open,    Op::Prepare,
+                                      Op::Add,         Op::Prepare, Op::Add,
+                                      Op::Prepare,     Op::Add,     Op::Start};
+    EXPECT_EQ(device->ops(), expected);
+    EXPECT_EQ(device->calls()[1].format.sampleRate, 28800);
+    EXPECT_EQ(preparedLengths(*device), (std::vector<std::int32_t>{1024, 1024, 1024}));
+    EXPECT_TRUE(state().capturing);
+    EXPECT_TRUE(pictureIsBlack(receiver->surface()));
+    const QImage shown = form->ImageAlign->grab().toImage();
+    EXPECT_EQ(shown.size(), QSize(179, 196));
+    EXPECT_EQ(shown.pixelColor(90, 100), QColor(Qt::black));
+    EXPECT_TRUE(sink->messages.empty());
+}
+
+TEST_F(MainWindowTest, StartStopStopsDrainsAndStartsAgainWithTheCurrentBlockSize)
+{
+    device->clearCalls();
+    click(form->Button1);
+    EXPECT_EQ(device->ops(), std::vector<Op>{Op::Reset});
+    // Pressed again while the buffers are still on their way back: only another reset.
+    click(form->Button1);
+    EXPECT_EQ(device->ops(), (std::vector<Op>{Op::Reset, Op::Reset}));
+    ASSERT_TRUE(waitUntil([&] { return !state().capturing; }));
+    EXPECT_EQ(countOps(device->ops(), Op::Close), 1);
+    EXPECT_EQ(state().buffersQueued, 0);
+
+    settings().blockSize = 512; // as a pending Apply would leave it
+    device->clearCalls();
+    click(form->Button1);
+    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
+    EXPECT_EQ(countOps(device->ops(), Op::Open), 1);
+    EXPECT_EQ(preparedLengths(*device), (std::vector<std::int32_t>{512, 512, 512}));
+}
+
+TEST_F(MainWindowTest, ClosingWhileCapturingResetsOnceAndDoesNotWait)
+{
+    device->clearCalls();
+    click(form->Button4); // Exit
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(device->ops(), std::vector<Op>{Op::Reset});
+    form.reset(); // the program ends here, the drain's notifications never handled
+    EXPECT_EQ(device->ops(), (std::vector<Op>{Op::Reset, Op::Abandon}));
+}
+
+TEST_F(MainWindowTest, ClosingWhenStoppedTouchesNoDevice)
+{
+    click(form->Button1);
+    ASSERT_TRUE(waitUntil([&] { return !state().capturing; }));
+    device->clearCalls();
+    form->close();
+    form.reset();
+    EXPECT_TRUE(device->ops().empty());
+}
+
+TEST_F(MainWindowTest, SlidersChangeTheNextBlocksWithoutClearOrRestart)
+{
+    // Rectified 50 with a window of 5: sum 250, grey 250 at the default levels.
+    feed(bytes(1024, 178));
+    const ScanPosition after = receiver->decoder().scanPosition();
+    // Row 1 of column 0 (row 0 had only four samples in its window).
+    const WinColour first = receiver->surface().pixel(72, 69);
+    EXPECT_EQ(first, 250u * 0x010101u);
+
+    device->clearCalls();
+    form->SliderMax->setFocus();
+    QTest::keyClick(form->SliderMax, Qt::Key_PageUp); // 255 - 2
+    EXPECT_EQ(settings().maxLevel, 253);
+    QTest::keyClick(form->SliderMax, Qt::Key_Home);
+    EXPECT_EQ(settings().maxLevel, 0);
+    form->SliderMin->setFocus();
+    QTest::keyClick(form->SliderMin, Qt::Key_Right);
+    QTest::keyClick(form->SliderMin, Qt::Key_Down);
+    EXPECT_EQ(settings().minLevel, 2);
+
+    feed(bytes(1024, 178));
+    // Maximum below minimum: every element at or above the minimum is white.
+    const ScanPosition next = after;
+    const int x = 3 * 24 - 3 * next.col;
+    const int y = 3 * 24 - 3 * next.row;
+    EXPECT_EQ(receiver->surface().pixel(x, y), 0xFFFFFFu);
+    EXPECT_EQ(receiver->surface().pixel(72, 69), first); // not cleared
+    EXPECT_EQ(countOps(device->ops(), Op::Reset), 0);    // not restarted
+    EXPECT_TRUE(state().capturing);
+}
+
+TEST_F(MainWindowTest, ThePictureReachesTheScreenEveryFourthColumn)
+{
+    // One column of 24 rows, 4 samples each, per buffer.
+    form->EditSampleBlockSize->setText("96");
+    click(form->Button5);
+    ASSERT_TRUE(waitUntil([&] { return state().capturing && !state().stopping; }));
+    PaintCounter counter(form->ImageAlign);
+    QCoreApplication::processEvents();
+    counter.paints = 0;
+    const std::int64_t requests = receiver->surface().repaintRequests();
+    // Three columns: painted into the surface, not yet shown.
+    for (int column = 0; column < 3; ++column)
+        feed(bytes(96, 200));
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counter.paints, 0);
+    EXPECT_EQ(receiver->surface().repaintRequests(), requests);
+    EXPECT_NE(receiver->surface().pixel(72, 69), 0u);
+    feed(bytes(96, 200));
+    ASSERT_TRUE(waitUntil([&] { return counter.paints > 0; }));
+    const QImage shown = form->ImageAlign->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, receiver->surface().image().convertToFormat(QImage::Format_RGB32));
+}
+
+// ---- Apply and Default
+
+TEST_F(MainWindowTest, ApplyWhileCapturingRestartsOnceWithTheNewSettings)
+{
+    feed(bytes(1024, 200));
+    form->EditNRows->setText("30");
+    form->EditNCols->setText("0x20");
+    form->EditSampleRate->setText(" 22050 ");
+    form->EditSampleBlockSize->setText("512");
+    form->EditSamplePerPixel->setText("+3");
+    form->EditSampleAveraged->setText("$10");
+    device->clearCalls();
+    click(form->Button5);
+
+    EXPECT_EQ(settings().rows, 30);
+    EXPECT_EQ(settings().cols, 32);
+    EXPECT_EQ(settings().sampleRate, 22050);
+    EXPECT_EQ(settings().blockSize, 512);
+    EXPECT_EQ(settings().samplesPerPixel, 3);
+    EXPECT_EQ(settings().samplesAveraged, 16);
+    EXPECT_EQ(receiver->decoder().scanPosition(), ScanPosition{});
+    EXPECT_TRUE(pictureIsBlack(receiver->surface()));
+    EXPECT_EQ(device->ops(), std::vector<Op>{Op::Reset});
+
+    ASSERT_TRUE(waitUntil([&] { return state().capturing && !state().stopping; }));
+    EXPECT_EQ(countOps(device->ops(), Op::Close), 1);
+    EXPECT_EQ(countOps(device->ops(), Op::Open), 1);
+    EXPECT_EQ(device->calls().back().op, Op::Start);
+    std::int32_t rate = 0;
+    for (const auto& call : device->calls()) {
+        if (call.op == Op::Open)
+            rate = call.format.sampleRate;
+    }
+    EXPECT_EQ(rate, 22050);
+    EXPECT_EQ(preparedLengths(*device), (std::vector<std::int32_t>{512, 512, 512}));
+    EXPECT_FALSE(state().restartPending);
+    EXPECT_TRUE(sink->messages.empty());
+}
+
+TEST_F(MainWindowTest, ApplyWhileStoppedLeavesTheRestartPending)
+{
+    click(form->Button1);
+    ASSERT_TRUE(waitUntil([&] { return !state().capturing; }));
+    device->clearCalls();
+    form->EditSampleBlockSize->setText("256");
+    click(form->Button5);
+    EXPECT_TRUE(device->ops().empty());
+    EXPECT_TRUE(state().restartPending);
+
+    click(form->Button1); // Start
+    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
+    click(form->Button1); // Stop: closes and at once reopens
+    ASSERT_TRUE(
+        waitUntil([&] { return countOps(device->ops(), Op::Open) == 2 && state().capturing; }));
+    EXPECT_EQ(countOps(device->ops(), Op::Close), 1);
+    EXPECT_FALSE(state().restartPending);
+
+    click(form->Button1); // a second Stop stops
+    ASSERT_TRUE(waitUntil([&] { return !state().capturing && !state().deviceOpen; }));
+    EXPECT_EQ(countOps(device->ops(), Op::Open), 2);
+    EXPECT_EQ(preparedLengths(*device), (std::vector<std::int32_t>(6, 256)));
+}
+
+TEST_F(MainWindowTest, NotAnIntegerStopsApplyAtThatBoxAndTheWindowGoesOn)
+{
+    feed(bytes(1024, 200));
+    const QImage before = receiver->surface().image().copy();
+    const ScanPosition position = receiver->decoder().scanPosition();
+    form->EditSampleRate->setText("11025");
+    form->EditSampleBlockSize->setText("2048");
+    form->EditNCols->setText("abc");
+    form->EditNRows->setText("10");
+    form->EditSamplePerPixel->setText("2");
+    form->EditSampleAveraged->setText("3");
+    device->clearCalls();
+
+    const auto boxes = answerBoxes([&] { click(form->Button5); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "'abc' is not a valid integer value.");
+    EXPECT_EQ(boxes[0].title, "Corvane");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes[0].modal);
+
+    EXPECT_EQ(settings().sampleRate, 11025);
+    EXPECT_EQ(settings().blockSize, 2048);
+    EXPECT_EQ(settings().cols, 24);
+    EXPECT_EQ(settings().rows, 24);
+    EXPECT_EQ(settings().samplesPerPixel, 4);
+    EXPECT_EQ(settings().samplesAveraged, 5);
+    EXPECT_EQ(receiver->decoder().scanPosition(), position);
+    EXPECT_EQ(receiver->surface().image(), before);
+    EXPECT_FALSE(state().restartPending);
+    EXPECT_TRUE(device->ops().empty());
+    EXPECT_TRUE(state().capturing);
+
+    // The window still works: decoding goes on, and a corrected box applies.
+    feed(bytes(1024, 200));
+    EXPECT_NE(receiver->decoder().scanPosition(), position);
+    form->EditNCols->setText("20");
+    EXPECT_TRUE(answerBoxes([&] { click(form->Button5); }).empty());
+    EXPECT_EQ(settings().cols, 20);
+    EXPECT_EQ(settings().samplesAveraged, 3);
+    EXPECT_EQ(countOps(device->ops(), Op::Reset), 1);
+}
+
+struct OutOfRange
+{
+    const char* box;
+    const char* text;
+    SettingField field;
+};
+
+class ApplyRejects : public MainWindowTest, public ::testing::WithParamInterface<OutOfRange>
+{
+};
+
+// The boxes in the order Apply reads them.
+const char* const kApplyOrder[] = {"EditSampleRate", "EditSampleBlockSize", "EditNCols",
+                                   "EditNRows",      "EditSamplePerPixel",  "EditSampleAveraged"};
+const SettingField kApplyFields[] = {
+    SettingField::SampleRate, SettingField::BlockSize,       SettingField::Cols,
+    SettingField::Rows,       SettingField::SamplesPerPixel, SettingField::SamplesAveraged};
+const char* const kNewValues[] = {"44100", "333", "7", "9", "2", "6"};
+
+TEST_P(ApplyRejects, OutOfRangeValueStopsAtItsBoxNamingTheRange)
+{
+    const OutOfRange& bad = GetParam();
+    for (int i = 0; i < 6; ++i)
+        form->findChild<QLineEdit*>(kApplyOrder[i])->setText(kNewValues[i]);
+    form->findChild<QLineEdit*>(bad.box)->setText(bad.text);
+    const DecoderSettings before = settings();
+    device->clearCalls();
+
+    const auto boxes = answerBoxes([&] { click(form->Button5); });
+    ASSERT_EQ(boxes.size(), 1u);
+    const SettingRange range = settingRange(bad.field);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("%1 must be between %2 and %3.")
+                                 .arg(QString::fromStdString(settingCaption(bad.field)))
+                                 .arg(range.min)
+                                 .arg(range.max));
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+
+    bool reached = false;
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(kApplyOrder[i]);
+        reached = reached || kApplyFields[i] == bad.field;
+        const std::int32_t value = settingRef(settings(), kApplyFields[i]);
+        if (reached) {
+            EXPECT_EQ(value, settingRef(const_cast<DecoderSettings&>(before), kApplyFields[i]));
+        } else {
+            EXPECT_EQ(value, QString::fromLatin1(kNewValues[i]).toInt());
+        }
+    }
+    EXPECT_TRUE(device->ops().empty());
+    EXPECT_FALSE(state().restartPending);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, ApplyRejects,
+    ::testing::Values(OutOfRange{"EditSampleRate", "0", SettingField::SampleRate},
+                      OutOfRange{"EditSampleRate", "999999", SettingField::SampleRate},
+                      OutOfRange{"EditSampleBlockSize", "0", SettingField::BlockSize},
+                      OutOfRange{"EditSampleBlockSize", "-1024", SettingField::BlockSize},
+                      OutOfRange{"EditNCols", "0", SettingField::Cols},
+                      OutOfRange{"EditNRows", "2147483647", SettingField::Rows},
+                      OutOfRange{"EditSamplePerPixel", "0", SettingField::SamplesPerPixel},
+                      OutOfRange{"EditSampleAveraged", "500", SettingField::SamplesAveraged},
+                      OutOfRange{"EditSampleAveraged", "0", SettingField::SamplesAveraged}));
+
+TEST_F(MainWindowTest, DefaultRestoresTheBoxesAndAppliesButKeepsTheSliders)
+{
+    form->EditNRows->setText("abc");
+    form->EditNCols->setText("");
+    form->EditSampleRate->setText("8000");
+    form->EditSampleBlockSize->setText("1");
+    form->EditSamplePerPixel->setText("99");
+    form->EditSampleAveraged->setText("128");
+    form->SliderMin->setValue(17);
+    form->SliderMax->setValue(100);
+    settings().rows = 12; // as an earlier Apply would have left it
+    device->clearCalls();
+
+    EXPECT_TRUE(answerBoxes([&] { click(form->Button6); }).empty());
+    const char* const texts[] = {"24", "24", "28800", "1024", "4", "5"};
+    const QLineEdit* const boxes[] = {form->EditNRows,          form->EditNCols,
+                                      form->EditSampleRate,     form->EditSampleBlockSize,
+                                      form->EditSamplePerPixel, form->EditSampleAveraged};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(boxes[i]->text(), texts[i]);
+    DecoderSettings expected;
+    expected.minLevel = 17;
+    expected.maxLevel = 100;
+    EXPECT_EQ(settings(), expected);
+    EXPECT_EQ(form->SliderMin->value(), 17);
+    EXPECT_EQ(form->SliderMax->value(), 100);
+    EXPECT_EQ(device->ops(), std::vector<Op>{Op::Reset});
+}
+
+// ---- Capture messages
+
+class MainWindowWithoutDevices : public MainWindowTest
+{
+    void prepareDevice(FakeRecordingDevice& fake) override { fake.devices = 0; }
+};
+
+TEST_F(MainWindowWithoutDevices, SaysSoAndStaysUsable)
+{
+    EXPECT_EQ(sink->messages, std::vector<QString>{"There are no recording devices!"});
+    EXPECT_FALSE(state().capturing);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(pictureIsBlack(receiver->surface()));
+    click(form->Button1); // tries again
+    EXPECT_EQ(sink->messages.size(), 2u);
+}
+
+// ---- External programs and the unbound commands
+
+TEST_F(MainWindowTest, SetVolumeAndHelpStartTheirPrograms)
+{
+    launcher.installed = {"pwvucontrol"};
+    click(form->Button2);
+    form->ToolButton3Click();
+    form->MenuHelpClick();
+    ASSERT_EQ(launcher.started.size(), 3u);
+    EXPECT_EQ(launcher.started[0], (CommandLine{"/usr/bin/pwvucontrol", {}}));
+    EXPECT_EQ(launcher.started[1], launcher.started[0]);
+    EXPECT_EQ(launcher.started[2],
+              (CommandLine{"xdg-open", {form->ExeDirectory() + "help/help.htm"}}));
+}
+
+TEST_F(MainWindowTest, UnboundCaptureCommands)
+{
+    form->MenuStopReceiveClick();
+    ASSERT_TRUE(waitUntil([&] { return !state().deviceOpen; }));
+    form->MenuStartReceiveClick();
+    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
+    form->ButtonStopRxClick();
+    ASSERT_TRUE(waitUntil([&] { return !state().deviceOpen; }));
+    form->ButtonStartRxClick(); // toggles: starts
+    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
+    form->ButtonStartRxClick(); // and stops
+    ASSERT_TRUE(waitUntil([&] { return !state().deviceOpen; }));
+    form->MenuExitClick();
+    EXPECT_FALSE(form->isVisible());
+}
+
+// ---- About
+
+TEST_F(MainWindowTest, AboutIsModalCentredAndCaptureGoesOnBehindIt)
+{
+    auto* about = new TFormAbout(form.get());
+    form->setAboutWindow(about);
+    EXPECT_FALSE(about->isVisible());
+
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(waitUntil([&] { return about->isVisible(); }));
+        checked = true;
+        EXPECT_EQ(QApplication::activeModalWidget(), about);
+        EXPECT_EQ(about->windowModality(), Qt::ApplicationModal);
+        EXPECT_TRUE(about->windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_EQ(about->size(), QSize(356, 297));
+        const QPoint screenCentre = about->screen()->geometry().center();
+        EXPECT_LE((about->geometry().center() - screenCentre).manhattanLength(), 2);
+
+        // The device's notifications still reach the decoder.
+        const ScanPosition before = receiver->decoder().scanPosition();
+        device->feed(bytes(1024, 200));
+        EXPECT_TRUE(waitUntil([&] { return receiver->decoder().scanPosition() != before; }));
+
+        QTest::mouseClick(about->Button1, Qt::LeftButton);
+    });
+    click(form->Button3);
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(about->isVisible());
+    EXPECT_EQ(about->result(), QDialog::Accepted);
+}
+
+TEST(AboutWindow, TextsAndLayout)
+{
+    TFormAbout about;
+    EXPECT_EQ(about.windowTitle(), "About Corvane");
+    EXPECT_EQ(about.Label1->text(), "Corvane");
+    EXPECT_TRUE(about.Label1->font().bold());
+    EXPECT_EQ(QFontInfo(about.Label1->font()).pixelSize(), 13);
+    EXPECT_EQ(about.Label5->text(), "Version 0.3 - 10 Apr, 2001");
+    EXPECT_EQ(about.Button1->text(), "Close");
+    EXPECT_EQ(about.Button1->geometry(), QRect(136, 264, 73, 25));
+    EXPECT_EQ(about.Panel3->geometry(), QRect(16, 16, 321, 241));
+    EXPECT_EQ(about.findChild<QWidget*>("Label3"), nullptr);
+    EXPECT_EQ(about.findChild<QWidget*>("Label4"), nullptr);
+
+    // Every text fits its place.
+    for (QLabel* label : {about.Label1, about.Label5}) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    }
+    EXPECT_LE(about.Label2->heightForWidth(about.Label2->width()), about.Label2->height());
+    QTextDocument* memo = about.Label6->document();
+    memo->setTextWidth(about.Label6->width());
+    EXPECT_EQ(memo->blockCount(), 4);
+    EXPECT_LE(memo->size().height(), about.Label6->height());
+    EXPECT_LE(memo->idealWidth(), about.Label6->width());
+    EXPECT_EQ(QFontInfo(about.Label6->font()).family(), "Liberation Sans");
+}
+
+} // namespace
