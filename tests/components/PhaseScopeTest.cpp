@@ -1,3 +1,4 @@
+#include "Eventually.h"
 #include "TPhaseScope.h"
 
 #include <QEvent>

@@ -1,0 +1,499 @@
+#include "ErrorReporting.h"
+#include "Eventually.h"
+#include "TCampo.h"
+#include "TCampoMemo.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlTableModel>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+using corvane::NavigatingEdit;
+using corvane::TCampo;
+using corvane::TCampoMemo;
+
+namespace {
+
+const QColor kYellow(255, 255, 0);
+const QColor kLightBlue(160, 224, 255);
+
+QColor baseOf(const QWidget* w)
+{
+    return w->palette().color(QPalette::Base);
+}
+
+QColor windowBase(const QWidget* w)
+{
+    return QApplication::palette(w).color(QPalette::Base);
+}
+
+// Qt keeps its own record of the held modifiers; tests set it with spontaneous key events.
+void holdShift(QWidget* w)
+{
+    QTest::keyPress(w, Qt::Key_Shift, Qt::ShiftModifier);
+}
+
+void releaseModifiers(QWidget* w)
+{
+    QTest::keyRelease(w, Qt::Key_Shift, Qt::NoModifier);
+}
+
+// A form laid out like a small data-entry window:
+//   name, city (top level) | panel { street, number, [label] } | lone { only } | ok
+// with tab order name, city, street, number, only, ok.
+struct Form
+{
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    TCampo* name = nullptr;
+    TCampoMemo* city = nullptr;
+    QFrame* panel = nullptr;
+    TCampo* street = nullptr;
+    TCampoMemo* number = nullptr;
+    QWidget* lone = nullptr;
+    TCampoMemo* only = nullptr;
+    QPushButton* ok = nullptr;
+    QStringList errors;
+
+    Form()
+    {
+        QWidget* w = window.get();
+        w->resize(400, 300);
+        name = new TCampo(w);
+        name->setGeometry(10, 10, 120, 22);
+        city = new TCampoMemo(w);
+        city->setGeometry(10, 40, 120, 22);
+        panel = new QFrame(w);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setGeometry(150, 10, 200, 120);
+        street = new TCampo(panel);
+        street->setGeometry(10, 10, 120, 22);
+        number = new TCampoMemo(panel);
+        number->setGeometry(10, 40, 120, 22);
+        new QLabel(QStringLiteral("No stop"), panel);
+        lone = new QWidget(w);
+        lone->setGeometry(10, 150, 200, 40);
+        only = new TCampoMemo(lone);
+        only->setGeometry(5, 5, 120, 22);
+        ok = new QPushButton(QStringLiteral("OK"), w);
+        ok->setGeometry(10, 250, 80, 26);
+        QWidget::setTabOrder(name, city);
+        QWidget::setTabOrder(city, street);
+        QWidget::setTabOrder(street, number);
+        QWidget::setTabOrder(number, only);
+        QWidget::setTabOrder(only, ok);
+        name->setText(QStringLiteral("Ada"));
+        city->setText(QStringLiteral("London"));
+        corvane::setErrorReporter([this](const QString& m) { errors << m; });
+    }
+    ~Form() { corvane::setErrorReporter(nullptr); }
+
+    void show(QWidget* focus)
+    {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        focus->setFocus(Qt::OtherFocusReason);
+        ASSERT_EVENTUALLY(focus->hasFocus());
+        QCoreApplication::sendPostedEvents(focus, 0); // the entry's End key
+    }
+};
+
+} // namespace
+
+TEST(Fields, CampoUpperCasesWhatIsTypedMemoKeepsIt)
+{
+    Form f;
+    f.show(f.name);
+    f.name->clear();
+    QTest::keyClicks(f.name, QStringLiteral("abc d"));
+    EXPECT_EQ(f.name->text(), QStringLiteral("ABC D"));
+    f.name->setText(QStringLiteral("straße"));
+    EXPECT_EQ(f.name->text(), QStringLiteral("STRASSE"));
+
+    f.city->setFocus();
+    ASSERT_EVENTUALLY(f.city->hasFocus());
+    f.city->clear();
+    QTest::keyClicks(f.city, QStringLiteral("abc d"));
+    EXPECT_EQ(f.city->text(), QStringLiteral("abc d"));
+}
+
+TEST(Fields, FocusColourFollowsTheFocus)
+{
+    Form f;
+    // Whatever colour a field had before, leaving it gives the window colour back.
+    QPalette red = f.city->palette();
+    red.setColor(QPalette::Base, Qt::red);
+    f.city->setPalette(red);
+    f.show(f.name);
+    EXPECT_EQ(baseOf(f.name), kYellow);
+    EXPECT_EQ(baseOf(f.city), QColor(Qt::red));
+
+    QTest::keyClick(f.name, Qt::Key_Tab);
+    ASSERT_EVENTUALLY(f.city->hasFocus());
+    EXPECT_EQ(baseOf(f.city), kLightBlue);
+    EXPECT_EQ(baseOf(f.name), windowBase(f.name));
+
+    QTest::keyClick(f.city, Qt::Key_Tab);
+    ASSERT_EVENTUALLY(f.street->hasFocus());
+    EXPECT_EQ(baseOf(f.city), windowBase(f.city));
+    EXPECT_EQ(baseOf(f.street), kYellow);
+}
+
+struct EntryCase
+{
+    const char* what;
+    bool backwards; // enter by Shift+Tab from the next field instead of Tab from the previous
+    bool shiftAtDelivery;
+    QString selected; // what ends up selected of "Cambridge" with the caret at 3 before entry
+};
+
+class Entry : public ::testing::TestWithParam<EntryCase>
+{
+};
+
+TEST_P(Entry, PutsTheCaretAtTheEndWithTheModifiersHeldOnArrival)
+{
+    const EntryCase c = GetParam();
+    Form f;
+    f.city->setText(QStringLiteral("Cambridge"));
+    f.city->setCursorPosition(3);
+    QWidget* from = c.backwards ? static_cast<QWidget*>(f.street) : f.name;
+    f.show(from);
+
+    if (c.backwards) {
+        holdShift(from);
+        QTest::keyPress(from, Qt::Key_Backtab, Qt::ShiftModifier);
+        QTest::keyRelease(from, Qt::Key_Backtab, Qt::ShiftModifier);
+    } else {
+        QTest::keyClick(from, Qt::Key_Tab);
+        if (c.shiftAtDelivery)
+            holdShift(f.city);
+    }
+    ASSERT_TRUE(f.city->hasFocus());
+    if (!c.shiftAtDelivery)
+        releaseModifiers(f.city); // let go before the posted End is delivered
+    ASSERT_EVENTUALLY(f.city->cursorPosition() == 9);
+    EXPECT_EQ(f.city->selectedText(), c.selected) << c.what;
+    releaseModifiers(f.city);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, Entry,
+                         ::testing::Values(EntryCase{"Tab", false, false, QString()},
+                                           EntryCase{"Shift+Tab, Shift still down", true, true,
+                                                     QStringLiteral("bridge")},
+                                           EntryCase{"Shift+Tab, Shift let go first", true, false,
+                                                     QString()},
+                                           EntryCase{"Tab, Shift pressed meanwhile", false, true,
+                                                     QStringLiteral("bridge")}));
+
+struct MoveCase
+{
+    const char* what;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool defaultButton;
+    const char* expectFocus; // "next", "previous", "same"
+    bool clicked;
+};
+
+class Moves : public ::testing::TestWithParam<MoveCase>
+{
+};
+
+TEST_P(Moves, EnterAndDownFollowTheWindowsTabOrder)
+{
+    const MoveCase c = GetParam();
+    Form f;
+    f.ok->setDefault(c.defaultButton);
+    f.show(f.city);
+    const QString before = f.city->text();
+    QSignalSpy downs(f.city, &NavigatingEdit::keyDown);
+    QSignalSpy presses(f.city, &NavigatingEdit::keyPress);
+    QSignalSpy clicks(f.ok, &QPushButton::clicked);
+
+    if (c.modifiers & Qt::ShiftModifier)
+        holdShift(f.city);
+    QTest::keyClick(f.city, c.key, c.modifiers);
+    QWidget* expected = QString(c.expectFocus) == "next"       ? static_cast<QWidget*>(f.street)
+                        : QString(c.expectFocus) == "previous" ? static_cast<QWidget*>(f.name)
+                                                               : static_cast<QWidget*>(f.city);
+    ASSERT_EVENTUALLY(QApplication::focusWidget() == expected);
+    releaseModifiers(expected);
+    EXPECT_EQ(clicks.count(), c.clicked ? 1 : 0) << c.what;
+    EXPECT_EQ(f.city->text(), before) << "nothing inserted";
+    if (c.clicked) {
+        EXPECT_EQ(downs.count(), 0) << "the button took it";
+        return;
+    }
+    const auto sawKey = std::find_if(downs.begin(), downs.end(), [&](const QList<QVariant>& a) {
+        return a.at(0).toInt() == int(c.key);
+    });
+    EXPECT_NE(sawKey, downs.end()) << "handlers see the key";
+    if (c.key != Qt::Key_Down) {
+        ASSERT_GE(presses.count(), 1);
+        EXPECT_EQ(presses.at(0).at(0).value<QChar>(), QChar(0));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, Moves,
+    ::testing::Values(
+        MoveCase{"Enter", Qt::Key_Return, Qt::NoModifier, false, "next", false},
+        MoveCase{"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, false, "next", false},
+        MoveCase{"Down", Qt::Key_Down, Qt::NoModifier, false, "next", false},
+        MoveCase{"Shift+Enter", Qt::Key_Return, Qt::ShiftModifier, false, "previous", false},
+        MoveCase{"Enter, default button", Qt::Key_Return, Qt::NoModifier, true, "same", true},
+        MoveCase{"Shift+Enter, default button", Qt::Key_Return, Qt::ShiftModifier, true, "previous",
+                 false},
+        MoveCase{"Down, default button", Qt::Key_Down, Qt::NoModifier, true, "next", false}));
+
+TEST(Fields, EnterOnTheLastFieldWrapsThroughTheButton)
+{
+    Form f;
+    f.show(f.only);
+    QTest::keyClick(f.only, Qt::Key_Return);
+    ASSERT_EVENTUALLY(QApplication::focusWidget() == f.ok);
+}
+
+struct UpCase
+{
+    const char* what;
+    std::function<QWidget*(Form&)> field;
+    std::function<QWidget*(Form&)> expected;
+    std::function<void(Form&)> prepare;
+    bool error;
+};
+
+class Up : public ::testing::TestWithParam<UpCase>
+{
+};
+
+TEST_P(Up, MovesToThePreviousControlOfTheParent)
+{
+    const UpCase c = GetParam();
+    Form f;
+    if (c.prepare)
+        c.prepare(f);
+    QWidget* field = c.field(f);
+    f.show(field);
+    QSignalSpy downs(field, SIGNAL(keyDown(int, Qt::KeyboardModifiers)));
+    QTest::keyClick(field, Qt::Key_Up);
+    QWidget* expected = c.expected(f);
+    EXPECT_EVENTUALLY(QApplication::focusWidget() == expected);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), expected)
+        << c.what << " focus on " << QApplication::focusWidget()->metaObject()->className();
+    for (const QList<QVariant>& args : downs)
+        EXPECT_NE(args.at(0).toInt(), int(Qt::Key_Up)) << "handlers never see Up";
+    if (c.error) {
+        ASSERT_EQ(f.errors.size(), 1);
+        EXPECT_EQ(f.errors.front(), QStringLiteral("Cannot focus a disabled or invisible window"));
+    } else {
+        EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join(';').toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, Up,
+    ::testing::Values(
+        UpCase{"second field to first", [](Form& f) { return f.city; },
+               [](Form& f) { return f.name; }, nullptr, false},
+        // name is first among the window's controls: name, city, panel, street,
+        // number, lone, only, ok -- so it wraps to the last, the button.
+        UpCase{"first wraps to the last", [](Form& f) { return f.name; },
+               [](Form& f) { return f.ok; }, nullptr, false},
+        UpCase{"first of its panel wraps within the panel", [](Form& f) { return f.street; },
+               [](Form& f) { return f.number; }, nullptr, false},
+        // Made after everything else, the panel and the field come last in the window.
+        UpCase{"a bare panel before the field takes the focus",
+               [](Form& f) { return f.window->findChild<TCampoMemo*>("after"); },
+               [](Form& f) { return f.window->findChild<QFrame*>("bare"); },
+               [](Form& f) {
+                   auto* bare = new QFrame(f.window.get());
+                   bare->setObjectName("bare");
+                   bare->setGeometry(200, 150, 100, 40);
+                   new QLabel(QStringLiteral("only paints"), bare);
+                   auto* after = new TCampoMemo(f.window.get());
+                   after->setObjectName("after");
+                   after->setGeometry(200, 200, 100, 22);
+               },
+               false},
+        UpCase{"the only control stays", [](Form& f) { return f.only; },
+               [](Form& f) { return f.only; }, nullptr, false},
+        UpCase{"disabled target", [](Form& f) { return f.city; }, [](Form& f) { return f.city; },
+               [](Form& f) { f.name->setEnabled(false); }, true},
+        UpCase{"hidden target", [](Form& f) { return f.city; }, [](Form& f) { return f.city; },
+               [](Form& f) { f.name->hide(); }, true},
+        UpCase{"no tab stop is still a stop", [](Form& f) { return f.city; },
+               [](Form& f) { return f.name; }, [](Form& f) { f.name->setFocusPolicy(Qt::NoFocus); },
+               false}));
+
+TEST(Fields, UpAfterAPanelWithFieldsGoesToItsLastField)
+{
+    // The window's list runs depth first: the panel, its fields, then the next field.
+    Form f;
+    auto* after = new TCampoMemo(f.window.get());
+    after->setGeometry(10, 200, 100, 22);
+    QWidget::setTabOrder(f.number, after);
+    f.show(after);
+    QTest::keyClick(after, Qt::Key_Up);
+    ASSERT_EVENTUALLY(QApplication::focusWidget() == f.number);
+}
+
+TEST(Fields, EscapeClosesTheWindowThenHandlersSeeIt)
+{
+    Form f;
+    f.show(f.city);
+    bool windowWasClosed = false;
+    QObject::connect(f.city, &NavigatingEdit::keyDown, [&](int key, Qt::KeyboardModifiers) {
+        if (key == Qt::Key_Escape)
+            windowWasClosed = !f.window->isVisible();
+    });
+    QTest::keyClick(f.city, Qt::Key_Escape);
+    EXPECT_FALSE(f.window->isVisible());
+    EXPECT_TRUE(windowWasClosed);
+}
+
+TEST(Fields, EscapeOnADialogIsTheDialogsCancel)
+{
+    QDialog dialog;
+    auto* field = new TCampoMemo(&dialog);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+    cancel->move(0, 40);
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    QSignalSpy downs(field, &NavigatingEdit::keyDown);
+    const auto escapes = [&] {
+        return std::count_if(downs.begin(), downs.end(), [](const QList<QVariant>& a) {
+            return a.at(0).toInt() == Qt::Key_Escape;
+        });
+    };
+    dialog.open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    field->setFocus();
+    ASSERT_EVENTUALLY(field->hasFocus());
+
+    QTest::keyClick(field, Qt::Key_Escape);
+    ASSERT_EVENTUALLY(!dialog.isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(escapes(), 0) << "the dialog took it";
+}
+
+TEST(Fields, EnterInADialogClicksItsDefaultButton)
+{
+    QDialog dialog;
+    auto* first = new TCampo(&dialog);
+    auto* second = new TCampo(&dialog);
+    second->move(0, 30);
+    auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    ok->move(0, 60);
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    first->setFocus();
+    ASSERT_EVENTUALLY(first->hasFocus());
+    QTest::keyClick(first, Qt::Key_Return);
+    ASSERT_EVENTUALLY(finished.count() == 1);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+// ---- data binding against a real table ----
+
+class Bound : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fields"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("create table people (id integer primary key, name text)"));
+        ASSERT_TRUE(q.exec("insert into people values (1, 'ada lovelace'), (2, 'alan')"));
+        model = std::make_unique<QSqlTableModel>(nullptr, db);
+        model->setTable(QStringLiteral("people"));
+        model->setEditStrategy(QSqlTableModel::OnFieldChange);
+        ASSERT_TRUE(model->select());
+    }
+    void TearDown() override
+    {
+        form.reset();
+        model.reset();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("fields"));
+    }
+    QString stored(int id)
+    {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("select name from people where id = %1").arg(id));
+        return q.next() ? q.value(0).toString() : QString();
+    }
+
+    QSqlDatabase db;
+    std::unique_ptr<QSqlTableModel> model;
+    std::unique_ptr<Form> form = std::make_unique<Form>();
+};
+
+TEST_F(Bound, ShowsTheFieldInUpperCaseAndWritesOnlyEditsBack)
+{
+    TCampo* field = form->name;
+    field->setProperty("dataSource", QVariant::fromValue<QAbstractItemModel*>(model.get()));
+    field->setProperty("dataField", QStringLiteral("name"));
+    EXPECT_EQ(field->text(), QStringLiteral("ADA LOVELACE"));
+
+    // Passing through without typing writes nothing.
+    form->show(field);
+    QTest::keyClick(field, Qt::Key_Tab);
+    ASSERT_EVENTUALLY(form->city->hasFocus());
+    EXPECT_EQ(stored(1), QStringLiteral("ada lovelace"));
+
+    // An edit goes back when the field is left.
+    QTest::keyClick(form->city, Qt::Key_Up);
+    ASSERT_EVENTUALLY(field->hasFocus());
+    ASSERT_EVENTUALLY(field->cursorPosition() == 12);
+    QTest::keyClicks(field, QStringLiteral(" jr"));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EVENTUALLY(form->city->hasFocus());
+    EXPECT_EQ(stored(1), QStringLiteral("ADA LOVELACE JR"));
+
+    // Another row, and changes made elsewhere show at once.
+    field->setDataRow(1);
+    EXPECT_EQ(field->text(), QStringLiteral("ALAN"));
+    model->setData(model->index(1, 1), QStringLiteral("alan turing"));
+    EXPECT_EQ(field->text(), QStringLiteral("ALAN TURING"));
+}
+
+TEST_F(Bound, EscapeDropsTheUnsavedEdit)
+{
+    TCampo* field = form->name;
+    field->setDataSource(model.get());
+    field->setDataField(QStringLiteral("NAME")); // field names match in any case
+    form->show(field);
+    QTest::keyClicks(field, QStringLiteral("xyz"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(form->window->isVisible());
+    EXPECT_EQ(stored(1), QStringLiteral("ada lovelace"));
+    EXPECT_EQ(field->text(), QStringLiteral("ADA LOVELACE"));
+}
+
+TEST_F(Bound, AnUnknownFieldIsReported)
+{
+    form->name->setDataField(QStringLiteral("surname"));
+    form->name->setDataSource(model.get());
+    ASSERT_EQ(form->errors.size(), 1);
+    EXPECT_EQ(form->errors.front(), QStringLiteral("Field 'surname' not found"));
+}
