@@ -80,11 +80,16 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     return result;
 }
 
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("corvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+}
+
 void initialiseApplication(QApplication& app)
 {
-    app.setApplicationName(QStringLiteral("corvane"));
+    nameApplication();
     app.setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
-    app.setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     app.setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
     setErrorReporter(showDefaultError);
     if (!formFontAvailable())

@@ -38,8 +38,11 @@ struct ParsedCommandLine
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments);
 
-// Names the application and installs the default error display as the component library's
-// error reporter.
+// Names the application and its version (enough for the command line, before any display).
+void nameApplication();
+
+// Names the application for the desktop and installs the default error display as the component
+// library's error reporter.
 void initialiseApplication(QApplication& app);
 
 using DeviceFactory = std::function<std::unique_ptr<RecordingDevice>()>;

@@ -3,6 +3,7 @@
 #include "RecordingDevices.h"
 #include "Startup.h"
 
+#include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
 #include <stdexcept>
@@ -27,17 +28,24 @@ int listDevices()
 
 int main(int argc, char** argv)
 {
+    // The command line is read before the window system is touched, so --help and
+    // --list-devices work without a display.
+    StartupOptions options;
+    {
+        QCoreApplication commandLine(argc, argv);
+        nameApplication();
+        const ParsedCommandLine parsed = parseCommandLine(commandLine.arguments());
+        QTextStream(stdout) << parsed.output;
+        QTextStream(stderr) << parsed.errorOutput;
+        if (!parsed.options)
+            return parsed.exitCode;
+        if (parsed.options->listDevices)
+            return listDevices();
+        options = *parsed.options;
+    }
+
     Application app(argc, argv);
     initialiseApplication(app);
-
-    const ParsedCommandLine parsed = parseCommandLine(app.arguments());
-    QTextStream(stdout) << parsed.output;
-    QTextStream(stderr) << parsed.errorOutput;
-    if (!parsed.options)
-        return parsed.exitCode;
-    const StartupOptions& options = *parsed.options;
-    if (options.listDevices)
-        return listDevices();
 
     const DeviceFactory makeDevice = [&options]() -> std::unique_ptr<RecordingDevice> {
         if (options.inputFile.isEmpty())

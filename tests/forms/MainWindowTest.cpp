@@ -133,6 +133,10 @@ TEST_F(MainWindowTest, SlidersChangeTheNextBlocksWithoutClearOrRestart)
     QTest::keyClick(form->SliderMin, Qt::Key_Right);
     QTest::keyClick(form->SliderMin, Qt::Key_Down);
     EXPECT_EQ(settings().minLevel, 2);
+    // A click in the channel right of the handle moves one page toward it.
+    QTest::mouseClick(form->SliderMin, Qt::LeftButton, {},
+                      QPoint(form->SliderMin->width() - 10, form->SliderMin->height() / 2));
+    EXPECT_EQ(settings().minLevel, 4);
 
     feed(bytes(1024, 178));
     // Maximum below minimum: every element at or above the minimum is white.

@@ -1,0 +1,135 @@
+// The real program under the test's X server, recording from a private PulseAudio source:
+// a test card fed into the source after the window is up must show on screen exactly as
+// corvane-decode paints the same bytes.
+#include "FormsTestSupport.h"
+#include "PrivatePulse.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace corvane::test;
+
+namespace {
+
+const QString kBin = QStringLiteral(CORVANE_BIN_DIR);
+
+// Where the picture sits in the window's client area: Panel1 at (6, 5), its bevel 4 wide.
+const QRect kPicture(10, 9, 179, 196);
+
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(kBin + u'/' + program, arguments);
+    if (!process.waitForFinished(60000))
+        return program + " did not finish";
+    if (process.exitStatus() != QProcess::NormalExit)
+        return program + " crashed";
+    if (process.exitCode() != 0)
+        return QString::fromLocal8Bit(process.readAllStandardError());
+    return {};
+}
+
+// The X window of the program's main window (510 x 305, titled "Corvane"), or 0.
+WId findMainWindow()
+{
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {"-root", "-tree"});
+    if (!xwininfo.waitForFinished(10000))
+        return 0;
+    static const QRegularExpression line(
+        QStringLiteral(R"(^\s*(0x[0-9a-f]+) "Corvane":.*\b510x305\+)"),
+        QRegularExpression::MultilineOption);
+    const auto match = line.match(QString::fromLocal8Bit(xwininfo.readAllStandardOutput()));
+    return match.hasMatch() ? match.captured(1).toULongLong(nullptr, 16) : 0;
+}
+
+class EndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(pulse.start()) << pulse.log().toStdString();
+    }
+
+    void TearDown() override
+    {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(10000);
+        }
+    }
+
+    QTemporaryDir dir;
+    PrivatePulse pulse;
+    QProcess program;
+};
+
+TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
+{
+    // 24 frames of the default raster: a whole number of frames (2304 samples) and of
+    // buffers (1024 bytes), so the last frame is decoded and shown in full.
+    constexpr qint64 kLength = 6 * 9216;
+    const QString card = dir.filePath("card.u8");
+    const QString expectedPicture = dir.filePath("expected.png");
+    ASSERT_EQ(run("corvane-testcard", {"--seconds", "2", "-o", card}), "");
+    QFile file(card);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_GE(file.size(), kLength);
+    ASSERT_TRUE(file.resize(kLength));
+    file.seek(0);
+    const QByteArray bytes = file.readAll();
+    file.close();
+    ASSERT_EQ(run("corvane-decode", {"-o", expectedPicture, card}), "");
+    const QImage expected = QImage(expectedPicture).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(expected.size(), kPicture.size());
+
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(kBin + "/corvane", {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    // Up means: the window is mapped and the program records from the source.
+    WId window = 0;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            window = findMainWindow();
+            const auto outputs = pulse.pactl({"list", "short", "source-outputs"});
+            return window != 0 && outputs && !outputs->trimmed().isEmpty();
+        },
+        20000))
+        << "window " << window << ", program state " << program.state();
+
+    pulse.feedInRealTime(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(pulse.waitFed(std::chrono::seconds(20)));
+
+    QImage shown;
+    const bool same = waitUntil(
+        [&] {
+            shown = QGuiApplication::primaryScreen()
+                        ->grabWindow(window, kPicture.x(), kPicture.y(), kPicture.width(),
+                                     kPicture.height())
+                        .toImage()
+                        .convertToFormat(QImage::Format_RGB32);
+            return shown == expected;
+        },
+        10000);
+    if (!same)
+        shown.save(dir.filePath("shown.png"));
+    ASSERT_EQ(shown.size(), expected.size());
+    int differing = 0;
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            differing += shown.pixel(x, y) != expected.pixel(x, y);
+    EXPECT_EQ(differing, 0) << "pixels differ; the screen grab is in " << dir.path().toStdString();
+    if (!same)
+        dir.setAutoRemove(false);
+    EXPECT_EQ(program.state(), QProcess::Running);
+}
+
+} // namespace
