@@ -274,6 +274,8 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
     open_ = true;
     recording_ = false;
     failed_ = false;
+    backlog_.clear();
+    backlogLimit_ = static_cast<std::size_t>(spec.rate) * 2;
     post(kWaveOpenEvent);
     return true;
 }
@@ -301,6 +303,19 @@ bool PulseRecordingDevice::addBuffer(WaveBuffer* buffer)
         // queue drains into a close without a second message.
         post(kWaveDataEvent, buffer);
         return true;
+    }
+    if (!backlog_.empty()) {
+        // What arrived while no buffer was queued goes first.
+        const std::size_t n =
+            std::min(backlog_.size(), static_cast<std::size_t>(buffer->bufferLength));
+        std::memcpy(buffer->data.get(), backlog_.data(), n);
+        backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(n));
+        buffer->bytesRecorded = static_cast<std::int32_t>(n);
+        bytesCaptured_ += static_cast<std::int64_t>(n);
+        if (buffer->bytesRecorded == buffer->bufferLength) {
+            post(kWaveDataEvent, buffer);
+            return true;
+        }
     }
     queue_.push_back(buffer);
     return true;
@@ -348,6 +363,7 @@ bool PulseRecordingDevice::reset()
         return false;
     }
     recording_ = false;
+    backlog_.clear(); // recorded after the last buffer ran out: no buffer of this take holds it
     if (stream_ && !failed_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
         // No need to wait: whatever still arrives is dropped while not recording.
         if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
@@ -380,6 +396,7 @@ bool PulseRecordingDevice::close()
     recording_ = false;
     failed_ = false;
     prepared_.clear();
+    backlog_.clear();
     post(kWaveCloseEvent);
     target_ = nullptr;
     return true;
@@ -392,6 +409,7 @@ void PulseRecordingDevice::abandon()
     dropStreamLocked();
     queue_.clear();
     prepared_.clear();
+    backlog_.clear();
     open_ = false;
     recording_ = false;
     failed_ = false;
@@ -463,7 +481,8 @@ void PulseRecordingDevice::onStreamRead(pa_stream* stream, std::size_t, void* da
 }
 
 // Fills the queued buffers in order; a full one goes back to the window thread at once.
-// Without a queued buffer the bytes are lost, as on a sound card that overruns.
+// What finds no buffer waits in the backlog; beyond that it is lost, as on a sound card that
+// overruns.
 void PulseRecordingDevice::consume(const std::uint8_t* data, std::size_t n)
 {
     std::size_t used = 0;
@@ -480,6 +499,11 @@ void PulseRecordingDevice::consume(const std::uint8_t* data, std::size_t n)
         }
     }
     bytesCaptured_ += static_cast<std::int64_t>(used);
+    if (used < n) {
+        const std::size_t keep = std::min(n - used, backlogLimit_ - backlog_.size());
+        backlog_.insert(backlog_.end(), data + used, data + used + keep);
+        bytesDropped_ += static_cast<std::int64_t>(n - used - keep);
+    }
 }
 
 std::unique_ptr<RecordingDevice> makePulseRecordingDevice(const QString& sourceName)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <vector>
 
 struct pa_context;
 struct pa_stream;
@@ -29,8 +30,11 @@ struct RecordingDeviceInfo;
 // only as posted WaveEvents; all locking stays inside this class.
 //
 // The stream asks for ~10 ms fragments, so a buffer is handed back within ~10 ms of its last
-// byte reaching the server. It never follows its source elsewhere: if the source goes away, or
-// the server dies, the device posts a kWaveErrorEvent and hands back its buffers.
+// byte reaching the server. Bytes that arrive while no buffer is queued (the window thread was
+// busy for longer than the queued buffers last) wait in a backlog of up to two seconds and go
+// into the next buffers added, so a short stall loses nothing. It never follows its source
+// elsewhere: if the source goes away, or the server dies, the device posts a kWaveErrorEvent and
+// hands back its buffers.
 //
 // The notification target must outlive the open device (close() or abandon() first).
 class PulseRecordingDevice final : public RecordingDevice
@@ -59,6 +63,8 @@ public:
 
     // Bytes copied into buffers since the device was created (any thread).
     std::int64_t bytesCaptured() const { return bytesCaptured_.load(); }
+    // Bytes lost because neither a buffer nor the backlog had room (any thread).
+    std::int64_t bytesDropped() const { return bytesDropped_.load(); }
     // Why the last connection attempt failed, for the user.
     QString lastError() const;
 
@@ -90,9 +96,12 @@ private:
     bool failed_ = false; // the stream died on its own while open
     std::deque<WaveBuffer*> queue_;
     std::set<WaveBuffer*> prepared_;
+    std::vector<std::uint8_t> backlog_; // only ever non-empty while queue_ is empty
+    std::size_t backlogLimit_ = 0;
     QString lastError_;
 
     std::atomic<std::int64_t> bytesCaptured_ = 0;
+    std::atomic<std::int64_t> bytesDropped_ = 0;
 };
 
 } // namespace corvane

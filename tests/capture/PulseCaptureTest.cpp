@@ -164,6 +164,20 @@ TEST_F(PulseCaptureTest, BytesReachTheDecoderExactlyAsFedAndPaintTheSamePicture)
     RecordProperty("delay_median_ms", std::to_string(median));
 }
 
+// The pipe source keeps what is written while nobody records and hands it to the next client
+// in one burst, longer than the three queued buffers: the device must not lose the excess.
+TEST_F(PulseCaptureTest, BurstLongerThanTheQueuedBuffersLosesNothing)
+{
+    const auto early = testCard(6 * 1024, settings);
+    ASSERT_TRUE(pulse.write(early));
+    makeEngine();
+    engine->StartCapture();
+    ASSERT_TRUE(waitUntil([&] { return tapped.bytes.size() == early.size(); }))
+        << tapped.bytes.size() << " of " << early.size() << " bytes";
+    EXPECT_TRUE(tapped.bytes == early);
+    EXPECT_EQ(live->bytesDropped(), 0);
+}
+
 TEST_F(PulseCaptureTest, StopStartAndRestartWithNewBlockSize)
 {
     makeEngine();
@@ -271,6 +285,28 @@ TEST_F(PulseCaptureTest, NoServerMeansNoRecordingDevices)
     QString error;
     EXPECT_FALSE(listRecordingDevices(&error));
     EXPECT_TRUE(error.contains("audio server")) << error.toStdString();
+}
+
+// A server that stops answering (stopped, swapped out, deadlocked) costs the user a short wait
+// and a message, never a hung window.
+TEST_F(PulseCaptureTest, ServerThatStopsAnsweringNeverHangsTheEngine)
+{
+    makeEngine();
+    engine->StartCapture();
+    ASSERT_TRUE(waitUntil([&] { return capturing(); }));
+    pulse.feedInRealTime(testCard(2048, settings));
+    ASSERT_TRUE(waitUntil([&] { return tapped.bytes.size() == 2048; }));
+
+    pulse.freeze();
+    engine->StopCapture(); // answers locally; the server is not asked for anything
+    ASSERT_TRUE(waitUntil([&] { return closed(); }));
+    engine->StartCapture(); // every question to the server times out
+    EXPECT_EQ(sink.texts, QStringList{"There are no recording devices!"});
+    EXPECT_TRUE(closed());
+
+    pulse.thaw(); // and once it answers again, so do we
+    engine->StartCapture();
+    EXPECT_TRUE(waitUntil([&] { return capturing(); })) << sink.texts.join('|').toStdString();
 }
 
 // Opening what the server cannot give is "Can't open audio device".

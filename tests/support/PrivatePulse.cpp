@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,20 @@ void PrivatePulse::kill()
     if (server_ && server_->state() != QProcess::NotRunning) {
         server_->kill();
         server_->waitForFinished(10000);
+    }
+}
+
+void PrivatePulse::freeze()
+{
+    if (isRunning()) {
+        ::kill(static_cast<pid_t>(server_->processId()), SIGSTOP);
+    }
+}
+
+void PrivatePulse::thaw()
+{
+    if (isRunning()) {
+        ::kill(static_cast<pid_t>(server_->processId()), SIGCONT);
     }
 }
 

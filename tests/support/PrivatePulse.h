@@ -61,6 +61,9 @@ public:
     bool isRunning() const;
     // SIGKILL, then waits for the process to end.
     void kill();
+    // SIGSTOP / SIGCONT: a server that stops answering without going away.
+    void freeze();
+    void thaw();
     // Points this process at a server address where nothing listens (no server at all).
     void pointAtNoServer();
 
