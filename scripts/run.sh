@@ -22,7 +22,10 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] || [ ! -x "$bin/corvan
     exit 0
 fi
 
-if "$bin/corvane" --list-devices 2>/dev/null | grep -q .; then
+# Read the whole list first: a pipe into `grep -q` could end the program early with SIGPIPE,
+# which pipefail would take for "no devices".
+devices="$("$bin/corvane" --list-devices 2>/dev/null || true)"
+if [ -n "$devices" ]; then
     exec "$bin/corvane" "$@"
 fi
 "$bin/corvane-testcard" -o "$demo_dir/demo.wav"
