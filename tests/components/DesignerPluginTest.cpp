@@ -1,3 +1,4 @@
+#include <QColor>
 #include <QFileInfo>
 #include <QPluginLoader>
 #include <QRegularExpression>
@@ -40,7 +41,8 @@ TEST(DesignerPlugin, OffersTheFourSamplesEachCreatable)
            {"maximum", 10},
            {"pageStep", 2}}}},
         {"corvane::TPhaseScope",
-         {{100, 100}, {{"phase", 0.0f}, {"ampl", 0.0f}, {"showText", true}}}},
+         {{100, 100},
+          {{"phase", 0.0f}, {"ampl", 0.0f}, {"showText", true}, {"backColor", QColor(Qt::white)}}}},
         {"corvane::TCampo", {{121, 22}, {{"dataField", QString()}, {"text", QString()}}}},
         {"corvane::TCampoMemo", {{121, 22}, {{"text", QString()}}}},
     };

@@ -256,14 +256,6 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         MoveCase{"Down, default button", Qt::Key_Down, Qt::NoModifier, true, "next", false}));
 
-TEST(Fields, EnterOnTheLastFieldWrapsThroughTheButton)
-{
-    Form f;
-    f.show(f.only);
-    QTest::keyClick(f.only, Qt::Key_Return);
-    ASSERT_EVENTUALLY(QApplication::focusWidget() == f.ok);
-}
-
 struct UpCase
 {
     const char* what;
