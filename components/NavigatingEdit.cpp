@@ -117,10 +117,27 @@ void NavigatingEdit::focusInEvent(QFocusEvent* event)
 void NavigatingEdit::focusOutEvent(QFocusEvent* event)
 {
     QLineEdit::focusOutEvent(event);
+    // Another window coming to the front is no exit.
     if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+        return;
+    leave();
+}
+
+void NavigatingEdit::hideEvent(QHideEvent* event)
+{
+    // The window going away is an exit, though Qt reports no focus change for it; shown
+    // again, the field is entered again.
+    QLineEdit::hideEvent(event);
+    leave();
+}
+
+void NavigatingEdit::leave()
+{
+    if (!m_entered)
         return;
     m_entered = false;
     setBaseColor(QApplication::palette(this).color(QPalette::Base));
+    exited();
 }
 
 void NavigatingEdit::setBaseColor(const QColor& color)

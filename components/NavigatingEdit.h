@@ -14,6 +14,14 @@ namespace corvane {
 // read with the modifiers held when it is delivered, taken from Qt's own record of the
 // keyboard (QGuiApplication::keyboardModifiers()), so Shift+Tab into a field selects to the
 // end and Shift+Enter moves backwards.
+//
+// A plain Enter clicks the window's default button instead, where it has one; note that a
+// QDialog makes its first auto-default button the default when shown, so dialogs that want
+// Enter to move between fields turn autoDefault off on their buttons. In a dialog, a plain
+// Escape is left to the dialog, which cancels.
+//
+// Up onto a disabled or hidden control reports "Cannot focus a disabled or invisible window"
+// through reportError() and leaves the focus where it was.
 class NavigatingEdit : public QLineEdit
 {
     Q_OBJECT
@@ -35,10 +43,13 @@ protected:
     bool event(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
     // Called before Escape closes the window; a bound field drops its unsaved edit here.
     virtual void escapePressed() {}
+    // Called when the field is left, by the focus moving on or by its window going away.
+    virtual void exited() {}
 
 private:
     void baseKey(QKeyEvent* event);
@@ -46,6 +57,7 @@ private:
     void deliverPostedKey(Qt::Key key);
     void focusPreviousInParent();
     void setBaseColor(const QColor& color);
+    void leave();
 
     QColor m_focusColor;
     bool m_entered = false; // between entry and exit, across window switches

@@ -4,7 +4,6 @@
 
 #include <QAbstractItemDelegate>
 #include <QDataWidgetMapper>
-#include <QFocusEvent>
 #include <QValidator>
 
 namespace corvane {
@@ -93,13 +92,13 @@ void TCampo::rebind()
     m_edited = false;
 }
 
-void TCampo::focusOutEvent(QFocusEvent* event)
+void TCampo::exited()
 {
-    // Only what the user changed goes back: showing a value in upper case is no edit.
+    // Only what the user changed goes back: showing a value in upper case is no edit. Leaving
+    // includes the window closing, so closing it another way than by Escape loses nothing.
     if (m_edited && m_mapper->model())
         m_mapper->submit();
     m_edited = false;
-    NavigatingEdit::focusOutEvent(event);
 }
 
 void TCampo::escapePressed()

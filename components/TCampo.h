@@ -33,7 +33,7 @@ public:
     void setDataRow(int row);
 
 protected:
-    void focusOutEvent(QFocusEvent* event) override;
+    void exited() override;
     void escapePressed() override;
 
 private:

@@ -353,6 +353,11 @@ TEST(Fields, EscapeClosesTheWindowThenHandlersSeeIt)
     QTest::keyClick(f.city, Qt::Key_Escape);
     EXPECT_FALSE(f.window->isVisible());
     EXPECT_TRUE(windowWasClosed);
+    EXPECT_EVENTUALLY(baseOf(f.city) == windowBase(f.city)); // closing the window left it
+
+    // Shown again, the field is entered again.
+    f.show(f.city);
+    EXPECT_EQ(baseOf(f.city), kLightBlue);
 }
 
 TEST(Fields, EscapeOnADialogIsTheDialogsCancel)
@@ -480,6 +485,17 @@ TEST_F(Bound, EscapeDropsTheUnsavedEdit)
     EXPECT_FALSE(form->window->isVisible());
     EXPECT_EQ(stored(1), QStringLiteral("ada lovelace"));
     EXPECT_EQ(field->text(), QStringLiteral("ADA LOVELACE"));
+}
+
+TEST_F(Bound, ClosingTheWindowKeepsTheEdit)
+{
+    TCampo* field = form->name;
+    field->setDataSource(model.get());
+    field->setDataField(QStringLiteral("name"));
+    form->show(field);
+    QTest::keyClicks(field, QStringLiteral("!"));
+    form->window->close();
+    EXPECT_EQ(stored(1), QStringLiteral("ADA LOVELACE!"));
 }
 
 TEST_F(Bound, AnUnknownFieldIsReported)
