@@ -11,6 +11,7 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 namespace corvane::test {
@@ -234,6 +235,8 @@ struct StartFailure
     QStringList messages;
     bool opened; // the device was left open
     int buffersQueued;
+
+    friend void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.name; }
 };
 
 class StartFailureTest : public CaptureEngineTest,

@@ -130,7 +130,9 @@ TEST_F(FileDeviceTest, SoundFileIsResampledToTheRateItIsOpenedWith)
     ASSERT_TRUE(waitUntil([&] { return tapped.bytes.size() == expected->size() / 1024 * 1024; }));
     engine->StopCapture();
     ASSERT_TRUE(waitUntil([&] { return closed(); }));
+    EXPECT_EQ(tapped.bytes.size(), expected->size());
     EXPECT_TRUE(tapped.bytes == *expected);
+    EXPECT_TRUE(sink.texts.isEmpty()) << sink.texts.join('|').toStdString();
 }
 
 // Files that cannot be played are refused when the device is made, with a reason naming them.
