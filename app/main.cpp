@@ -2,6 +2,8 @@
 #include "Launcher.h"
 #include "RecordingDevices.h"
 #include "Startup.h"
+#include "TerminationSignals.h"
+#include "Unit1.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -59,5 +61,8 @@ int main(int argc, char** argv)
         return device;
     };
     DetachedProcessLauncher launcher;
-    return runReceiver(app, makeDevice, launcher);
+    return runReceiver(app, makeDevice, launcher, [](TFormMain& form) {
+        // Asked to end: close the window as the Exit button would. Goes with the window.
+        new TerminationSignals([&form] { form.close(); }, &form);
+    });
 }

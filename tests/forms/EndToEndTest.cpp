@@ -89,6 +89,7 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
     ASSERT_EQ(run("corvane-decode", {"-o", expectedPicture, card}), "");
     const QImage expected = QImage(expectedPicture).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(expected.size(), kPicture.size());
+    ASSERT_NE(expected.pixel(40, 40), expected.pixel(0, 0)); // a picture, not a blank
 
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(kBin + "/corvane", {});
@@ -129,7 +130,13 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
     EXPECT_EQ(differing, 0) << "pixels differ; the screen grab is in " << dir.path().toStdString();
     if (!same)
         dir.setAutoRemove(false);
-    EXPECT_EQ(program.state(), QProcess::Running);
+    ASSERT_EQ(program.state(), QProcess::Running);
+
+    // Asked to end, it closes its window and leaves cleanly.
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
 }
 
 } // namespace

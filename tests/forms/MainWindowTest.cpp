@@ -471,6 +471,8 @@ TEST(AboutWindow, TextsAndLayout)
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     }
     EXPECT_LE(about.Label2->heightForWidth(about.Label2->width()), about.Label2->height());
+    for (const QString& line : about.Label2->text().split(u'\n')) // no line wraps
+        EXPECT_LE(about.Label2->fontMetrics().horizontalAdvance(line), about.Label2->width());
     QTextDocument* memo = about.Label6->document();
     memo->setTextWidth(about.Label6->width());
     EXPECT_EQ(memo->blockCount(), 4);
