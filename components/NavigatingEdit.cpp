@@ -152,7 +152,7 @@ void NavigatingEdit::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Escape: {
         // A dialog's Escape is its cancel button: the dialog has it, not the field.
-        if (plain(event) && qobject_cast<QDialog*>(window()) && window() != this) {
+        if (plain(event) && qobject_cast<QDialog*>(window())) {
             event->ignore();
             return;
         }

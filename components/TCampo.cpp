@@ -5,6 +5,7 @@
 #include <QAbstractItemDelegate>
 #include <QDataWidgetMapper>
 #include <QValidator>
+#include <algorithm>
 
 namespace corvane {
 
