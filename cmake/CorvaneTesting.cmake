@@ -1,7 +1,7 @@
 # One GoogleTest executable per area, registered with ctest.
 #   corvane_add_test(NAME name SOURCES a.cpp b.cpp LIBS lib... [GUI] [LABELS l...] [TIMEOUT s])
 # GUI tests get a main() that creates a QApplication (tests/support/gui_main.cpp);
-# the others use gtest_main.
+# the others use gtest_main. GUI tests never run at the same time as each other.
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
@@ -21,6 +21,11 @@ function(corvane_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     CORVANE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
     CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  set(extra_properties)
+  if(T_GUI)
+    # Widget tests share one X display: two at once steal each other's focus and activation.
+    set(extra_properties RESOURCE_LOCK x_display)
+  endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ${extra_properties})
 endfunction()
