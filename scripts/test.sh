@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with -Werror, and runs every test through ctest:
-# first the signal core and tools under AddressSanitizer + UndefinedBehaviorSanitizer
+# first the signal core, recording devices and tools under AddressSanitizer + UndefinedBehaviorSanitizer
 # (build-asan/), then the whole project (build/) on a private virtual X display.
 # The audio tests start their own private PulseAudio servers with a virtual recording source.
 set -euo pipefail
@@ -10,7 +10,7 @@ ensure_packages "${CORVANE_BUILD_PACKAGES[@]}" "${CORVANE_TEST_PACKAGES[@]}"
 
 jobs="$(nproc)"
 
-echo "== Signal core and tools under ASan + UBSan"
+echo "== Signal core, recording devices and tools under ASan + UBSan"
 configure_and_build "$CORVANE_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug \
     -DCORVANE_WERROR=ON -DCORVANE_SANITIZE=ON -DCORVANE_CORE_ONLY=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
