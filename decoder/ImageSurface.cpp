@@ -38,6 +38,18 @@ void ImageSurface::paintBlock(int x, int y, WinColour colour)
     }
 }
 
+PixelRaster ImageSurface::pixelRaster()
+{
+    // bits() detaches the image if someone holds a copy, so copies keep what they saw.
+    PixelRaster raster;
+    raster.bits = reinterpret_cast<std::uint32_t*>(image_.bits());
+    raster.width = kWidth;
+    raster.height = kHeight;
+    raster.stride = image_.bytesPerLine() / static_cast<qsizetype>(sizeof(std::uint32_t));
+    raster.format = PixelRaster::Format::Rgb32;
+    return raster;
+}
+
 void ImageSurface::requestRepaint()
 {
     ++repaintRequests_;

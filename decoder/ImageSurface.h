@@ -20,6 +20,7 @@ public:
 
     void paintBlock(int x, int y, WinColour colour) override;
     void requestRepaint() override;
+    PixelRaster pixelRaster() override;
 
     // Paints the whole surface black.
     void clear();

@@ -25,12 +25,46 @@ inline bool reachesFullScale(std::uint8_t b)
     return static_cast<std::uint8_t>(b + 1) <= 2;
 }
 
+// Written without an early exit so the compiler can vectorise it.
+inline bool anyFullScale(const std::uint8_t* p, std::int64_t count)
+{
+    bool any = false;
+    for (std::int64_t i = 0; i < count; ++i)
+        any |= reachesFullScale(p[i]);
+    return any;
+}
+
 std::int32_t usableWindowLength(std::int32_t samplesAveraged)
 {
     return std::clamp(samplesAveraged, std::int32_t{1}, kAverageWindowSlots);
 }
 
+inline std::uint32_t toRgb32(WinColour c)
+{
+    return 0xFF000000u | (c & 0xFFu) << 16 | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+}
+
 } // namespace
+
+// What one stretch of decoding keeps in registers: the settings as read at its start and the
+// scan state, written back before every call into the surface.
+struct PixelDecoder::Run
+{
+    std::int32_t rows;
+    std::int32_t cols;
+    std::int32_t minLevel;
+    std::int32_t maxLevel;
+    std::int64_t samplesPerPixel;
+    PixelRaster raster;
+    std::int32_t row;
+    std::int32_t col;
+    std::int32_t syncCounter;
+    bool clip;
+    std::int64_t elements;
+    std::int32_t counter;
+    std::int32_t sum;
+    std::int32_t head;
+};
 
 PixelDecoder::PixelDecoder(const DecoderSettings& settings, PictureSurface& surface)
     : settings_(settings), surface_(surface)
@@ -59,95 +93,60 @@ void PixelDecoder::changeWindowLength(std::int32_t length)
     windowLength_ = length;
 }
 
-void PixelDecoder::compactHistory()
+// Between the two levels the grey level is (sum - minLevel) * 255 / (maxLevel - minLevel),
+// full above. With minLevel 0 or more every window sum at or above it is at most
+// kMaxWindowSum above it, so one table of levels by distance replaces the division.
+void PixelDecoder::prepareLevels(std::int32_t minLevel, std::int32_t maxLevel)
 {
-    std::memmove(history_.data(), history_.data() + head_, static_cast<std::size_t>(windowLength_));
-    head_ = 0;
-}
-
-void PixelDecoder::DecodeBlock(const std::uint8_t* data, std::int32_t count)
-{
-    if (count <= 0 || data == nullptr)
+    levelsMin_ = minLevel;
+    levelsMax_ = maxLevel;
+    levelsKnown_ = true;
+    levelsTabled_ = minLevel >= 0;
+    if (!levelsTabled_)
         return;
-    const std::uint8_t* p = data;
-    const std::uint8_t* const end = data + count;
-
-    while (p < end) {
-        // Settings can only change while the surface has control, so reading them once per
-        // element is the same as reading them at every sample.
-        const std::int32_t length = usableWindowLength(settings_.samplesAveraged);
-        if (length != windowLength_)
-            changeWindowLength(length);
-
-        const std::int64_t untilEmit =
-            std::max<std::int64_t>(1, std::int64_t{settings_.samplesPerPixel} - sampleCounter_);
-        const std::int64_t available = end - p;
-        const bool emits = untilEmit <= available;
-        const std::int32_t take = static_cast<std::int32_t>(emits ? untilEmit : available);
-
-        if (!ClipFlag_) {
-            bool clipped = false;
-            for (std::int32_t i = 0; i < take; ++i)
-                clipped |= reachesFullScale(p[i]);
-            ClipFlag_ = clipped;
-        }
-
-        if (take >= length) {
-            // The whole window is replaced by the last samples of this run.
-            const std::uint8_t* last = p + (take - length);
-            std::int32_t sum = 0;
-            for (std::int32_t i = 0; i < length; ++i) {
-                const std::uint8_t r = rectify(last[i]);
-                history_[static_cast<std::size_t>(i)] = r;
-                sum += r;
-            }
-            head_ = 0;
-            windowSum_ = sum;
-        } else {
-            std::int32_t done = 0;
-            while (done < take) {
-                if (head_ + length >= kHistorySize)
-                    compactHistory();
-                const std::int32_t room = kHistorySize - (head_ + length);
-                const std::int32_t run = std::min(take - done, room);
-                std::uint8_t* window = history_.data() + head_;
-                std::int32_t sum = windowSum_;
-                for (std::int32_t i = 0; i < run; ++i) {
-                    const std::uint8_t r = rectify(p[done + i]);
-                    sum += r - window[i];
-                    window[i + length] = r;
-                }
-                windowSum_ = sum;
-                head_ += run;
-                done += run;
-            }
-        }
-        p += take;
-
-        if (emits) {
-            sampleCounter_ = 0;
-            EmitPixel(windowSum_);
-        } else {
-            sampleCounter_ += take;
-        }
-    }
+    const std::int64_t range = std::int64_t{maxLevel} - minLevel;
+    const std::int64_t graded = std::clamp<std::int64_t>(range, 0, kMaxWindowSum + 1);
+    for (std::int64_t d = 0; d < graded; ++d)
+        levels_[static_cast<std::size_t>(d)] =
+            static_cast<std::uint8_t>(std::min<std::int64_t>(d * 255 / range, 255));
+    std::fill(levels_.begin() + graded, levels_.end(), std::uint8_t{255});
 }
 
-void PixelDecoder::EmitPixel(std::int32_t windowSum)
+inline void PixelDecoder::load(Run& run)
 {
-    ++elementCount_;
-    const std::int64_t minLevel = settings_.minLevel;
-    const std::int64_t d = std::int64_t{windowSum} - minLevel;
-    ScanPosition& pos = ScanPosition_;
+    run.row = ScanPosition_.row;
+    run.col = ScanPosition_.col;
+    run.syncCounter = SyncCounter_;
+    run.clip = ClipFlag_;
+    run.elements = 0;
+    run.counter = sampleCounter_;
+    run.sum = windowSum_;
+    run.head = head_;
+}
 
+inline void PixelDecoder::store(Run& run)
+{
+    ScanPosition_ = {run.row, run.col};
+    ClipFlag_ = run.clip;
+    SyncCounter_ = run.syncCounter;
+    elementCount_ += run.elements;
+    run.elements = 0;
+    sampleCounter_ = run.counter;
+    windowSum_ = run.sum;
+    head_ = run.head;
+}
+
+inline bool PixelDecoder::EmitPixel(Run& run, std::int32_t windowSum)
+{
+    ++run.elements;
     WinColour colour;
-    if (d < 0) {
+    if (windowSum < run.minLevel) {
         colour = kSyncColour;
-        if (++SyncCounter_ > kSyncElementsPerNudge) {
-            SyncCounter_ = 0;
+        if (++run.syncCounter > kSyncElementsPerNudge) {
+            run.syncCounter = 0;
             // Pull the phase a third of the way toward the nearer edge.
-            const std::int64_t rows = settings_.rows;
-            std::int64_t row = pos.row;
+            const std::int64_t rows = run.rows;
+            std::int64_t row = run.row;
             if (rows / 2 > row)
                 row -= row / 3;
             else
@@ -156,45 +155,312 @@ void PixelDecoder::EmitPixel(std::int32_t windowSum)
                 row = 0;
             if (row > rows)
                 row = rows;
-            pos.row = static_cast<std::int32_t>(row);
+            run.row = static_cast<std::int32_t>(row);
         }
     } else {
-        const std::int64_t range = std::int64_t{settings_.maxLevel} - minLevel;
-        std::int64_t level = 255;
-        if (range > 0) {
-            // The common case (levels within 0..255) fits a 32-bit division.
-            if (d <= 0xFFFFFF && range <= 0xFFFFFF)
-                level = static_cast<std::uint32_t>(d * 255) / static_cast<std::uint32_t>(range);
-            else
-                level = d * 255 / range;
-        }
-        if (level > 255)
-            level = 255;
-        const auto value = static_cast<WinColour>(level);
-        colour = ClipFlag_ ? value : value * 0x010101u;
-    }
-
-    const std::int64_t x = 3 * std::int64_t{settings_.cols} - 3 * std::int64_t{pos.col};
-    const std::int64_t y = 3 * std::int64_t{settings_.rows} - 3 * std::int64_t{pos.row};
-    if (x > -kFarCoordinate && x < kFarCoordinate && y > -kFarCoordinate && y < kFarCoordinate)
-        surface_.paintBlock(static_cast<int>(x), static_cast<int>(y), colour);
-
-    // The surface may have run code of its own; read the raster size afresh.
-    const std::int64_t nextRow = std::int64_t{pos.row} + 1;
-    if (nextRow >= settings_.rows) {
-        pos.row = 0;
-        const std::int64_t nextCol = std::int64_t{pos.col} + 1;
-        if (nextCol % 4 == 0)
-            surface_.requestRepaint();
-        if (nextCol >= settings_.cols) {
-            pos.col = 0;
-            ClipFlag_ = false;
+        WinColour level;
+        if (levelsTabled_) {
+            level = levels_[static_cast<std::size_t>(windowSum - run.minLevel)];
         } else {
-            pos.col = static_cast<std::int32_t>(nextCol);
+            const std::int64_t d = std::int64_t{windowSum} - run.minLevel;
+            const std::int64_t range = std::int64_t{run.maxLevel} - run.minLevel;
+            level = range > 0 ? static_cast<WinColour>(std::min<std::int64_t>(d * 255 / range, 255))
+                              : 255;
+        }
+        colour = run.clip ? level : level * 0x010101u;
+    }
+
+    bool calledSurface = false;
+    const std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
+    const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
+    const PixelRaster& raster = run.raster;
+    if (raster.bits != nullptr && x >= 0 && x <= raster.width - 3 && y >= 0 &&
+        y <= raster.height - 3) {
+        const std::uint32_t value =
+            raster.format == PixelRaster::Format::Rgb32 ? toRgb32(colour) : colour;
+        std::uint32_t* line = raster.bits + y * raster.stride + x;
+        for (int i = 0; i < 3; ++i, line += raster.stride) {
+            line[0] = value;
+            line[1] = value;
+            line[2] = value;
+        }
+    } else if (x > -kFarCoordinate && x < kFarCoordinate && y > -kFarCoordinate &&
+               y < kFarCoordinate) {
+        paintThroughSurface(run, static_cast<int>(x), static_cast<int>(y), colour);
+        calledSurface = true;
+    }
+
+    const std::int64_t nextRow = std::int64_t{run.row} + 1;
+    if (nextRow >= run.rows) {
+        run.row = 0;
+        const std::int64_t nextCol = std::int64_t{run.col} + 1;
+        run.col = static_cast<std::int32_t>(std::min<std::int64_t>(nextCol, INT32_MAX));
+        if (nextCol % 4 == 0) {
+            repaintThroughSurface(run);
+            calledSurface = true;
+        }
+        if (run.col >= run.cols) {
+            run.col = 0;
+            run.clip = false;
         }
     } else {
-        pos.row = static_cast<std::int32_t>(nextRow);
+        run.row = static_cast<std::int32_t>(nextRow);
     }
+    return calledSurface;
+}
+
+// Whether the elements of the current column, up to the one before its last, can be painted
+// straight into the raster: every block lies wholly inside it and the levels need no division.
+inline bool PixelDecoder::columnFits(const Run& run) const
+{
+    const PixelRaster& raster = run.raster;
+    if (raster.bits == nullptr || !levelsTabled_)
+        return false;
+    if (run.row < 0 || std::int64_t{run.row} >= std::int64_t{run.rows} - 1)
+        return false;
+    const std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
+    const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
+    return x >= 0 && x <= raster.width - 3 && y <= raster.height - 3;
+}
+
+// Paints whole elements up the current column, stopping before its last element (whose
+// advance wraps the column), at the end of the data, or at an element that is due to nudge
+// the phase (nudgeDue: its samples are taken, the caller emits it). This is where the decoder
+// spends its time, so it keeps everything in registers and comes in one version per window
+// mode, pixel format and clip watch.
+template <bool WholeWindow, bool Rgb32, bool WatchClip>
+const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p, std::int64_t count,
+                                                bool& nudgeDue)
+{
+    const std::ptrdiff_t stride = run.raster.stride;
+    const std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
+    const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
+    std::uint32_t* pixel = run.raster.bits + y * stride + x;
+    constexpr std::uint32_t alpha = Rgb32 ? 0xFF000000u : 0u;
+    constexpr unsigned redShift = Rgb32 ? 16 : 0;
+    constexpr std::uint32_t syncValue = Rgb32 ? 0xFF00CAFFu : kSyncColour;
+
+    const auto take = static_cast<std::int32_t>(std::max<std::int64_t>(run.samplesPerPixel, 1));
+    const std::int32_t length = windowLength_;
+    const std::int32_t minLevel = run.minLevel;
+    const std::uint8_t* const levels = levels_.data();
+    std::uint8_t* const history = history_.data();
+    std::int32_t head = run.head;
+    std::int32_t sum = run.sum;
+    std::int32_t syncCounter = run.syncCounter;
+    bool clip = run.clip;
+
+    std::int64_t left = count;
+    for (; left > 0; --left) {
+        if constexpr (WatchClip) {
+            if (!clip)
+                clip = anyFullScale(p, take);
+        }
+        if constexpr (WholeWindow) {
+            // The history is brought up to date once, after the loop.
+            const std::uint8_t* last = p + (take - length);
+            std::int32_t total = 0;
+            for (std::int32_t i = 0; i < length; ++i)
+                total += rectify(last[i]);
+            sum = total;
+        } else {
+            if (head + length + take > kHistorySize) {
+                std::memmove(history, history + head, static_cast<std::size_t>(length));
+                head = 0;
+            }
+            std::uint8_t* window = history + head;
+            for (std::int32_t i = 0; i < take; ++i) {
+                const std::uint8_t r = rectify(p[i]);
+                sum += r - window[i];
+                window[i + length] = r;
+            }
+            head += take;
+        }
+        p += take;
+
+        std::uint32_t value;
+        if (sum < minLevel) {
+            if (syncCounter == kSyncElementsPerNudge) {
+                nudgeDue = true;
+                break;
+            }
+            ++syncCounter;
+            value = syncValue;
+        } else {
+            const std::uint32_t level = levels[sum - minLevel];
+            value = clip ? (level << redShift | alpha) : (level * 0x010101u | alpha);
+        }
+        std::uint32_t* line = pixel;
+        line[0] = value;
+        line[1] = value;
+        line[2] = value;
+        line += stride;
+        line[0] = value;
+        line[1] = value;
+        line[2] = value;
+        line += stride;
+        line[0] = value;
+        line[1] = value;
+        line[2] = value;
+        pixel -= 3 * stride;
+    }
+
+    if constexpr (WholeWindow) {
+        const std::uint8_t* last = p - length;
+        for (std::int32_t i = 0; i < length; ++i)
+            history[i] = rectify(last[i]);
+        head = 0;
+    }
+    const std::int64_t painted = count - left;
+    run.head = head;
+    run.sum = sum;
+    run.syncCounter = syncCounter;
+    run.clip = clip;
+    run.row += static_cast<std::int32_t>(painted);
+    run.elements += painted;
+    return p;
+}
+
+const std::uint8_t* PixelDecoder::paintColumn(Run& run, const std::uint8_t* p,
+                                              const std::uint8_t* end, bool mayClip, bool& nudgeDue)
+{
+    const std::int64_t perElement = std::max<std::int64_t>(run.samplesPerPixel, 1);
+    const std::int64_t count =
+        std::min<std::int64_t>(std::int64_t{run.rows} - 1 - run.row, (end - p) / perElement);
+    if (count <= 0)
+        return p;
+    const bool whole = perElement >= windowLength_;
+    const bool rgb32 = run.raster.format == PixelRaster::Format::Rgb32;
+    const bool watchClip = mayClip && !run.clip;
+    if (rgb32) {
+        if (whole)
+            return watchClip ? paintColumnAs<true, true, true>(run, p, count, nudgeDue)
+                             : paintColumnAs<true, true, false>(run, p, count, nudgeDue);
+        return watchClip ? paintColumnAs<false, true, true>(run, p, count, nudgeDue)
+                         : paintColumnAs<false, true, false>(run, p, count, nudgeDue);
+    }
+    if (whole)
+        return watchClip ? paintColumnAs<true, false, true>(run, p, count, nudgeDue)
+                         : paintColumnAs<true, false, false>(run, p, count, nudgeDue);
+    return watchClip ? paintColumnAs<false, false, true>(run, p, count, nudgeDue)
+                     : paintColumnAs<false, false, false>(run, p, count, nudgeDue);
+}
+
+void PixelDecoder::DecodeBlock(const std::uint8_t* data, std::int32_t count)
+{
+    if (count <= 0 || data == nullptr)
+        return;
+    const std::uint8_t* p = data;
+    const std::uint8_t* const end = data + count;
+    // Most buffers hold no full-scale sample at all; then no element needs to look.
+    const auto size = static_cast<std::size_t>(count);
+    const bool mayClip = std::memchr(data, 255, size) != nullptr ||
+                         std::memchr(data, 0, size) != nullptr ||
+                         std::memchr(data, 1, size) != nullptr;
+    while (p < end)
+        p = decodeRun(p, end, mayClip);
+}
+
+const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* p, const std::uint8_t* end,
+                                            bool mayClip)
+{
+    Run run;
+    run.raster = surface_.pixelRaster();
+    // Settings can only change while the surface has control, so reading them here and after
+    // each call into the surface is the same as reading them at every sample.
+    const DecoderSettings s = settings_;
+    run.rows = s.rows;
+    run.cols = s.cols;
+    run.minLevel = s.minLevel;
+    run.maxLevel = s.maxLevel;
+    run.samplesPerPixel = s.samplesPerPixel;
+    const std::int32_t length = usableWindowLength(s.samplesAveraged);
+    if (length != windowLength_)
+        changeWindowLength(length);
+    if (!levelsKnown_ || s.minLevel != levelsMin_ || s.maxLevel != levelsMax_)
+        prepareLevels(s.minLevel, s.maxLevel);
+    load(run);
+
+    std::uint8_t* const history = history_.data();
+    bool calledSurface = false;
+
+    while (p < end && !calledSurface) {
+        if (run.counter == 0 && columnFits(run)) {
+            bool nudgeDue = false;
+            const std::uint8_t* next = paintColumn(run, p, end, mayClip, nudgeDue);
+            if (next != p) {
+                p = next;
+                if (nudgeDue)
+                    calledSurface = EmitPixel(run, run.sum);
+                continue;
+            }
+        }
+
+        const std::int64_t untilEmit = std::max<std::int64_t>(1, run.samplesPerPixel - run.counter);
+        const std::int64_t available = end - p;
+        const bool emits = untilEmit <= available;
+        const auto take = static_cast<std::int32_t>(emits ? untilEmit : available);
+
+        if (mayClip && !run.clip)
+            run.clip = anyFullScale(p, take);
+
+        if (take >= length) {
+            // The whole window is replaced by the last samples of this stretch.
+            const std::uint8_t* last = p + (take - length);
+            std::int32_t total = 0;
+            for (std::int32_t i = 0; i < length; ++i) {
+                const std::uint8_t r = rectify(last[i]);
+                history[i] = r;
+                total += r;
+            }
+            run.head = 0;
+            run.sum = total;
+        } else {
+            if (run.head + length + take > kHistorySize) {
+                std::memmove(history, history + run.head, static_cast<std::size_t>(length));
+                run.head = 0;
+            }
+            std::uint8_t* window = history + run.head;
+            std::int32_t sum = run.sum;
+            for (std::int32_t i = 0; i < take; ++i) {
+                const std::uint8_t r = rectify(p[i]);
+                sum += r - window[i];
+                window[i + length] = r;
+            }
+            run.sum = sum;
+            run.head += take;
+        }
+        p += take;
+
+        if (!emits) {
+            run.counter += take;
+            break;
+        }
+        run.counter = 0;
+        calledSurface = EmitPixel(run, run.sum);
+    }
+    store(run);
+    return p;
+}
+
+// Hands control to the surface with our state where it can see (and change) it; the settings
+// may have changed meanwhile.
+void PixelDecoder::paintThroughSurface(Run& run, int x, int y, WinColour colour)
+{
+    store(run);
+    surface_.paintBlock(x, y, colour);
+    load(run);
+    run.rows = settings_.rows;
+    run.cols = settings_.cols;
+}
+
+void PixelDecoder::repaintThroughSurface(Run& run)
+{
+    store(run);
+    surface_.requestRepaint();
+    load(run);
+    run.rows = settings_.rows;
+    run.cols = settings_.cols;
 }
 
 } // namespace corvane

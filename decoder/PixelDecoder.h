@@ -50,9 +50,24 @@ public:
     std::array<std::int32_t, kAverageWindowSlots> averageWindow() const;
 
 private:
-    void EmitPixel(std::int32_t windowSum);
+    struct Run;
+    // Decodes from p until the data ends or the decoder has called into the surface (which
+    // may change settings), and returns where it stopped.
+    const std::uint8_t* decodeRun(const std::uint8_t* p, const std::uint8_t* end, bool mayClip);
+    // Paints one element and advances the scan; true when it called into the surface.
+    [[gnu::always_inline]] bool EmitPixel(Run& run, std::int32_t windowSum);
+    bool columnFits(const Run& run) const;
+    const std::uint8_t* paintColumn(Run& run, const std::uint8_t* p, const std::uint8_t* end,
+                                    bool mayClip, bool& nudgeDue);
+    template <bool WholeWindow, bool Rgb32, bool WatchClip>
+    const std::uint8_t* paintColumnAs(Run& run, const std::uint8_t* p, std::int64_t count,
+                                      bool& nudgeDue);
+    void load(Run& run);
+    void store(Run& run);
+    [[gnu::noinline]] void paintThroughSurface(Run& run, int x, int y, WinColour colour);
+    [[gnu::noinline]] void repaintThroughSurface(Run& run);
     void changeWindowLength(std::int32_t length);
-    void compactHistory();
+    void prepareLevels(std::int32_t minLevel, std::int32_t maxLevel);
 
     const DecoderSettings& settings_;
     PictureSurface& surface_;
@@ -72,6 +87,14 @@ private:
     std::int32_t head_ = 0;
     std::int32_t windowLength_ = 1;
     std::int32_t windowSum_ = 0; // sum of the windowLength_ active slots
+
+    // Grey level by distance above minLevel, for the levels the table was made for.
+    static constexpr std::int32_t kMaxWindowSum = 128 * kAverageWindowSlots;
+    std::array<std::uint8_t, kMaxWindowSum + 1> levels_{};
+    std::int32_t levelsMin_ = 0;
+    std::int32_t levelsMax_ = 0;
+    bool levelsTabled_ = false;
+    bool levelsKnown_ = false;
 };
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 // The decoder against the literal one on long random streams, with settings and the scan
 // position changed between blocks the way the window's sliders and Apply change them, and
 // the way nobody should (values far outside the accepted ranges).
+#include "ImageSurface.h"
 #include "LiteralDecoder.h"
 #include "PixelDecoder.h"
 
@@ -128,16 +129,41 @@ struct Pair
     DecoderSettings settings;
     BlockArraySurface fastSurface;
     ArraySurface literalSurface;
-    PixelDecoder fast{settings, fastSurface};
+    ImageSurface image;
+    PixelDecoder fast{settings, fastSurface}; // every block through paintBlock
+    PixelDecoder direct{settings, image};     // blocks written straight into the image
     LiteralDecoder literal{settings, literalSurface};
 
     void decode(const std::uint8_t* data, std::int32_t count)
     {
         fast.DecodeBlock(data, count);
+        direct.DecodeBlock(data, count);
         literal.DecodeBlock(data, count);
     }
 
+    void setScanPosition(ScanPosition pos)
+    {
+        fast.scanPosition() = pos;
+        direct.scanPosition() = pos;
+        literal.ScanPosition_ = pos;
+    }
+
     ::testing::AssertionResult same() const
+    {
+        if (auto result = same(fast, fastSurface.picture.pixels, fastSurface.picture.repaints);
+            !result)
+            return result << " (through paintBlock)";
+        std::vector<WinColour> pixels;
+        for (int y = 0; y < ImageSurface::kHeight; ++y)
+            for (int x = 0; x < ImageSurface::kWidth; ++x)
+                pixels.push_back(image.pixel(x, y));
+        if (auto result = same(direct, pixels, image.repaintRequests()); !result)
+            return result << " (straight into the image)";
+        return ::testing::AssertionSuccess();
+    }
+
+    ::testing::AssertionResult same(const PixelDecoder& fast, const std::vector<WinColour>& pixels,
+                                    std::int64_t repaints) const
     {
         if (fast.scanPosition() != literal.ScanPosition_)
             return ::testing::AssertionFailure()
@@ -153,13 +179,13 @@ struct Pair
             return ::testing::AssertionFailure() << "element count";
         if (fast.averageWindow() != literal.AverageWindow_)
             return ::testing::AssertionFailure() << "window slots";
-        if (fastSurface.picture.repaints != literalSurface.repaints)
+        if (repaints != literalSurface.repaints)
             return ::testing::AssertionFailure() << "repaint requests";
         for (std::size_t i = 0; i < literalSurface.pixels.size(); ++i)
-            if (fastSurface.picture.pixels[i] != literalSurface.pixels[i])
+            if (pixels[i] != literalSurface.pixels[i])
                 return ::testing::AssertionFailure()
                        << "pixel " << i % ArraySurface::kWidth << "," << i / ArraySurface::kWidth
-                       << ": " << std::hex << fastSurface.picture.pixels[i] << " vs "
+                       << ": " << std::hex << pixels[i] << " vs "
                        << literalSurface.pixels[i];
         return ::testing::AssertionSuccess();
     }
@@ -190,8 +216,7 @@ TEST_P(Differential, MatchesTheLiteralDecoderWithAcceptedSettings)
         for (int c = 0; c < changes; ++c)
             gen.validChange(pair.settings);
         if (gen.chance(3)) { // Apply
-            pair.fast.scanPosition() = {};
-            pair.literal.ScanPosition_ = {};
+            pair.setScanPosition({});
         }
     }
     EXPECT_GT(pair.fast.elementCount(), 10000);
@@ -237,9 +262,7 @@ TEST_P(Differential, MatchesTheLiteralDecoderWithSettingsOutOfRange)
         else
             gen.validChange(pair.settings);
         if (gen.chance(5)) {
-            const ScanPosition pos{gen.extreme(), gen.extreme()};
-            pair.fast.scanPosition() = pos;
-            pair.literal.ScanPosition_ = pos;
+            pair.setScanPosition({gen.extreme(), gen.extreme()});
         }
         // Keep the stream decoding something: samplesPerPixel near INT_MAX would emit nothing.
         if (gen.chance(10))
