@@ -403,22 +403,6 @@ TEST_F(MainWindowTest, SetVolumeAndHelpStartTheirPrograms)
               (CommandLine{"xdg-open", {form->ExeDirectory() + "help/help.htm"}}));
 }
 
-TEST_F(MainWindowTest, UnboundCaptureCommands)
-{
-    form->MenuStopReceiveClick();
-    ASSERT_TRUE(waitUntil([&] { return !state().deviceOpen; }));
-    form->MenuStartReceiveClick();
-    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
-    form->ButtonStopRxClick();
-    ASSERT_TRUE(waitUntil([&] { return !state().deviceOpen; }));
-    form->ButtonStartRxClick(); // toggles: starts
-    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
-    form->ButtonStartRxClick(); // and stops
-    ASSERT_TRUE(waitUntil([&] { return !state().deviceOpen; }));
-    form->MenuExitClick();
-    EXPECT_FALSE(form->isVisible());
-}
-
 // ---- About
 
 TEST_F(MainWindowTest, AboutIsModalCentredAndCaptureGoesOnBehindIt)

@@ -64,13 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{"picture.wav"}, 2, false, {}, "picture.wav"},
         CommandLineCase{{"--help"}, 0, false, {}, ""}));
 
-TEST(CommandLine, HelpNamesEveryOption)
-{
-    const ParsedCommandLine parsed = parseCommandLine({"corvane", "--help"});
-    for (const char* option : {"--input", "--loop", "--device", "--list-devices"})
-        EXPECT_TRUE(parsed.output.contains(QLatin1String(option))) << option;
-}
-
 // ---- Exceptions escaping event handlers
 
 class Thrower : public QObject
