@@ -6,7 +6,6 @@
 #include "TestCard.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
@@ -56,11 +55,11 @@ const std::vector<std::uint8_t>& signalFor(const Case& c)
     return signal;
 }
 
-template <typename Decoder>
-void feed(Decoder& decoder, const std::vector<std::uint8_t>& signal)
+template <typename Decoder> void feed(Decoder& decoder, const std::vector<std::uint8_t>& signal)
 {
     for (std::size_t at = 0; at < signal.size(); at += kBlock) {
-        const auto count = static_cast<std::int32_t>(std::min<std::size_t>(kBlock, signal.size() - at));
+        const auto count =
+            static_cast<std::int32_t>(std::min<std::size_t>(kBlock, signal.size() - at));
         decoder.DecodeBlock(signal.data() + at, count);
     }
 }
@@ -133,7 +132,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     for (const Case& c : kCases) {
         if (!samePicture(c)) {
-            std::fprintf(stderr, "%s: the decoder's picture differs from the literal one\n", c.name);
+            std::fprintf(stderr, "%s: the decoder's picture differs from the literal one\n",
+                         c.name);
             return 1;
         }
         std::printf("%s: identical picture, %lld samples\n", c.name,

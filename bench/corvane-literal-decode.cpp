@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QImageWriter>
 #include <QSaveFile>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -39,8 +38,8 @@ int main(int argc, char** argv)
         return 2;
     }
     QString error;
-    const auto samples = readSamples(parser.positionalArguments().front(), settings.sampleRate,
-                                     &error);
+    const auto samples =
+        readSamples(parser.positionalArguments().front(), settings.sampleRate, &error);
     if (!samples) {
         std::fprintf(stderr, "corvane-literal-decode: %s\n", qUtf8Printable(error));
         return 1;
@@ -63,7 +62,8 @@ int main(int argc, char** argv)
         const QByteArray format = out.toLower().endsWith(QLatin1String(".ppm")) ? "ppm" : "png";
         QImageWriter writer(&file, format);
         if (!file.open(QIODevice::WriteOnly) || !writer.write(image) || !file.commit()) {
-            std::fprintf(stderr, "corvane-literal-decode: cannot write '%s'\n", qUtf8Printable(out));
+            std::fprintf(stderr, "corvane-literal-decode: cannot write '%s'\n",
+                         qUtf8Printable(out));
             return 1;
         }
     }

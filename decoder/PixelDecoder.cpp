@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace corvane {
 
@@ -34,10 +37,37 @@ inline bool anyFullScale(const std::uint8_t* p, std::int64_t count)
     return any;
 }
 
+// Index of the first sample at full scale among count, or count when there is none.
+std::int64_t firstFullScale(const std::uint8_t* p, std::int64_t count)
+{
+    std::int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i two = _mm_set1_epi8(2);
+    for (; i + 16 <= count; i += 16) {
+        // b + 1 wraps 255 to 0; then 0, 1 and 2 are the values 255, 0 and 1.
+        const __m128i shifted =
+            _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), one);
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(shifted, two), shifted));
+        if (hits != 0)
+            return i + __builtin_ctz(static_cast<unsigned>(hits));
+    }
+#endif
+    for (; i < count; ++i)
+        if (reachesFullScale(p[i]))
+            return i;
+    return count;
+}
+
 std::int32_t usableWindowLength(std::int32_t samplesAveraged)
 {
     return std::clamp(samplesAveraged, std::int32_t{1}, kAverageWindowSlots);
 }
+
+// How paintColumnAs keeps the window.
+constexpr int kSlidingWindow = 0; // several samples per element, fewer than the window
+constexpr int kOneSample = 1;     // one sample per element
+constexpr int kWholeWindow = 2;   // at least a window's worth of samples per element
 
 inline std::uint32_t toRgb32(WinColour c)
 {
@@ -191,44 +221,52 @@ inline bool PixelDecoder::EmitPixel(Run& run, std::int32_t windowSum)
     }
 
     const std::int64_t nextRow = std::int64_t{run.row} + 1;
-    if (nextRow >= run.rows) {
-        run.row = 0;
-        const std::int64_t nextCol = std::int64_t{run.col} + 1;
-        run.col = static_cast<std::int32_t>(std::min<std::int64_t>(nextCol, INT32_MAX));
-        if (nextCol % 4 == 0) {
-            repaintThroughSurface(run);
-            calledSurface = true;
-        }
-        if (run.col >= run.cols) {
-            run.col = 0;
-            run.clip = false;
-        }
-    } else {
-        run.row = static_cast<std::int32_t>(nextRow);
+    if (nextRow >= run.rows)
+        return finishColumn(run) || calledSurface;
+    run.row = static_cast<std::int32_t>(nextRow);
+    return calledSurface;
+}
+
+// The scan leaves the top of a column: the next one starts at row 0, every fourth completed
+// column is shown, and past the last column a new frame begins. True when it called into the
+// surface.
+inline bool PixelDecoder::finishColumn(Run& run)
+{
+    bool calledSurface = false;
+    run.row = 0;
+    const std::int64_t nextCol = std::int64_t{run.col} + 1;
+    run.col = static_cast<std::int32_t>(std::min<std::int64_t>(nextCol, INT32_MAX));
+    if (nextCol % 4 == 0) {
+        repaintThroughSurface(run);
+        calledSurface = true;
+    }
+    if (run.col >= run.cols) {
+        run.col = 0;
+        run.clip = false;
     }
     return calledSurface;
 }
 
-// Whether the elements of the current column, up to the one before its last, can be painted
-// straight into the raster: every block lies wholly inside it and the levels need no division.
+// Whether the rest of the current column can be painted straight into the raster: every block
+// lies wholly inside it and the levels need no division.
 inline bool PixelDecoder::columnFits(const Run& run) const
 {
     const PixelRaster& raster = run.raster;
     if (raster.bits == nullptr || !levelsTabled_)
         return false;
-    if (run.row < 0 || std::int64_t{run.row} >= std::int64_t{run.rows} - 1)
+    if (run.row < 0 || run.row >= run.rows)
         return false;
     const std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
     const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
     return x >= 0 && x <= raster.width - 3 && y <= raster.height - 3;
 }
 
-// Paints whole elements up the current column, stopping before its last element (whose
-// advance wraps the column), at the end of the data, or at an element that is due to nudge
+// Paints whole elements up the rest of the current column, stopping at its top (the caller
+// then finishes the column), at the end of the data, or at an element that is due to nudge
 // the phase (nudgeDue: its samples are taken, the caller emits it). This is where the decoder
 // spends its time, so it keeps everything in registers and comes in one version per window
-// mode, pixel format and clip watch.
-template <bool WholeWindow, bool Rgb32, bool WatchClip>
+// mode and pixel format.
+template <int Window, bool Rgb32>
 const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p, std::int64_t count,
                                                 bool& nudgeDue)
 {
@@ -248,26 +286,34 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     std::int32_t head = run.head;
     std::int32_t sum = run.sum;
     std::int32_t syncCounter = run.syncCounter;
-    bool clip = run.clip;
+    // A clipped frame paints the level in red alone, otherwise in all three colours.
+    const std::uint32_t spread = run.clip ? 1u : 0x010101u;
+    const unsigned shift = run.clip ? redShift : 0u;
+
+    if constexpr (Window != kWholeWindow) {
+        // The caller keeps a column's samples within the history, so one check per column
+        // keeps the history from running over.
+        if (head + length + count * take > kHistorySize) {
+            std::memmove(history, history + head, static_cast<std::size_t>(length));
+            head = 0;
+        }
+    }
 
     std::int64_t left = count;
     for (; left > 0; --left) {
-        if constexpr (WatchClip) {
-            if (!clip)
-                clip = anyFullScale(p, take);
-        }
-        if constexpr (WholeWindow) {
+        if constexpr (Window == kWholeWindow) {
             // The history is brought up to date once, after the loop.
             const std::uint8_t* last = p + (take - length);
             std::int32_t total = 0;
             for (std::int32_t i = 0; i < length; ++i)
                 total += rectify(last[i]);
             sum = total;
+        } else if constexpr (Window == kOneSample) {
+            const std::uint8_t r = rectify(*p);
+            sum += r - history[head];
+            history[head + length] = r;
+            ++head;
         } else {
-            if (head + length + take > kHistorySize) {
-                std::memmove(history, history + head, static_cast<std::size_t>(length));
-                head = 0;
-            }
             std::uint8_t* window = history + head;
             for (std::int32_t i = 0; i < take; ++i) {
                 const std::uint8_t r = rectify(p[i]);
@@ -287,8 +333,7 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
             ++syncCounter;
             value = syncValue;
         } else {
-            const std::uint32_t level = levels[sum - minLevel];
-            value = clip ? (level << redShift | alpha) : (level * 0x010101u | alpha);
+            value = (levels[sum - minLevel] * spread) << shift | alpha;
         }
         std::uint32_t* line = pixel;
         line[0] = value;
@@ -305,7 +350,7 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
         pixel -= 3 * stride;
     }
 
-    if constexpr (WholeWindow) {
+    if constexpr (Window == kWholeWindow) {
         const std::uint8_t* last = p - length;
         for (std::int32_t i = 0; i < length; ++i)
             history[i] = rectify(last[i]);
@@ -315,7 +360,6 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     run.head = head;
     run.sum = sum;
     run.syncCounter = syncCounter;
-    run.clip = clip;
     run.row += static_cast<std::int32_t>(painted);
     run.elements += painted;
     return p;
@@ -325,25 +369,40 @@ const std::uint8_t* PixelDecoder::paintColumn(Run& run, const std::uint8_t* p,
                                               const std::uint8_t* end, bool mayClip, bool& nudgeDue)
 {
     const std::int64_t perElement = std::max<std::int64_t>(run.samplesPerPixel, 1);
-    const std::int64_t count =
-        std::min<std::int64_t>(std::int64_t{run.rows} - 1 - run.row, (end - p) / perElement);
+    std::int64_t count =
+        std::min<std::int64_t>(std::int64_t{run.rows} - run.row, (end - p) / perElement);
     if (count <= 0)
         return p;
-    const bool whole = perElement >= windowLength_;
     const bool rgb32 = run.raster.format == PixelRaster::Format::Rgb32;
-    const bool watchClip = mayClip && !run.clip;
-    if (rgb32) {
-        if (whole)
-            return watchClip ? paintColumnAs<true, true, true>(run, p, count, nudgeDue)
-                             : paintColumnAs<true, true, false>(run, p, count, nudgeDue);
-        return watchClip ? paintColumnAs<false, true, true>(run, p, count, nudgeDue)
-                         : paintColumnAs<false, true, false>(run, p, count, nudgeDue);
+    const int window = perElement >= windowLength_ ? kWholeWindow
+                       : perElement == 1           ? kOneSample
+                                                   : kSlidingWindow;
+    // One instantiation per combination, chosen once per column.
+    using Painter =
+        const std::uint8_t* (PixelDecoder::*)(Run&, const std::uint8_t*, std::int64_t, bool&);
+    static constexpr Painter painters[3][2] = {
+        {&PixelDecoder::paintColumnAs<0, false>, &PixelDecoder::paintColumnAs<0, true>},
+        {&PixelDecoder::paintColumnAs<1, false>, &PixelDecoder::paintColumnAs<1, true>},
+        {&PixelDecoder::paintColumnAs<2, false>, &PixelDecoder::paintColumnAs<2, true>},
+    };
+    const Painter paint = painters[window][rgb32];
+    // Keeps one column's samples within the history whatever the raster's height.
+    if (window != kWholeWindow)
+        count = std::min<std::int64_t>(count, (kHistorySize - kAverageWindowSlots) / perElement);
+
+    if (mayClip && !run.clip) {
+        // The element holding the first full-scale sample and all after it are clipped.
+        const std::int64_t first = firstFullScale(p, count * perElement);
+        const std::int64_t clean = first / perElement;
+        if (clean < count) {
+            const std::uint8_t* next = clean > 0 ? (this->*paint)(run, p, clean, nudgeDue) : p;
+            if (nudgeDue || next != p + clean * perElement)
+                return next;
+            run.clip = true;
+            return (this->*paint)(run, next, count - clean, nudgeDue);
+        }
     }
-    if (whole)
-        return watchClip ? paintColumnAs<true, false, true>(run, p, count, nudgeDue)
-                         : paintColumnAs<true, false, false>(run, p, count, nudgeDue);
-    return watchClip ? paintColumnAs<false, false, true>(run, p, count, nudgeDue)
-                     : paintColumnAs<false, false, false>(run, p, count, nudgeDue);
+    return (this->*paint)(run, p, count, nudgeDue);
 }
 
 void PixelDecoder::DecodeBlock(const std::uint8_t* data, std::int32_t count)
@@ -392,6 +451,8 @@ const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* p, const std::ui
                 p = next;
                 if (nudgeDue)
                     calledSurface = EmitPixel(run, run.sum);
+                else if (run.row == run.rows)
+                    calledSurface = finishColumn(run);
                 continue;
             }
         }

@@ -59,9 +59,10 @@ private:
     bool columnFits(const Run& run) const;
     const std::uint8_t* paintColumn(Run& run, const std::uint8_t* p, const std::uint8_t* end,
                                     bool mayClip, bool& nudgeDue);
-    template <bool WholeWindow, bool Rgb32, bool WatchClip>
+    template <int Window, bool Rgb32>
     const std::uint8_t* paintColumnAs(Run& run, const std::uint8_t* p, std::int64_t count,
                                       bool& nudgeDue);
+    bool finishColumn(Run& run);
     void load(Run& run);
     void store(Run& run);
     [[gnu::noinline]] void paintThroughSurface(Run& run, int x, int y, WinColour colour);
@@ -81,7 +82,7 @@ private:
     // the windowLength_ active slots, so shifting the window is one store and one increment
     // instead of moving every slot. Slots at and beyond windowLength_ live in parkedSlots_
     // untouched, exactly as they would in a shifted array, until the window grows over them.
-    static constexpr std::int32_t kHistorySize = 4096;
+    static constexpr std::int32_t kHistorySize = 16384 + kAverageWindowSlots;
     std::array<std::uint8_t, kHistorySize> history_{};
     std::array<std::int32_t, kAverageWindowSlots> parkedSlots_{};
     std::int32_t head_ = 0;

@@ -185,8 +185,7 @@ struct Pair
             if (pixels[i] != literalSurface.pixels[i])
                 return ::testing::AssertionFailure()
                        << "pixel " << i % ArraySurface::kWidth << "," << i / ArraySurface::kWidth
-                       << ": " << std::hex << pixels[i] << " vs "
-                       << literalSurface.pixels[i];
+                       << ": " << std::hex << pixels[i] << " vs " << literalSurface.pixels[i];
         return ::testing::AssertionSuccess();
     }
 };
