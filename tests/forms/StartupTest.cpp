@@ -6,8 +6,11 @@
 #include "Application.h"
 #include "ErrorReporting.h"
 #include "FormsTestSupport.h"
+#include "MessageBoxSink.h"
+#include "TerminationSignals.h"
 #include "Unit1.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -162,6 +165,38 @@ TEST(Startup, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)
                              QApplication::topLevelWidgets().end(),
                              [](QWidget* w) { return qobject_cast<TFormMain*>(w) != nullptr; }));
     setErrorReporter({});
+}
+
+} // namespace
+
+namespace {
+
+TEST(CaptureMessages, WarningBoxWithEmptyCaptionAndOk)
+{
+    MessageBoxSink sink;
+    const auto boxes = answerBoxes([&] { sink.showMessage("Can't open audio device"); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Can't open audio device"); // as the engine words it, no full stop
+    EXPECT_EQ(boxes[0].title, "");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(boxes[0].modal);
+}
+
+TEST(TerminationSignals, SigtermBecomesACallOnTheEventLoop)
+{
+    int calls = 0;
+    {
+        TerminationSignals signalsSeen([&] { ++calls; });
+        std::raise(SIGTERM);
+        EXPECT_EQ(calls, 0); // not from inside the signal handler
+        EXPECT_TRUE(waitUntil([&] { return calls == 1; }));
+        std::raise(SIGINT);
+        EXPECT_TRUE(waitUntil([&] { return calls == 2; }));
+    }
+    // Gone: the previous (default) handling is back.
+    struct sigaction now = {};
+    sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 } // namespace
