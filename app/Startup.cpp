@@ -104,6 +104,12 @@ int runReceiver(QApplication& app, const DeviceFactory& makeDevice, ProgramLaunc
     try {
         // Declared before the window, so it outlives it.
         Receiver receiver(makeDevice(), std::make_unique<MessageBoxSink>());
+        // A timing trace for measuring the live program; off unless asked for.
+        if (const QString trace = qEnvironmentVariable("CORVANE_TRACE"); !trace.isEmpty()) {
+            QString error;
+            if (!receiver.openTrace(trace, &error))
+                qWarning("%s", qPrintable(error));
+        }
         TFormMain formMain(receiver, launcher);
         // Hidden until the About button; it goes with the main window.
         formMain.setAboutWindow(new TFormAbout(&formMain));

@@ -131,6 +131,9 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
         tap_(buffer->data.get(), count);
     }
     decoder_.DecodeBlock(buffer->data.get(), count);
+    if (decodedTap_) {
+        decodedTap_(buffer->data.get(), count);
+    }
     ReleaseBuffer(buffer);
     if (state_.buffersQueued == 0) {
         closeDevice();

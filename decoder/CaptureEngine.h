@@ -65,6 +65,8 @@ public:
     void setRestartPending(bool pending) { state_.restartPending = pending; }
 
     void setBlockTap(BlockTap tap) { tap_ = std::move(tap); }
+    // Sees every block just after it has been decoded, before its buffer is released.
+    void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
 
 private:
     class Call;
@@ -87,6 +89,7 @@ private:
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
     BlockTap tap_;
+    BlockTap decodedTap_;
 
     int callDepth_ = 0;
     bool showingMessages_ = false;

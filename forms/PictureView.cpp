@@ -21,12 +21,15 @@ void PictureView::setSurface(const ImageSurface* surface)
 
 void PictureView::paintEvent(QPaintEvent* event)
 {
-    QPainter painter(this);
-    if (!surface_) {
-        painter.fillRect(event->rect(), palette().window());
-        return;
+    {
+        QPainter painter(this);
+        if (surface_)
+            painter.drawImage(QPoint(0, 0), surface_->image());
+        else
+            painter.fillRect(event->rect(), palette().window());
     }
-    painter.drawImage(QPoint(0, 0), surface_->image());
+    if (painted_)
+        painted_();
 }
 
 } // namespace corvane

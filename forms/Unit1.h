@@ -8,6 +8,7 @@ class QCloseEvent;
 
 namespace corvane {
 
+class CaptureEngine;
 class ProgramLauncher;
 class Receiver;
 class TFormAbout;
@@ -62,6 +63,7 @@ private:
     void applyFonts();
     void bindHandlers();
     void clearPicture();
+    void hookUpTrace(CaptureEngine& engine);
 
     Receiver& receiver_;
     ProgramLauncher& launcher_;

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Live figures of the real program: a private PulseAudio server with a virtual recording source,
+# a private Xvfb, corvane recording from the source and a test card fed into it in real time
+# (1024 bytes every 35.6 ms against the clock). Prints the program's CPU per second of audio, the
+# delay from a sample's write to its decoding and to the screen, buffers lost or doubled, and
+# resident memory at the start and end of the feed.
+#
+#   bench/live-figures.sh [--seconds N] [--idle-seconds N] [--build DIR] [--card FILE] [--keep]
+#
+# --card feeds a raw 8-bit recording of your own instead of a fresh corvane-testcard.
+# DIR is a Release build holding bin/corvane, bin/corvane-testcard and bin/corvane-live-feeder
+# (default: build-E, then build). --keep leaves the working directory (trace, logs) in place.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+seconds=60
+idle_seconds=10
+build=""
+card=""
+keep=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --seconds) seconds=$2; shift 2 ;;
+        --idle-seconds) idle_seconds=$2; shift 2 ;;
+        --build) build=$2; shift 2 ;;
+        --card) card=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+        *) echo "live-figures.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+if [ -z "$build" ]; then
+    for candidate in "$root/build-E" "$root/build"; do
+        if [ -x "$candidate/bin/corvane" ]; then build=$candidate; break; fi
+    done
+fi
+bin=$build/bin
+tools="corvane corvane-live-feeder"
+[ -n "$card" ] || tools="$tools corvane-testcard"
+for tool in $tools; do
+    if [ ! -x "$bin/$tool" ]; then
+        echo "live-figures.sh: $bin/$tool is missing; build it first, e.g." >&2
+        echo "  cmake -S . -B build-E -DCMAKE_BUILD_TYPE=Release &&" \
+             "cmake --build build-E --target corvane corvane-testcard corvane-live-feeder" >&2
+        exit 2
+    fi
+done
+grep -q 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt" 2>/dev/null ||
+    echo "live-figures.sh: warning: $build is not a Release build" >&2
+
+work=$(mktemp -d /tmp/corvane-live-XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    if [ "$keep" = 1 ]; then echo "kept: $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+wait_for() { # seconds, command...
+    local limit=$(( $1 * 10 )); shift
+    for _ in $(seq "$limit"); do
+        if "$@" >/dev/null 2>&1; then return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# A display number nobody uses.
+display=""
+for n in $(seq 140 199); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "live-figures.sh: no free X display number" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+wait_for 20 xdpyinfo || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+
+# The private audio server, as tests/support/PrivatePulse does it.
+mkdir -p "$work/home" "$work/runtime" "$work/state"
+chmod 700 "$work/runtime"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/home/.config"
+export PULSE_RUNTIME_PATH="$work/runtime/pulse" PULSE_STATE_PATH="$work/state"
+export PULSE_COOKIE="$work/cookie" PULSE_SERVER="unix:$work/native"
+cat >"$work/server.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 socket=$work/native
+load-module module-null-sink
+load-module module-always-sink
+load-module module-pipe-source source_name=tvin file=$work/source.fifo format=u8 rate=28800 channels=1
+set-default-source tvin
+PA
+pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 --use-pid-file=no \
+    --log-target=stderr -F "$work/server.pa" >"$work/pulse.log" 2>&1 &
+pulse_pid=$!
+pids+=($pulse_pid)
+default_is_tvin() { [ "$(pactl get-default-source 2>/dev/null)" = tvin ]; }
+wait_for 20 default_is_tvin || { echo "PulseAudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
+
+if [ -n "$card" ]; then
+    head -c "$(( seconds * 28800 ))" "$card" >"$work/card.u8"
+else
+    "$bin/corvane-testcard" --seconds "$seconds" -o "$work/card.u8"
+fi
+
+CORVANE_TRACE="$work/trace.txt" "$bin/corvane" >"$work/corvane.log" 2>&1 &
+program=$!
+pids+=($program)
+recording() { [ -n "$(pactl list short source-outputs 2>/dev/null)" ]; }
+window_up() { xwininfo -root -tree | grep -q '"Corvane":.* 510x305+'; }
+wait_for 20 recording && wait_for 20 window_up ||
+    { echo "corvane did not come up:" >&2; cat "$work/corvane.log" >&2; exit 1; }
+
+ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"; }
+now() { awk '{ print $1 }' /proc/uptime; }
+server_ticks0=$(ticks "$pulse_pid")
+
+# The floor: the window up and recording, nothing arriving.
+sleep 1
+i0=$(ticks "$program"); w0=$(now)
+sleep "$idle_seconds"
+i1=$(ticks "$program"); w1=$(now)
+echo "$i0 $i1 $(awk -v a="$w0" -v b="$w1" 'BEGIN { print b - a }')" >"$work/idle.txt"
+
+echo "feeding $seconds s of test card in real time ..." >&2
+server_ticks1=$(ticks "$pulse_pid"); sw0=$(now)
+"$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$work/source.fifo" \
+    --log "$work/feed.txt" --pid "$program"
+server_ticks2=$(ticks "$pulse_pid"); sw1=$(now)
+
+# Asked to end, the program closes its window and writes out its trace.
+kill -TERM "$program"
+wait "$program" || { echo "corvane ended with status $?" >&2; }
+
+status=0
+python3 "$here/live-figures-report.py" "$work/feed.txt" "$work/trace.txt" "$work/card.u8" \
+    "$work/idle.txt" || status=$?
+tps=$(getconf CLK_TCK)
+awk -v a="$server_ticks1" -v b="$server_ticks2" -v s0="$sw0" -v s1="$sw1" -v t="$tps" \
+    -v i0="$server_ticks0" 'BEGIN {
+        printf "audio server CPU:     %.2f%% of one core while fed\n", 100 * (b - a) / t / (s1 - s0) }'
+exit $status
