@@ -5,6 +5,8 @@ timing trace (CORVANE_TRACE) and the bytes fed.
 usage: live-figures-report.py FEED_LOG TRACE INPUT [IDLE_FILE]
 """
 import bisect
+import io
+import os
 import sys
 import zlib
 
@@ -45,7 +47,7 @@ def main():
         data = f.read(fed)
 
     decoded, paints, flushes = [], [], []
-    with open(trace_path) as f:
+    with open(trace_path) if os.path.exists(trace_path) else io.StringIO() as f:
         for line in f:
             parts = line.split()
             if parts[0] == "D":
@@ -75,14 +77,16 @@ def main():
     doubled = max(0, total - fed) // block
 
     # Delays, per buffer, from the write of its earliest sample.
-    to_decode, to_paint, to_flush = [], [], []
+    to_decode, to_paint, to_flush, last_to_decode = [], [], [], []
     for t, count, running, _ in full:
         first_byte = running - count
         w = bisect.bisect_right(write_end, first_byte)
-        if w >= len(write_at):
+        last = bisect.bisect_right(write_end, running - 1)
+        if last >= len(write_at):
             continue
         written = write_at[w]
         to_decode.append(t - written)
+        last_to_decode.append(t - write_at[last])
         p = bisect.bisect_left(paints, t)
         if p < len(paints):
             to_paint.append(paints[p] - written)
@@ -108,13 +112,17 @@ def main():
             c0, c1, wall = (float(x) for x in f.read().split())
         print(f"idle floor:           {100 * (c1 - c0) / ticks_per_second / wall:.2f}% of one "
               f"core over {wall:.1f} s, window up and recording, no audio")
+    if not decoded:
+        print("no timing trace: buffers and delays not measured")
+        return 0
     print(f"buffers decoded:      {len(full)} ({total} bytes); fed {fed // block} buffers; "
           f"lost {lost}, doubled {doubled}, checksum mismatches {mismatches}"
           + (f" (first at buffer {first_bad})" if first_bad is not None else ""))
     print(f"repaints:             {len(paints)} paints, {len(flushes)} flushes "
           f"({len(paints) / seconds:.1f} paints per second of audio)")
-    for name, values in (("write -> decoded", to_decode), ("write -> painted", to_paint),
-                         ("write -> on screen", to_flush)):
+    print("delays from the write of each buffer's first sample (its last: 'last sample'):")
+    for name, values in (("write -> decoded", to_decode), ("  last sample", last_to_decode),
+                         ("write -> painted", to_paint), ("write -> on screen", to_flush)):
         if values:
             print(f"{name + ':':22}median {ms(percentile(values, 50)):6.1f} ms, "
                   f"95% {ms(percentile(values, 95)):6.1f} ms, max {ms(max(values)):6.1f} ms "

@@ -5,9 +5,15 @@
 # delay from a sample's write to its decoding and to the screen, buffers lost or doubled, and
 # resident memory at the start and end of the feed.
 #
-#   bench/live-figures.sh [--seconds N] [--idle-seconds N] [--build DIR] [--card FILE] [--keep]
+#   bench/live-figures.sh [--seconds N] [--idle-seconds N] [--chunk BYTES] [--build DIR]
+#                         [--card FILE] [--no-trace] [--floor] [--keep]
 #
-# --card feeds a raw 8-bit recording of your own instead of a fresh corvane-testcard.
+# --no-trace runs the program without its timing trace (CPU and memory only, as shipped).
+# --floor then feeds the same audio to parec asking for 10 ms fragments, as the program does: the
+# CPU a bare libpulse client pays for that fragment size on this machine.
+# --chunk sets the size of each timed write (default 1024, one buffer every 35.6 ms); 256 writes
+# the audio as a sound card's small fragments would deliver it, so a buffer's first sample waits
+# for the buffer to fill. --card feeds a raw 8-bit recording instead of a fresh test card.
 # DIR is a Release build holding bin/corvane, bin/corvane-testcard and bin/corvane-live-feeder
 # (default: build-E, then build). --keep leaves the working directory (trace, logs) in place.
 set -euo pipefail
@@ -16,6 +22,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 seconds=60
 idle_seconds=10
+chunk=1024
+trace=1
+floor=0
 build=""
 card=""
 keep=0
@@ -25,8 +34,11 @@ while [ $# -gt 0 ]; do
         --idle-seconds) idle_seconds=$2; shift 2 ;;
         --build) build=$2; shift 2 ;;
         --card) card=$2; shift 2 ;;
+        --chunk) chunk=$2; shift 2 ;;
+        --no-trace) trace=0; shift ;;
+        --floor) floor=1; shift ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
         *) echo "live-figures.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -99,12 +111,18 @@ default_is_tvin() { [ "$(pactl get-default-source 2>/dev/null)" = tvin ]; }
 wait_for 20 default_is_tvin || { echo "PulseAudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
 
 if [ -n "$card" ]; then
-    head -c "$(( seconds * 28800 ))" "$card" >"$work/card.u8"
+    cp "$card" "$work/card.u8"
 else
     "$bin/corvane-testcard" --seconds "$seconds" -o "$work/card.u8"
 fi
+# Whole 1024-byte buffers, so every byte fed is decoded while the program runs.
+truncate -s "$(( seconds * 28800 / 1024 * 1024 ))" "$work/card.u8"
 
-CORVANE_TRACE="$work/trace.txt" "$bin/corvane" >"$work/corvane.log" 2>&1 &
+if [ "$trace" = 1 ]; then
+    CORVANE_TRACE="$work/trace.txt" "$bin/corvane" >"$work/corvane.log" 2>&1 &
+else
+    "$bin/corvane" >"$work/corvane.log" 2>&1 &
+fi
 program=$!
 pids+=($program)
 recording() { [ -n "$(pactl list short source-outputs 2>/dev/null)" ]; }
@@ -123,10 +141,23 @@ sleep "$idle_seconds"
 i1=$(ticks "$program"); w1=$(now)
 echo "$i0 $i1 $(awk -v a="$w0" -v b="$w1" 'BEGIN { print b - a }')" >"$work/idle.txt"
 
-echo "feeding $seconds s of test card in real time ..." >&2
+echo "feeding $seconds s of audio in real time, $chunk bytes a write ..." 
 server_ticks1=$(ticks "$pulse_pid"); sw0=$(now)
 "$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$work/source.fifo" \
-    --log "$work/feed.txt" --pid "$program"
+    --log "$work/feed.txt" --pid "$program" --chunk "$chunk" &
+feeder=$!
+pids+=($feeder)
+# Where the program's time goes, by thread, over the middle of the feed.
+sleep 1
+threads() {
+    for stat in /proc/"$program"/task/*/stat; do
+        awk '{ match($0, /\(.*\)/); comm = substr($0, RSTART + 1, RLENGTH - 2);
+               sub(/.*\) /, ""); gsub(/ /, "_", comm); print FILENAME, comm, $12 + $13 }' "$stat"
+    done 2>/dev/null
+}
+threads >"$work/threads0.txt"; tw0=$(now)
+wait "$feeder"
+threads >"$work/threads1.txt"; tw1=$(now)
 server_ticks2=$(ticks "$pulse_pid"); sw1=$(now)
 
 # Asked to end, the program closes its window and writes out its trace.
@@ -137,7 +168,26 @@ status=0
 python3 "$here/live-figures-report.py" "$work/feed.txt" "$work/trace.txt" "$work/card.u8" \
     "$work/idle.txt" || status=$?
 tps=$(getconf CLK_TCK)
+awk -v t="$tps" -v w="$(awk -v a="$tw0" -v b="$tw1" 'BEGIN { print b - a }')" '
+    NR == FNR { before[$1] = $3; next }
+    { used = $3 - before[$1]; if (used > 0) printf "  thread %-16s %.2f%% of one core\n", $2, 100 * used / t / w }
+' "$work/threads0.txt" "$work/threads1.txt"
+
 awk -v a="$server_ticks1" -v b="$server_ticks2" -v s0="$sw0" -v s1="$sw1" -v t="$tps" \
     -v i0="$server_ticks0" 'BEGIN {
         printf "audio server CPU:     %.2f%% of one core while fed\n", 100 * (b - a) / t / (s1 - s0) }'
+
+if [ "$floor" = 1 ]; then
+    parec --latency-msec=10 --format=u8 --rate=28800 --channels=1 --raw -d tvin >/dev/null &
+    parec=$!
+    pids+=($parec)
+    wait_for 20 recording
+    sleep 1
+    "$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$work/source.fifo" \
+        --log "$work/floor.txt" --pid "$parec" --chunk "$chunk"
+    awk '$1 == "cpu-start" { t0 = $2; c0 = $3 } $1 == "cpu-end" { t1 = $2; c1 = $3 }
+         $1 == "ticks-per-second" { tps = $2 }
+         END { printf "floor, parec --latency-msec=10 on the same feed: %.2f%% of one core\n",
+                      100 * (c1 - c0) / tps / ((t1 - t0) / 1e9) }' "$work/floor.txt"
+fi
 exit $status

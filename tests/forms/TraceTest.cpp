@@ -17,6 +17,7 @@ namespace {
 
 struct CrcCase
 {
+    const char* name;
     std::string_view text;
     std::uint32_t crc;
 };
@@ -27,7 +28,7 @@ class TraceCrc : public ::testing::TestWithParam<CrcCase>
 
 TEST_P(TraceCrc, MatchesZlibWholeAndInPieces)
 {
-    const auto [text, expected] = GetParam();
+    const auto [name, text, expected] = GetParam();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     EXPECT_EQ(TimingTrace::crc32(0, bytes, text.size()), expected);
     // Running over buffers split anywhere gives the same value.
@@ -38,10 +39,14 @@ TEST_P(TraceCrc, MatchesZlibWholeAndInPieces)
             << "split at " << split;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    KnownValues, TraceCrc,
-    ::testing::Values(CrcCase{"", 0}, CrcCase{"a", 0xE8B7BE43u}, CrcCase{"123456789", 0xCBF43926u},
-                      CrcCase{std::string_view("\x00\xFF\x80\x7F", 4), 0x64E51F17u}));
+INSTANTIATE_TEST_SUITE_P(KnownValues, TraceCrc,
+                         ::testing::Values(CrcCase{"Empty", "", 0},
+                                           CrcCase{"OneLetter", "a", 0xE8B7BE43u},
+                                           CrcCase{"Digits", "123456789", 0xCBF43926u},
+                                           CrcCase{"ExtremeBytes",
+                                                   std::string_view("\x00\xFF\x80\x7F", 4),
+                                                   0x64E51F17u}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 QStringList lines(const QString& path)
 {
