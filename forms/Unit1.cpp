@@ -116,9 +116,8 @@ void TFormMain::hookUpTrace(CaptureEngine& engine)
     TimingTrace* trace = receiver_.trace();
     if (!trace)
         return;
-    engine.setDecodedTap([trace](const std::uint8_t* data, std::int32_t count) {
-        trace->decoded(data, count);
-    });
+    engine.setDecodedTap(
+        [trace](const std::uint8_t* data, std::int32_t count) { trace->decoded(data, count); });
     ImageAlign->setPaintedHook([trace] { trace->painted(); });
 }
 
