@@ -1,10 +1,12 @@
 // Samples per second of the decoder against the literal decoder, both fed the same test card
-// in 1024-byte buffers, each case checked to give the identical picture first.
+// in 1024-byte buffers, each case checked to give the identical picture first. Each is run
+// five times and the best rate counts, since other work on the machine only slows a run.
 #include "ImageSurface.h"
 #include "LiteralDecoder.h"
 #include "PixelDecoder.h"
 #include "TestCard.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
@@ -117,8 +119,11 @@ public:
             if (run.run_type != Run::RT_Iteration)
                 continue;
             const auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end())
-                rates[run.benchmark_name()] = it->second.value;
+            // The best of the repetitions: other work on the machine only ever slows a run.
+            if (it != run.counters.end()) {
+                double& best = rates[run.run_name.function_name];
+                best = std::max(best, it->second.value);
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -139,9 +144,11 @@ int main(int argc, char** argv)
         std::printf("%s: identical picture, %lld samples\n", c.name,
                     static_cast<long long>(signalFor(c).size()));
         benchmark::RegisterBenchmark((std::string("literal/") + c.name).c_str(), literalRun, c)
-            ->Unit(benchmark::kMillisecond);
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(5);
         benchmark::RegisterBenchmark((std::string("decoder/") + c.name).c_str(), decoderRun, c)
-            ->Unit(benchmark::kMillisecond);
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(5);
     }
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

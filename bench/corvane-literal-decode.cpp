@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     }
     QString error;
     const auto samples =
-        readSamples(parser.positionalArguments().front(), settings.sampleRate, &error);
+        loadSamples(parser.positionalArguments().front(), settings.sampleRate, &error);
     if (!samples) {
         std::fprintf(stderr, "corvane-literal-decode: %s\n", qUtf8Printable(error));
         return 1;

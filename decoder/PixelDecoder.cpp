@@ -67,12 +67,28 @@ std::int32_t usableWindowLength(std::int32_t samplesAveraged)
 // How paintColumnAs keeps the window.
 constexpr int kSlidingWindow = 0; // several samples per element, fewer than the window
 constexpr int kOneSample = 1;     // one sample per element
-constexpr int kWholeWindow = 2;   // at least a window's worth of samples per element
-
-inline std::uint32_t toRgb32(WinColour c)
+constexpr int kWholeWindow = 2;   // the window's samples are all in the buffer
+constexpr std::uint32_t toRgb32(WinColour c)
 {
     return 0xFF000000u | (c & 0xFFu) << 16 | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
 }
+
+// Pixel values by level: [Rgb32][clipped][level].
+using Palette = std::array<std::uint32_t, 256>;
+constexpr Palette makePalette(bool rgb32, bool clipped)
+{
+    Palette palette{};
+    for (std::uint32_t level = 0; level < 256; ++level) {
+        const WinColour colour = clipped ? level : level * 0x010101u;
+        palette[level] = rgb32 ? toRgb32(colour) : colour;
+    }
+    return palette;
+}
+constexpr Palette kPalettes[2][2] = {{makePalette(false, false), makePalette(false, true)},
+                                     {makePalette(true, false), makePalette(true, true)}};
+
+// Windows up to this length are summed afresh at every element when their samples allow.
+constexpr std::int32_t kShortWindow = 16;
 
 } // namespace
 
@@ -91,6 +107,7 @@ struct PixelDecoder::Run
     std::int32_t syncCounter;
     bool clip;
     std::int64_t elements;
+    const std::uint8_t* bufferStart;
     std::int32_t counter;
     std::int32_t sum;
     std::int32_t head;
@@ -274,8 +291,6 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     const std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
     const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
     std::uint32_t* pixel = run.raster.bits + y * stride + x;
-    constexpr std::uint32_t alpha = Rgb32 ? 0xFF000000u : 0u;
-    constexpr unsigned redShift = Rgb32 ? 16 : 0;
     constexpr std::uint32_t syncValue = Rgb32 ? 0xFF00CAFFu : kSyncColour;
 
     const auto take = static_cast<std::int32_t>(std::max<std::int64_t>(run.samplesPerPixel, 1));
@@ -287,8 +302,7 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     std::int32_t sum = run.sum;
     std::int32_t syncCounter = run.syncCounter;
     // A clipped frame paints the level in red alone, otherwise in all three colours.
-    const std::uint32_t spread = run.clip ? 1u : 0x010101u;
-    const unsigned shift = run.clip ? redShift : 0u;
+    const std::uint32_t* const palette = kPalettes[Rgb32][run.clip].data();
 
     if constexpr (Window != kWholeWindow) {
         // The caller keeps a column's samples within the history, so one check per column
@@ -302,7 +316,8 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     std::int64_t left = count;
     for (; left > 0; --left) {
         if constexpr (Window == kWholeWindow) {
-            // The history is brought up to date once, after the loop.
+            // The history is brought up to date once, after the loop. The window may reach
+            // back into earlier elements, never before the buffer's start.
             const std::uint8_t* last = p + (take - length);
             std::int32_t total = 0;
             for (std::int32_t i = 0; i < length; ++i)
@@ -333,7 +348,7 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
             ++syncCounter;
             value = syncValue;
         } else {
-            value = (levels[sum - minLevel] * spread) << shift | alpha;
+            value = palette[levels[sum - minLevel]];
         }
         std::uint32_t* line = pixel;
         line[0] = value;
@@ -374,9 +389,12 @@ const std::uint8_t* PixelDecoder::paintColumn(Run& run, const std::uint8_t* p,
     if (count <= 0)
         return p;
     const bool rgb32 = run.raster.format == PixelRaster::Format::Rgb32;
-    const int window = perElement >= windowLength_ ? kWholeWindow
-                       : perElement == 1           ? kOneSample
-                                                   : kSlidingWindow;
+    // A short window whose older samples are still in this buffer is summed from the buffer
+    // itself, which beats keeping the history up to date sample by sample.
+    const bool fromBuffer =
+        perElement >= windowLength_ ||
+        (windowLength_ <= kShortWindow && p - run.bufferStart >= windowLength_ - perElement);
+    const int window = fromBuffer ? kWholeWindow : perElement == 1 ? kOneSample : kSlidingWindow;
     // One instantiation per combination, chosen once per column.
     using Painter =
         const std::uint8_t* (PixelDecoder::*)(Run&, const std::uint8_t*, std::int64_t, bool&);
@@ -417,13 +435,14 @@ void PixelDecoder::DecodeBlock(const std::uint8_t* data, std::int32_t count)
                          std::memchr(data, 0, size) != nullptr ||
                          std::memchr(data, 1, size) != nullptr;
     while (p < end)
-        p = decodeRun(p, end, mayClip);
+        p = decodeRun(data, p, end, mayClip);
 }
 
-const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* p, const std::uint8_t* end,
-                                            bool mayClip)
+const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* start, const std::uint8_t* p,
+                                            const std::uint8_t* end, bool mayClip)
 {
     Run run;
+    run.bufferStart = start;
     run.raster = surface_.pixelRaster();
     // Settings can only change while the surface has control, so reading them here and after
     // each call into the surface is the same as reading them at every sample.

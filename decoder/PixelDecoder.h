@@ -53,7 +53,8 @@ private:
     struct Run;
     // Decodes from p until the data ends or the decoder has called into the surface (which
     // may change settings), and returns where it stopped.
-    const std::uint8_t* decodeRun(const std::uint8_t* p, const std::uint8_t* end, bool mayClip);
+    const std::uint8_t* decodeRun(const std::uint8_t* start, const std::uint8_t* p,
+                                  const std::uint8_t* end, bool mayClip);
     // Paints one element and advances the scan; true when it called into the surface.
     [[gnu::always_inline]] bool EmitPixel(Run& run, std::int32_t windowSum);
     bool columnFits(const Run& run) const;

@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     }
 
     QString error;
-    const auto samples = readSamples(inputs.front(), settings.sampleRate, &error);
+    const auto samples = loadSamples(inputs.front(), settings.sampleRate, &error);
     if (!samples)
         return fail(kBadInput, error);
 

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <samplerate.h>
 #include <sndfile.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -253,6 +256,82 @@ std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sa
     if (isRawSampleName(path))
         return readRaw(path, error);
     return readSoundFile(path, sampleRate, error);
+}
+
+SampleBuffer::SampleBuffer(std::vector<std::uint8_t> samples)
+    : owned_(std::move(samples)), data_(owned_.data()), size_(owned_.size())
+{}
+
+SampleBuffer::SampleBuffer(SampleBuffer&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+SampleBuffer& SampleBuffer::operator=(SampleBuffer&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        owned_ = std::move(other.owned_);
+        mapping_ = other.mapping_;
+        size_ = other.size_;
+        data_ = mapping_ ? other.data_ : owned_.data();
+        other.mapping_ = nullptr;
+        other.data_ = nullptr;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+SampleBuffer::~SampleBuffer()
+{
+    release();
+}
+
+void SampleBuffer::release()
+{
+    if (mapping_)
+        ::munmap(mapping_, size_);
+    mapping_ = nullptr;
+    owned_.clear();
+    data_ = nullptr;
+    size_ = 0;
+}
+
+std::optional<SampleBuffer> loadSamples(const QString& path, int sampleRate, QString* error)
+{
+    if (path == QLatin1String("-") || !isRawSampleName(path) || QFileInfo(path).isDir()) {
+        auto samples = readSamples(path, sampleRate, error);
+        if (!samples)
+            return std::nullopt;
+        return SampleBuffer(std::move(*samples));
+    }
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info = {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
+        if (fd >= 0)
+            ::close(fd);
+        // Not a plain file we can map (or an empty one): read it the ordinary way, which
+        // also words any error.
+        auto samples = readSamples(path, sampleRate, error);
+        if (!samples)
+            return std::nullopt;
+        return SampleBuffer(std::move(*samples));
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    if (mapping == MAP_FAILED) {
+        auto samples = readSamples(path, sampleRate, error);
+        if (!samples)
+            return std::nullopt;
+        return SampleBuffer(std::move(*samples));
+    }
+    SampleBuffer buffer;
+    buffer.mapping_ = mapping;
+    buffer.data_ = static_cast<const std::uint8_t*>(mapping);
+    buffer.size_ = size;
+    return buffer;
 }
 
 bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples, int sampleRate,

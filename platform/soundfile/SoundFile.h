@@ -20,6 +20,34 @@ bool isRawSampleName(const QString& path);
 std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
                                                      QString* error);
 
+// Samples held either in memory or, for raw files, mapped straight from the file.
+class SampleBuffer
+{
+public:
+    SampleBuffer() = default;
+    explicit SampleBuffer(std::vector<std::uint8_t> samples);
+    SampleBuffer(SampleBuffer&& other) noexcept;
+    SampleBuffer& operator=(SampleBuffer&& other) noexcept;
+    SampleBuffer(const SampleBuffer&) = delete;
+    SampleBuffer& operator=(const SampleBuffer&) = delete;
+    ~SampleBuffer();
+
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    friend std::optional<SampleBuffer> loadSamples(const QString&, int, QString*);
+    void release();
+
+    std::vector<std::uint8_t> owned_;
+    void* mapping_ = nullptr;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// As readSamples, but maps raw files instead of copying them: for long recordings read once.
+std::optional<SampleBuffer> loadSamples(const QString& path, int sampleRate, QString* error);
+
 // Writes samples to path: *.raw and *.u8 as raw bytes, *.wav as 8-bit unsigned PCM WAV at
 // sampleRate, "-" as raw bytes to stdout. The file appears only when complete: nothing is left
 // behind on failure, and an existing file is replaced only by a finished one.

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Times corvane-decode against corvane-literal-decode (the same program around the literal
+# decoder) on raw test-card files, process start-up and file reading included, checks that
+# both write the identical picture, and times an hour of audio at the defaults.
+#
+#   bench/decode-speed.sh [BUILD_DIR]      (default: build; needs the bench targets built)
+#
+# Each timing is the best of three runs, since other work on the machine only slows a run;
+# the ratios compare processor time (user + system).
+set -euo pipefail
+
+BUILD="${1:-build}"
+BIN="$BUILD/bin"
+for tool in corvane-testcard corvane-decode corvane-literal-decode; do
+    [ -x "$BIN/$tool" ] || { echo "missing $BIN/$tool; build the bench targets first" >&2; exit 1; }
+done
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+
+# best_time CMD...: the shortest processor time (user + system) of three runs, in seconds, and
+# the wall time of that run. Processor time, because on a shared machine the wall clock also
+# counts the time spent waiting for a core.
+best_time() {
+    local best="" wall="" report t
+    for _ in 1 2 3; do
+        report=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
+        t=$(awk '{ printf "%.3f", $2 + $3 }' <<<"$report")
+        if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then
+            best=$t
+            wall=$(awk '{ printf "%.3f", $1 }' <<<"$report")
+        fi
+    done
+    echo "$best $wall"
+}
+
+status=0
+# name | decoder options | seconds of signal (28800 samples/s) | target ratio
+while IFS='|' read -r name options seconds target; do
+    # shellcheck disable=SC2086
+    "$BIN/corvane-testcard" $options --min-level 20 --clip --seconds "$seconds" -o "$WORK/$name.u8"
+    samples=$(stat -c %s "$WORK/$name.u8")
+    # shellcheck disable=SC2086
+    read -r fast fastWall < <(best_time "$BIN/corvane-decode" $options --min-level 20 -o "$WORK/$name-fast.ppm" "$WORK/$name.u8")
+    # shellcheck disable=SC2086
+    read -r literal literalWall < <(best_time "$BIN/corvane-literal-decode" $options --min-level 20 -o "$WORK/$name-literal.ppm" "$WORK/$name.u8")
+    if cmp -s "$WORK/$name-fast.ppm" "$WORK/$name-literal.ppm"; then same="identical picture"; else same="PICTURES DIFFER"; status=1; fi
+    ratio=$(awk -v l="$literal" -v f="$fast" 'BEGIN { printf "%.1f", l / f }')
+    awk -v r="$ratio" -v t="$target" 'BEGIN { exit !(r < t) }' && status=1
+    printf '%-10s %d samples  corvane-decode %6.3f s (wall %6.3f)  literal %6.3f s (wall %6.3f)  ratio %5.1fx (target %sx)  %s\n' \
+        "$name" "$samples" "$fast" "$fastWall" "$literal" "$literalWall" "$ratio" "$target" "$same"
+done <<'CASES'
+defaults||1800|3
+window128|--samples-averaged 128 --samples-per-pixel 1|1800|20
+CASES
+
+"$BIN/corvane-testcard" --seconds 3600 -o "$WORK/hour.u8"
+read -r hour hourWall < <(best_time "$BIN/corvane-decode" -o "$WORK/hour.png" "$WORK/hour.u8")
+printf 'one hour   %d samples  corvane-decode %6.3f s (wall %6.3f) at the defaults\n' \
+    "$(stat -c %s "$WORK/hour.u8")" "$hour" "$hourWall"
+exit $status
