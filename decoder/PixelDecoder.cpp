@@ -384,8 +384,12 @@ const std::uint8_t* PixelDecoder::paintColumn(Run& run, const std::uint8_t* p,
                                               const std::uint8_t* end, bool mayClip, bool& nudgeDue)
 {
     const std::int64_t perElement = std::max<std::int64_t>(run.samplesPerPixel, 1);
+    // Divisions are avoided for one sample per element, the case where they would show.
+    const auto elementsOf = [perElement](std::int64_t samples) {
+        return perElement == 1 ? samples : samples / perElement;
+    };
     std::int64_t count =
-        std::min<std::int64_t>(std::int64_t{run.rows} - run.row, (end - p) / perElement);
+        std::min<std::int64_t>(std::int64_t{run.rows} - run.row, elementsOf(end - p));
     if (count <= 0)
         return p;
     const bool rgb32 = run.raster.format == PixelRaster::Format::Rgb32;
@@ -406,12 +410,12 @@ const std::uint8_t* PixelDecoder::paintColumn(Run& run, const std::uint8_t* p,
     const Painter paint = painters[window][rgb32];
     // Keeps one column's samples within the history whatever the raster's height.
     if (window != kWholeWindow)
-        count = std::min<std::int64_t>(count, (kHistorySize - kAverageWindowSlots) / perElement);
+        count = std::min<std::int64_t>(count, elementsOf(kHistorySize - kAverageWindowSlots));
 
     if (mayClip && !run.clip) {
         // The element holding the first full-scale sample and all after it are clipped.
         const std::int64_t first = firstFullScale(p, count * perElement);
-        const std::int64_t clean = first / perElement;
+        const std::int64_t clean = elementsOf(first);
         if (clean < count) {
             const std::uint8_t* next = clean > 0 ? (this->*paint)(run, p, clean, nudgeDue) : p;
             if (nudgeDue || next != p + clean * perElement)
