@@ -194,6 +194,8 @@ struct StartFailure
     QStringList messages;
     bool opened; // the device was left open
     int buffersQueued;
+
+    friend void PrintTo(const StartFailure& c, std::ostream* os) { *os << c.name; }
 };
 
 class StartFailureTest : public CaptureEngineTest,

@@ -151,6 +151,8 @@ struct Disappearance
     bool killServer; // otherwise: the source is removed
     const char* messagePart;
     const char* retryMessage; // what Start says afterwards; nullptr: it records again
+
+    friend void PrintTo(const Disappearance& c, std::ostream* os) { *os << c.name; }
 };
 
 class PulseDisappearanceTest : public PulseCaptureTest,
@@ -234,6 +236,8 @@ struct RefusedOpen
     const char* name;
     const char* source;
     std::int32_t sampleRate;
+
+    friend void PrintTo(const RefusedOpen& c, std::ostream* os) { *os << c.name; }
 };
 
 class PulseRefusedOpenTest : public PulseCaptureTest,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 using corvane::TPhaseScope;
@@ -39,9 +40,8 @@ std::vector<int> inRow(const QImage& img, int y, QRgb color)
 
 std::vector<int> span(int first, int last)
 {
-    std::vector<int> v;
-    for (int i = first; i <= last; ++i)
-        v.push_back(i);
+    std::vector<int> v(last - first + 1);
+    std::iota(v.begin(), v.end(), first);
     return v;
 }
 
@@ -62,7 +62,7 @@ struct Scoped
 
 } // namespace
 
-TEST(PhaseScope, DialGeometryOnASquareScope)
+TEST(PhaseScope, DialAndNeedleGeometryOnASquareScope)
 {
     Scoped s;
     EXPECT_EQ(s.scope->size(), QSize(100, 100));
@@ -85,13 +85,24 @@ TEST(PhaseScope, DialGeometryOnASquareScope)
     EXPECT_EQ(img.pixel(50, 2), shadow);
     EXPECT_EQ(img.pixel(97, 50), light);
     EXPECT_EQ(img.pixel(50, 97), light);
+
+    // Straight up, the needle is exactly two columns wide with round ends.
+    s.scope->setAmpl(1.0f);
+    const QImage up = render(*s.scope);
+    EXPECT_EQ(inColumn(up, 50, kNeedle), span(4, 50));
+    EXPECT_EQ(inColumn(up, 49, kNeedle), span(4, 50));
+    EXPECT_TRUE(inColumn(up, 48, kNeedle).empty());
+    EXPECT_TRUE(inColumn(up, 51, kNeedle).empty());
 }
 
 struct NeedleCase
 {
+    const char* what;
     float phase;
     float ampl;
     QPoint end;
+
+    friend void PrintTo(const NeedleCase& c, std::ostream* os) { *os << c.what; }
 };
 
 class Needle : public ::testing::TestWithParam<NeedleCase>
@@ -115,24 +126,16 @@ TEST_P(Needle, RunsFromTheCentreToItsEnd)
     EXPECT_NE(img.pixel(past), kNeedle) << past.x() << "," << past.y();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, Needle,
-    ::testing::Values(NeedleCase{0.0f, 1.0f, {50, 5}}, NeedleCase{0.0f, 0.5f, {50, 28}},
-                      // Counter-clockwise: a quarter turn points left, half a turn down.
-                      // The float phase is a hair off, and truncation pulls these ends in.
-                      NeedleCase{1.5707964f, 1.0f, {6, 50}}, NeedleCase{3.1415927f, 1.0f, {50, 94}},
-                      NeedleCase{-1.5707964f, 1.0f, {94, 50}}, NeedleCase{0.0f, -1.0f, {50, 95}}));
-
-TEST(PhaseScope, NeedleUpIsExactlyTwoColumnsWithRoundEnds)
-{
-    Scoped s;
-    s.scope->setAmpl(1.0f);
-    const QImage img = render(*s.scope);
-    EXPECT_EQ(inColumn(img, 50, kNeedle), span(4, 50));
-    EXPECT_EQ(inColumn(img, 49, kNeedle), span(4, 50));
-    EXPECT_TRUE(inColumn(img, 48, kNeedle).empty());
-    EXPECT_TRUE(inColumn(img, 51, kNeedle).empty());
-}
+// Counter-clockwise: a quarter turn points left, half a turn down. The float phase is a hair
+// off, and truncation pulls those ends in.
+INSTANTIATE_TEST_SUITE_P(Ends, Needle,
+                         ::testing::Values(NeedleCase{"Up", 0.0f, 1.0f, {50, 5}},
+                                           NeedleCase{"HalfUp", 0.0f, 0.5f, {50, 28}},
+                                           NeedleCase{"Left", 1.5707964f, 1.0f, {6, 50}},
+                                           NeedleCase{"Down", 3.1415927f, 1.0f, {50, 94}},
+                                           NeedleCase{"Right", -1.5707964f, 1.0f, {94, 50}},
+                                           NeedleCase{"NegativeAmpl", 0.0f, -1.0f, {50, 95}}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST(PhaseScope, AWideScopeHasAnEllipticalDial)
 {

@@ -2,6 +2,7 @@
 #include "TSlider.h"
 
 #include <QImage>
+#include <QKeySequence>
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QStyleOptionSlider>
@@ -47,6 +48,12 @@ struct KeyCase
     Qt::Key key;
     Qt::Orientation orientation;
     int expected; // from 5 in 0..10
+
+    friend void PrintTo(const KeyCase& c, std::ostream* os)
+    {
+        *os << QKeySequence(c.key).toString().toStdString()
+            << (c.orientation == Qt::Horizontal ? " horizontal" : " vertical");
+    }
 };
 
 class SliderKeys : public ::testing::TestWithParam<KeyCase>
@@ -76,9 +83,14 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{Qt::Key_Home, Qt::Horizontal, 0}, KeyCase{Qt::Key_End, Qt::Horizontal, 10},
         // A vertical track bar keeps the same key meanings.
         KeyCase{Qt::Key_Up, Qt::Vertical, 4}, KeyCase{Qt::Key_Down, Qt::Vertical, 6},
-        KeyCase{Qt::Key_PageUp, Qt::Vertical, 3}, KeyCase{Qt::Key_PageDown, Qt::Vertical, 7}));
+        KeyCase{Qt::Key_PageUp, Qt::Vertical, 3}, KeyCase{Qt::Key_PageDown, Qt::Vertical, 7}),
+    [](const auto& info) {
+        return (info.param.orientation == Qt::Horizontal ? "Horizontal" : "Vertical") +
+               QKeySequence(info.param.key).toString().toStdString();
+    });
 
-TEST(Slider, AClickInTheChannelPagesTowardIt)
+// A click in the channel pages toward it; held, it pages until the thumb reaches the pointer.
+TEST(Slider, ClickingInTheChannelPagesTowardIt)
 {
     Shown shown;
     Probe<TSlider>& slider = shown.slider;
@@ -90,28 +102,21 @@ TEST(Slider, AClickInTheChannelPagesTowardIt)
     EXPECT_EQ(slider.value(), 5);
     QTest::mouseClick(&slider, Qt::LeftButton, {}, slider.thumb().center());
     EXPECT_EQ(slider.value(), 5);
-}
 
-TEST(Slider, HoldingInTheChannelPagesUntilTheThumbReachesThePointer)
-{
-    Shown shown;
-    Probe<TSlider>& slider = shown.slider;
     auto* repeat = slider.findChild<QTimer*>("pageRepeat");
     ASSERT_NE(repeat, nullptr);
-    slider.setValue(0);
-    const QPoint nearEnd(slider.width() - 3, slider.thumb().center().y());
-    QTest::mousePress(&slider, Qt::LeftButton, {}, nearEnd);
-    ASSERT_EVENTUALLY(slider.value() == 10);
-    QTest::mouseRelease(&slider, Qt::LeftButton, {}, nearEnd);
-
-    // Held just right of the middle, paging stops there while the button is still down.
-    slider.setValue(0);
-    const QPoint middle(slider.width() / 2 + 10, nearEnd.y());
-    QTest::mousePress(&slider, Qt::LeftButton, {}, middle);
-    ASSERT_EVENTUALLY(!repeat->isActive());
-    EXPECT_GE(slider.value(), 6);
-    EXPECT_LE(slider.value(), 8);
-    QTest::mouseRelease(&slider, Qt::LeftButton, {}, middle);
+    for (int x : {slider.width() - 3, slider.width() / 2 + 10}) {
+        slider.setValue(0);
+        QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(x, y));
+        ASSERT_EVENTUALLY(!repeat->isActive()); // stopped while the button is still down
+        if (x == slider.width() - 3) {
+            EXPECT_EQ(slider.value(), 10);
+        } else {
+            EXPECT_GE(slider.value(), 6);
+            EXPECT_LE(slider.value(), 8);
+        }
+        QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(x, y));
+    }
 }
 
 TEST(Slider, TheGrooveShowsNoBandWhereverTheThumbIs)

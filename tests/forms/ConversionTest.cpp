@@ -1,9 +1,11 @@
 // Reading the settings boxes and wording the error display.
 #include "ErrorDisplay.h"
+#include "FormsTestSupport.h"
 #include "StrToInt.h"
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <ostream>
 
 using namespace corvane;
 
@@ -13,6 +15,11 @@ struct Accepted
 {
     const char16_t* text;
     std::int32_t value;
+
+    friend void PrintTo(const Accepted& c, std::ostream* os)
+    {
+        *os << QString::fromUtf16(c.text).toStdString();
+    }
 };
 
 class StrToIntAccepts : public ::testing::TestWithParam<Accepted>
@@ -35,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Accepted{u"-2147483648", std::numeric_limits<std::int32_t>::min()},
                       Accepted{u"$7FFFFFFF", std::numeric_limits<std::int32_t>::max()},
                       Accepted{u"-$80000000", std::numeric_limits<std::int32_t>::min()},
-                      Accepted{u"00000000000000000000000012", 12}));
+                      Accepted{u"00000000000000000000000012", 12}),
+    [](const auto& info) { return test::paramName(QString::fromUtf16(info.param.text)); });
 
 class StrToIntRejects : public ::testing::TestWithParam<const char16_t*>
 {
@@ -58,12 +66,20 @@ INSTANTIATE_TEST_SUITE_P(Texts, StrToIntRejects,
                                            u"12abc", u"1.5", u"1e3", u"--1", u"+-1", u"- 1",
                                            u"0x-1", u"$ 1", u"0x1G", u"2147483648", u"-2147483649",
                                            u"99999999999999999999", u"$80000000", u"0xFFFFFFFF",
-                                           u"\u0661\u0662", u"\uFF11", u"24\n"));
+                                           u"\u0661\u0662", u"\uFF11", u"24\n"),
+                         [](const auto& info) {
+                             return test::paramName(QString::fromUtf16(info.param));
+                         });
 
 struct FullStop
 {
     const char16_t* message;
     const char16_t* shown;
+
+    friend void PrintTo(const FullStop& c, std::ostream* os)
+    {
+        *os << QString::fromUtf16(c.message).toStdString();
+    }
 };
 
 class DefaultErrorText : public ::testing::TestWithParam<FullStop>
@@ -87,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FullStop{u"Stop!", u"Stop!"}, FullStop{u"(see above)", u"(see above)"},
                       FullStop{u"a,", u"a,"}, FullStop{u"a-", u"a-"}, FullStop{u"a ", u"a "},
                       FullStop{u"between 1 and 128", u"between 1 and 128."}, FullStop{u"/", u"/."},
-                      FullStop{u"'x'", u"'x'"}, FullStop{u"caf\u00e9", u"caf\u00e9."}));
+                      FullStop{u"'x'", u"'x'"}, FullStop{u"caf\u00e9", u"caf\u00e9."}),
+    [](const auto& info) { return test::paramName(QString::fromUtf16(info.param.message)); });
 
 } // namespace

@@ -80,10 +80,7 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
     const QString expectedPicture = dir.filePath("expected.png");
     ASSERT_EQ(run("corvane-testcard", {"--seconds", "2", "-o", card}), "");
     QFile file(card);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    ASSERT_GE(file.size(), kLength);
-    ASSERT_TRUE(file.resize(kLength));
-    file.seek(0);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.size() >= kLength && file.resize(kLength));
     const QByteArray bytes = file.readAll();
     file.close();
     ASSERT_EQ(run("corvane-decode", {"-o", expectedPicture, card}), "");
@@ -120,16 +117,11 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
             return shown == expected;
         },
         10000);
-    if (!same)
+    if (!same) {
         shown.save(dir.filePath("shown.png"));
-    ASSERT_EQ(shown.size(), expected.size());
-    int differing = 0;
-    for (int y = 0; y < expected.height(); ++y)
-        for (int x = 0; x < expected.width(); ++x)
-            differing += shown.pixel(x, y) != expected.pixel(x, y);
-    EXPECT_EQ(differing, 0) << "pixels differ; the screen grab is in " << dir.path().toStdString();
-    if (!same)
         dir.setAutoRemove(false);
+    }
+    EXPECT_TRUE(same) << "the picture differs; the screen grab is in " << dir.path().toStdString();
     ASSERT_EQ(program.state(), QProcess::Running);
 
     // Asked to end, it closes its window and leaves cleanly.

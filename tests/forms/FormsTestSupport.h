@@ -5,13 +5,14 @@
 #include "MessageSink.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 namespace corvane::test {
@@ -19,14 +20,27 @@ namespace corvane::test {
 // Lets the event loop run until pred holds, as long as a user would wait; false on timeout.
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
+    return QTest::qWaitFor(pred, timeoutMs);
+}
+
+// A parameter's text as a test name: letters and digits kept, blanks as "_", other characters
+// named ("+5" gives "Plus5", "" gives "Empty").
+inline std::string paramName(const QString& text)
+{
+    static const std::map<QChar, const char*> names = {
+        {u'+', "Plus"}, {u'-', "Minus"},    {u'$', "Dollar"}, {u'.', "Dot"},   {u',', "Comma"},
+        {u'!', "Bang"}, {u'(', "Open"},     {u')', "Close"},  {u'/', "Slash"}, {u'\'', "Quote"},
+        {u'\t', "Tab"}, {u'\n', "Newline"}, {u' ', "_"},      {u'=', "Is"}};
+    std::string name;
+    for (QChar c : text) {
+        if (c.unicode() < 128 && c.isLetterOrNumber())
+            name += char(c.unicode());
+        else if (const auto it = names.find(c); it != names.end())
+            name += it->second;
+        else
+            name += QStringLiteral("U%1").arg(c.unicode(), 4, 16, QChar(u'0')).toStdString();
     }
-    return true;
+    return name.empty() ? "Empty" : name;
 }
 
 // What a message box showed.
@@ -35,8 +49,21 @@ struct BoxSeen
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool modal = false;
+    bool modal = true;
+
+    friend bool operator==(const BoxSeen&, const BoxSeen&) = default;
+    friend void PrintTo(const BoxSeen& b, std::ostream* os)
+    {
+        *os << "{" << b.title.toStdString() << ": " << b.text.toStdString() << ", icon " << b.icon
+            << (b.modal ? ", modal}" : ", modeless}");
+    }
 };
+
+// The default error display's box.
+inline BoxSeen errorBox(const QString& text)
+{
+    return {QStringLiteral("Corvane"), text, QMessageBox::Critical};
+}
 
 // Runs action, which may open modal message boxes; answers each with OK and records it.
 inline std::vector<BoxSeen> answerBoxes(const std::function<void()>& action)

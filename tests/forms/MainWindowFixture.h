@@ -6,12 +6,19 @@
 #include "Receiver.h"
 #include "Unit1.h"
 
+#include <QLineEdit>
+#include <array>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace corvane::test {
 
 using Op = FakeRecordingDevice::Op;
+
+// The settings boxes in the order Apply reads them.
+inline constexpr std::array<const char*, 6> kApplyOrder = {
+    "EditSampleRate", "EditSampleBlockSize", "EditNCols",
+    "EditNRows",      "EditSamplePerPixel",  "EditSampleAveraged"};
 
 // A fresh receiver with a fake device and a main window over it, shown and active, capture
 // started and its open notification handled (unless the device was told to fail).
@@ -66,6 +73,20 @@ protected:
     }
 
     void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    void setBoxes(const std::array<const char*, 6>& texts)
+    {
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            form->findChild<QLineEdit*>(kApplyOrder[i])->setText(texts[i]);
+    }
+
+    bool idle() const { return !state().capturing && !state().deviceOpen; }
+    bool running() const { return state().capturing && !state().stopping; }
+    void stopAndWait()
+    {
+        click(form->Button1);
+        ASSERT_TRUE(waitUntil([&] { return idle(); }));
+    }
 
     FakeRecordingDevice* device = nullptr;
     RecordingSink* sink = nullptr;

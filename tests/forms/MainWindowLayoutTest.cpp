@@ -96,55 +96,30 @@ TEST_F(MainWindowTest, EveryControlWhereTheLayoutPutsIt)
     }
 }
 
-TEST_F(MainWindowTest, SlidersAreLevelControls)
-{
-    for (TSlider* slider : {form->SliderMax, form->SliderMin}) {
-        SCOPED_TRACE(slider->objectName().toStdString());
-        EXPECT_EQ(slider->orientation(), Qt::Horizontal);
-        EXPECT_EQ(slider->minimum(), 0);
-        EXPECT_EQ(slider->maximum(), 255);
-        EXPECT_EQ(slider->tickInterval(), 8);
-        EXPECT_EQ(slider->tickPosition(), QSlider::TicksBothSides);
-        EXPECT_EQ(slider->singleStep(), 1);
-        EXPECT_EQ(slider->pageStep(), 2);
-    }
-    EXPECT_EQ(form->SliderMax->value(), 255);
-    EXPECT_EQ(form->SliderMin->value(), 0);
-}
-
-TEST_F(MainWindowTest, TextIsLiberationSansAtTheLayoutSizes)
+// Every caption in Liberation Sans at 11 px with fixed hinting, and fitting: a label must end
+// before the control to its right; buttons and edits must show their whole text inside, and
+// group box titles must fit their frame.
+TEST_F(MainWindowTest, EveryCaptionIsLiberationSansAndFits)
 {
     ASSERT_TRUE(formFontAvailable())
         << "resolved to " << resolvedFamily(formFont(11)).toStdString();
     EXPECT_EQ(QFontInfo(form->font()).pixelSize(), 21);
     for (const Placement& p : kPlacements) {
         const auto* widget = form->findChild<QWidget*>(QString::fromLatin1(p.name));
-        if (captionOf(widget).isEmpty())
+        const QString caption = captionOf(widget);
+        if (caption.isEmpty())
             continue;
         SCOPED_TRACE(p.name);
         const QFontInfo info(widget->font());
         EXPECT_EQ(info.family(), "Liberation Sans");
         EXPECT_EQ(info.pixelSize(), 11);
         EXPECT_EQ(widget->font().hintingPreference(), QFont::PreferFullHinting);
-    }
-}
 
-// A label must end before the control to its right; buttons and edits must show their whole
-// text inside, and group box titles must fit their frame.
-TEST_F(MainWindowTest, EveryCaptionFits)
-{
-    for (const Placement& p : kPlacements) {
-        const auto* widget = form->findChild<QWidget*>(QString::fromLatin1(p.name));
-        const QString caption = captionOf(widget);
-        if (caption.isEmpty())
-            continue;
-        SCOPED_TRACE(p.name);
         const int textWidth = widget->fontMetrics().horizontalAdvance(caption);
         if (qobject_cast<const QLabel*>(widget)) {
             EXPECT_LE(textWidth, widget->width());
-            const int labelRight = widget->x() + widget->width();
             const int nextLeft = widget->parentWidget()->objectName() == "GroupBox1" ? 56 : 111;
-            EXPECT_LE(labelRight, nextLeft);
+            EXPECT_LE(widget->x() + widget->width(), nextLeft);
             EXPECT_GE(widget->height(), widget->fontMetrics().height());
         } else if (qobject_cast<const QGroupBox*>(widget)) {
             EXPECT_LE(textWidth + 16, widget->width());
@@ -180,21 +155,11 @@ TEST(MainWindowFonts, CaptionsFitUnderEveryHinting)
 
 TEST_F(MainWindowTest, TabWalksTheWindowInTheLayoutsOrder)
 {
-    const QStringList expected = {"SliderMax",
-                                  "SliderMin",
-                                  "EditNRows",
-                                  "EditNCols",
-                                  "EditSampleRate",
-                                  "EditSamplePerPixel",
-                                  "Button5",
-                                  "Button6",
-                                  "EditSampleBlockSize",
-                                  "EditSampleAveraged",
-                                  "Button2",
-                                  "Button1",
-                                  "Button3",
-                                  "Button4",
-                                  "SliderMax"};
+    const QStringList expected =
+        QString("SliderMax SliderMin EditNRows EditNCols EditSampleRate EditSamplePerPixel "
+                "Button5 Button6 EditSampleBlockSize EditSampleAveraged Button2 Button1 Button3 "
+                "Button4 SliderMax")
+            .split(' ');
     form->SliderMax->setFocus(Qt::OtherFocusReason);
     ASSERT_TRUE(waitUntil([&] { return form->SliderMax->hasFocus(); }));
     QStringList walked = {QApplication::focusWidget()->objectName()};

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <stdexcept>
 
 using namespace corvane;
@@ -23,11 +24,13 @@ namespace {
 
 struct CommandLineCase
 {
+    const char* name;
     QStringList arguments;
     int exitCode;
-    bool runs;
-    StartupOptions options;
-    const char* errorFragment;
+    std::optional<StartupOptions> options; // none: the program does not run
+    const char* errorFragment = "";
+
+    friend void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase>
@@ -39,12 +42,13 @@ TEST_P(CommandLine, Parses)
     const CommandLineCase& c = GetParam();
     const ParsedCommandLine parsed = parseCommandLine(QStringList{"corvane"} + c.arguments);
     EXPECT_EQ(parsed.exitCode, c.exitCode);
-    ASSERT_EQ(parsed.options.has_value(), c.runs) << parsed.errorOutput.toStdString();
-    if (c.runs) {
-        EXPECT_EQ(parsed.options->inputFile, c.options.inputFile);
-        EXPECT_EQ(parsed.options->loop, c.options.loop);
-        EXPECT_EQ(parsed.options->deviceName, c.options.deviceName);
-        EXPECT_EQ(parsed.options->listDevices, c.options.listDevices);
+    ASSERT_EQ(parsed.options.has_value(), c.options.has_value())
+        << parsed.errorOutput.toStdString();
+    if (c.options) {
+        EXPECT_EQ(parsed.options->inputFile, c.options->inputFile);
+        EXPECT_EQ(parsed.options->loop, c.options->loop);
+        EXPECT_EQ(parsed.options->deviceName, c.options->deviceName);
+        EXPECT_EQ(parsed.options->listDevices, c.options->listDevices);
     }
     EXPECT_TRUE(parsed.errorOutput.contains(QString::fromLatin1(c.errorFragment)))
         << parsed.errorOutput.toStdString();
@@ -53,21 +57,39 @@ TEST_P(CommandLine, Parses)
 INSTANTIATE_TEST_SUITE_P(
     Options, CommandLine,
     ::testing::Values(
-        CommandLineCase{{}, 0, true, {}, ""},
-        CommandLineCase{{"--input", "a.wav"}, 0, true, {"a.wav", false, "", false}, ""},
-        CommandLineCase{{"--input=a.u8", "--loop"}, 0, true, {"a.u8", true, "", false}, ""},
-        CommandLineCase{{"--device", "tvin"}, 0, true, {"", false, "tvin", false}, ""},
-        CommandLineCase{{"--list-devices"}, 0, true, {"", false, "", true}, ""},
-        CommandLineCase{{"--loop"}, 2, false, {}, "--loop"},
-        CommandLineCase{{"--input"}, 2, false, {}, "input"},
-        CommandLineCase{{"--input", ""}, 2, false, {}, "--input"},
-        CommandLineCase{{"--input", "a.wav", "--device", "x"}, 2, false, {}, "together"},
-        CommandLineCase{{"--list-devices", "--device", "x"}, 2, false, {}, "--list-devices"},
-        CommandLineCase{{"--bogus"}, 2, false, {}, "bogus"},
-        CommandLineCase{{"picture.wav"}, 2, false, {}, "picture.wav"},
-        CommandLineCase{{"--help"}, 0, false, {}, ""}));
+        CommandLineCase{"None", {}, 0, StartupOptions{}},
+        CommandLineCase{
+            "Input", {"--input", "a.wav"}, 0, StartupOptions{"a.wav", false, "", false}},
+        CommandLineCase{
+            "InputLoop", {"--input=a.u8", "--loop"}, 0, StartupOptions{"a.u8", true, "", false}},
+        CommandLineCase{
+            "Device", {"--device", "tvin"}, 0, StartupOptions{"", false, "tvin", false}},
+        CommandLineCase{"ListDevices", {"--list-devices"}, 0, StartupOptions{"", false, "", true}},
+        CommandLineCase{"LoopAlone", {"--loop"}, 2, std::nullopt, "--loop"},
+        CommandLineCase{"InputWithoutFile", {"--input"}, 2, std::nullopt, "input"},
+        CommandLineCase{"InputEmpty", {"--input", ""}, 2, std::nullopt, "--input"},
+        CommandLineCase{
+            "InputAndDevice", {"--input", "a.wav", "--device", "x"}, 2, std::nullopt, "together"},
+        CommandLineCase{"ListAndDevice",
+                        {"--list-devices", "--device", "x"},
+                        2,
+                        std::nullopt,
+                        "--list-devices"},
+        CommandLineCase{"Unknown", {"--bogus"}, 2, std::nullopt, "bogus"},
+        CommandLineCase{"BareFile", {"picture.wav"}, 2, std::nullopt, "picture.wav"},
+        CommandLineCase{"Help", {"--help"}, 0, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Exceptions escaping event handlers
+// ---- Exceptions escaping event handlers, start-up
+
+// The application as main() sets it up; the error display's hook is unset after each test.
+class Started : public ::testing::Test
+{
+protected:
+    void SetUp() override { initialiseApplication(*qApp); }
+    void TearDown() override { setErrorReporter({}); }
+    RecordingLauncher launcher;
+};
 
 class Thrower : public QObject
 {
@@ -85,42 +107,32 @@ protected:
     }
 };
 
-TEST(ErrorDisplay, ExceptionFromAnEventHandlerIsShownAndTheLoopGoesOn)
+TEST_F(Started, ExceptionFromAnEventHandlerIsShownAndTheLoopGoesOn)
 {
-    initialiseApplication(*qApp);
     Thrower thrower;
     const auto boxes = answerBoxes([&] {
         QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
         waitUntil([&] { return thrower.events == 1; });
     });
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "The handler failed.");
-    EXPECT_EQ(boxes[0].title, "Corvane");
-    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(boxes, std::vector{errorBox("The handler failed.")});
 
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     EXPECT_TRUE(waitUntil([&] { return thrower.events == 2; }));
-    setErrorReporter({});
 }
 
-// ---- Start-up
-
-std::unique_ptr<RecordingDevice> fakeDevice(FakeRecordingDevice** seen)
+TEST_F(Started, MainWindowFirstAboutHiddenThenTheLoopUntilTheWindowCloses)
 {
-    auto device = std::make_unique<FakeRecordingDevice>();
-    *seen = device.get();
-    return device;
-}
-
-TEST(Startup, MainWindowFirstAboutHiddenThenTheLoopUntilTheWindowCloses)
-{
-    initialiseApplication(*qApp);
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Corvane");
     FakeRecordingDevice* device = nullptr;
-    RecordingLauncher launcher;
     bool shown = false;
     const int code = runReceiver(
-        *qApp, [&] { return fakeDevice(&device); }, launcher,
+        *qApp,
+        [&] {
+            auto fake = std::make_unique<FakeRecordingDevice>();
+            device = fake.get();
+            return fake;
+        },
+        launcher,
         [&](TFormMain& form) {
             shown = true;
             EXPECT_TRUE(form.isVisible());
@@ -139,13 +151,10 @@ TEST(Startup, MainWindowFirstAboutHiddenThenTheLoopUntilTheWindowCloses)
         });
     EXPECT_TRUE(shown);
     EXPECT_EQ(code, 0);
-    setErrorReporter({});
 }
 
-TEST(Startup, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)
+TEST_F(Started, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)
 {
-    initialiseApplication(*qApp);
-    RecordingLauncher launcher;
     int code = -1;
     const auto boxes = answerBoxes([&] {
         code = runReceiver(
@@ -156,30 +165,17 @@ TEST(Startup, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)
             launcher);
     });
     EXPECT_EQ(code, 1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Cannot read /nowhere/tv.wav: no such file.");
-    EXPECT_EQ(boxes[0].title, "Corvane");
-    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() ||
-                std::none_of(QApplication::topLevelWidgets().begin(),
-                             QApplication::topLevelWidgets().end(),
-                             [](QWidget* w) { return qobject_cast<TFormMain*>(w) != nullptr; }));
-    setErrorReporter({});
+    EXPECT_EQ(boxes, std::vector{errorBox("Cannot read /nowhere/tv.wav: no such file.")});
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_EQ(qobject_cast<TFormMain*>(w), nullptr);
 }
-
-} // namespace
-
-namespace {
 
 TEST(CaptureMessages, WarningBoxWithEmptyCaptionAndOk)
 {
     MessageBoxSink sink;
     const auto boxes = answerBoxes([&] { sink.showMessage("Can't open audio device"); });
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Can't open audio device"); // as the engine words it, no full stop
-    EXPECT_EQ(boxes[0].title, "");
-    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
-    EXPECT_TRUE(boxes[0].modal);
+    // As the engine words it, no full stop.
+    EXPECT_EQ(boxes, (std::vector<BoxSeen>{{"", "Can't open audio device", QMessageBox::Warning}}));
 }
 
 TEST(TerminationSignals, SigtermBecomesACallOnTheEventLoop)
