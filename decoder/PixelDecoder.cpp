@@ -17,9 +17,17 @@ constexpr std::int32_t kSyncElementsPerNudge = 1000;
 constexpr std::int64_t kFarCoordinate = std::int64_t{1} << 30;
 
 // Deviation from silence, 0..128.
+constexpr std::array<std::uint8_t, 256> kRectified = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        table[static_cast<std::size_t>(b)] =
+            static_cast<std::uint8_t>(b >= 128 ? b - 128 : 128 - b);
+    return table;
+}();
+
 inline std::uint8_t rectify(std::uint8_t b)
 {
-    return static_cast<std::uint8_t>(b >= 128 ? b - 128 : 128 - b);
+    return kRectified[b];
 }
 
 // Values 255, 0 and 1 reach full scale (a rectified 127 or 128).
