@@ -198,8 +198,7 @@ struct StartFailure
     friend void PrintTo(const StartFailure& c, std::ostream* os) { *os << c.name; }
 };
 
-class StartFailureTest : public CaptureEngineTest,
-                         public ::testing::WithParamInterface<StartFailure>
+struct StartFailureTest : CaptureEngineTest, ::testing::WithParamInterface<StartFailure>
 {
 };
 

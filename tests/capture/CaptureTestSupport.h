@@ -83,7 +83,6 @@ protected:
         engine->setBlockTap([this](const std::uint8_t* data, std::int32_t count) {
             tapped.insert(tapped.end(), data, data + count);
             blockSizes.push_back(count);
-            onBlock();
         });
     }
     void dropEngine()
@@ -92,7 +91,6 @@ protected:
         engine.reset();
     }
     void TearDown() override { dropEngine(); }
-    virtual void onBlock() {}
 
     bool capturing() const { return engine->state().capturing; }
     bool closed() const { return !engine->state().deviceOpen && !capturing(); }

@@ -116,9 +116,7 @@ TEST_F(FileDeviceTest, SoundFileIsResampledToTheRateItIsOpenedWith)
 }
 
 // Files that cannot be played are refused when the device is made, with a reason naming them.
-class UnplayableFileTest : public ::testing::TestWithParam<const char*>
-{
-};
+using UnplayableFileTest = ::testing::TestWithParam<const char*>;
 
 TEST_P(UnplayableFileTest, IsRefusedWithAReason)
 {

@@ -7,13 +7,9 @@
 #include "TestCard.h"
 
 #include <algorithm>
-#include <chrono>
-#include <iostream>
 
 namespace corvane::test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class PulseCaptureTest : public EngineFixture
 {
@@ -31,7 +27,6 @@ protected:
         live = std::make_unique<PulseRecordingDevice>(source);
         attach(*live);
     }
-    void onBlock() override { decodedAt.push_back(Clock::now()); }
 
     std::vector<std::uint8_t> card(std::size_t bytes) const
     {
@@ -48,7 +43,6 @@ protected:
     }
 
     PrivatePulse pulse;
-    std::vector<Clock::time_point> decodedAt;
     std::unique_ptr<PulseRecordingDevice> live;
 };
 
@@ -75,23 +69,6 @@ TEST_F(PulseCaptureTest, BytesReachTheDecoderExactlyAsFedAndPaintTheSamePicture)
     EXPECT_TRUE(tapped == fed) << "bytes lost, doubled or reordered";
     EXPECT_EQ(blockSizes[84], 300); // the partial buffer handed back by the reset
     EXPECT_EQ(picture.image(), pictureOf(fed));
-
-    // The delay from a buffer's last byte going into the FIFO to that buffer being decoded.
-    std::vector<double> delaysMs;
-    std::int64_t end = 0;
-    for (std::size_t i = 0; i < 84; ++i) {
-        end += blockSizes[i];
-        const auto written = pulse.writtenAt(end - 1);
-        ASSERT_TRUE(written);
-        delaysMs.push_back(
-            std::chrono::duration<double, std::milli>(decodedAt[i] - *written).count());
-    }
-    std::sort(delaysMs.begin(), delaysMs.end());
-    const double median = delaysMs[delaysMs.size() / 2];
-    std::cout << "FIFO-to-decoder delay of a buffer's last byte over " << delaysMs.size()
-              << " buffers: min " << delaysMs.front() << " ms, median " << median << " ms, max "
-              << delaysMs.back() << " ms\n";
-    RecordProperty("delay_median_ms", std::to_string(median));
 }
 
 // The pipe source keeps what is written while nobody records and hands it to the next client
@@ -155,8 +132,7 @@ struct Disappearance
     friend void PrintTo(const Disappearance& c, std::ostream* os) { *os << c.name; }
 };
 
-class PulseDisappearanceTest : public PulseCaptureTest,
-                               public ::testing::WithParamInterface<Disappearance>
+struct PulseDisappearanceTest : PulseCaptureTest, ::testing::WithParamInterface<Disappearance>
 {
 };
 
@@ -240,8 +216,7 @@ struct RefusedOpen
     friend void PrintTo(const RefusedOpen& c, std::ostream* os) { *os << c.name; }
 };
 
-class PulseRefusedOpenTest : public PulseCaptureTest,
-                             public ::testing::WithParamInterface<RefusedOpen>
+struct PulseRefusedOpenTest : PulseCaptureTest, ::testing::WithParamInterface<RefusedOpen>
 {
 };
 

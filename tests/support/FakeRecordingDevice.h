@@ -62,7 +62,6 @@ public:
 
     bool isOpen() const { return open_; }
     bool isRecording() const { return recording_; }
-    std::size_t queuedBuffers() const { return queue_.size(); }
     // Buffers prepared and not yet unprepared.
     std::size_t preparedBuffers() const { return prepared_.size(); }
 

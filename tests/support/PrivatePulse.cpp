@@ -226,10 +226,7 @@ bool PrivatePulse::writeUnlocked(std::unique_lock<std::mutex>& lock,
         }
         done += static_cast<std::size_t>(n);
     }
-    const auto now = std::chrono::steady_clock::now();
     lock.lock();
-    written_ += static_cast<std::int64_t>(done);
-    writes_.emplace_back(written_, now);
     return ok;
 }
 
@@ -292,24 +289,6 @@ void PrivatePulse::stopFeeder()
     if (feeder_.joinable()) {
         feeder_.join();
     }
-}
-
-std::int64_t PrivatePulse::bytesWritten() const
-{
-    std::lock_guard lock(mutex_);
-    return written_;
-}
-
-std::optional<std::chrono::steady_clock::time_point>
-PrivatePulse::writtenAt(std::int64_t offset) const
-{
-    std::lock_guard lock(mutex_);
-    const auto it = std::upper_bound(writes_.begin(), writes_.end(), offset,
-                                     [](std::int64_t o, const auto& w) { return o < w.first; });
-    if (it == writes_.end()) {
-        return std::nullopt;
-    }
-    return it->second;
 }
 
 } // namespace corvane::test

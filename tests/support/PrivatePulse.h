@@ -86,10 +86,6 @@ public:
     void feedInRealTime(std::vector<std::uint8_t> bytes, std::size_t chunkBytes = 256);
     // Waits until every byte given to feedInRealTime has been written (or failed).
     bool waitFed(std::chrono::milliseconds timeout);
-    // Total bytes written into the FIFO so far (by either way).
-    std::int64_t bytesWritten() const;
-    // When the byte at offset (counted over everything written) went into the FIFO.
-    std::optional<std::chrono::steady_clock::time_point> writtenAt(std::int64_t offset) const;
 
 private:
     void setEnv(const char* name, const QByteArray& value);
@@ -109,9 +105,6 @@ private:
     std::size_t chunkBytes_ = 256;
     bool stopFeeding_ = false;
     bool feeding_ = false;
-    std::int64_t written_ = 0;
-    // End offset of every write and its time, for writtenAt().
-    std::vector<std::pair<std::int64_t, std::chrono::steady_clock::time_point>> writes_;
     std::thread feeder_;
 };
 
