@@ -1,6 +1,5 @@
 // Reading the settings boxes and wording the error display.
 #include "ErrorDisplay.h"
-#include "FormsTestSupport.h"
 #include "StrToInt.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +21,7 @@ struct Accepted
     }
 };
 
-class StrToIntAccepts : public ::testing::TestWithParam<Accepted>
-{
-};
+using StrToIntAccepts = ::testing::TestWithParam<Accepted>;
 
 TEST_P(StrToIntAccepts, Value)
 {
@@ -42,12 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Accepted{u"-2147483648", std::numeric_limits<std::int32_t>::min()},
                       Accepted{u"$7FFFFFFF", std::numeric_limits<std::int32_t>::max()},
                       Accepted{u"-$80000000", std::numeric_limits<std::int32_t>::min()},
-                      Accepted{u"00000000000000000000000012", 12}),
-    [](const auto& info) { return test::paramName(QString::fromUtf16(info.param.text)); });
+                      Accepted{u"00000000000000000000000012", 12}));
 
-class StrToIntRejects : public ::testing::TestWithParam<const char16_t*>
-{
-};
+using StrToIntRejects = ::testing::TestWithParam<const char16_t*>;
 
 TEST_P(StrToIntRejects, WithTheBoxTextQuoted)
 {
@@ -66,10 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, StrToIntRejects,
                                            u"12abc", u"1.5", u"1e3", u"--1", u"+-1", u"- 1",
                                            u"0x-1", u"$ 1", u"0x1G", u"2147483648", u"-2147483649",
                                            u"99999999999999999999", u"$80000000", u"0xFFFFFFFF",
-                                           u"\u0661\u0662", u"\uFF11", u"24\n"),
-                         [](const auto& info) {
-                             return test::paramName(QString::fromUtf16(info.param));
-                         });
+                                           u"\u0661\u0662", u"\uFF11", u"24\n"));
 
 struct FullStop
 {
@@ -82,9 +73,7 @@ struct FullStop
     }
 };
 
-class DefaultErrorText : public ::testing::TestWithParam<FullStop>
-{
-};
+using DefaultErrorText = ::testing::TestWithParam<FullStop>;
 
 TEST_P(DefaultErrorText, FullStopOnlyAfterCharactersAboveIt)
 {
@@ -103,7 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FullStop{u"Stop!", u"Stop!"}, FullStop{u"(see above)", u"(see above)"},
                       FullStop{u"a,", u"a,"}, FullStop{u"a-", u"a-"}, FullStop{u"a ", u"a "},
                       FullStop{u"between 1 and 128", u"between 1 and 128."}, FullStop{u"/", u"/."},
-                      FullStop{u"'x'", u"'x'"}, FullStop{u"caf\u00e9", u"caf\u00e9."}),
-    [](const auto& info) { return test::paramName(QString::fromUtf16(info.param.message)); });
+                      FullStop{u"'x'", u"'x'"}, FullStop{u"caf\u00e9", u"caf\u00e9."}));
 
 } // namespace

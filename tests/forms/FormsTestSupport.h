@@ -10,7 +10,6 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -21,26 +20,6 @@ namespace corvane::test {
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(pred, timeoutMs);
-}
-
-// A parameter's text as a test name: letters and digits kept, blanks as "_", other characters
-// named ("+5" gives "Plus5", "" gives "Empty").
-inline std::string paramName(const QString& text)
-{
-    static const std::map<QChar, const char*> names = {
-        {u'+', "Plus"}, {u'-', "Minus"},    {u'$', "Dollar"}, {u'.', "Dot"},   {u',', "Comma"},
-        {u'!', "Bang"}, {u'(', "Open"},     {u')', "Close"},  {u'/', "Slash"}, {u'\'', "Quote"},
-        {u'\t', "Tab"}, {u'\n', "Newline"}, {u' ', "_"},      {u'=', "Is"}};
-    std::string name;
-    for (QChar c : text) {
-        if (c.unicode() < 128 && c.isLetterOrNumber())
-            name += char(c.unicode());
-        else if (const auto it = names.find(c); it != names.end())
-            name += it->second;
-        else
-            name += QStringLiteral("U%1").arg(c.unicode(), 4, 16, QChar(u'0')).toStdString();
-    }
-    return name.empty() ? "Empty" : name;
 }
 
 // What a message box showed.

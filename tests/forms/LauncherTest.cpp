@@ -20,9 +20,7 @@ struct Pick
     friend void PrintTo(const Pick& c, std::ostream* os) { *os << c.name; }
 };
 
-class RecordingLevelControl : public ::testing::TestWithParam<Pick>
-{
-};
+using RecordingLevelControl = ::testing::TestWithParam<Pick>;
 
 // Started once, detached; a failed start is not retried with the next candidate.
 TEST_P(RecordingLevelControl, FirstInstalledOneIsStartedOnce)

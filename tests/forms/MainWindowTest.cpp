@@ -255,7 +255,7 @@ struct OutOfRange
     }
 };
 
-class ApplyRejects : public MainWindowTest, public ::testing::WithParamInterface<OutOfRange>
+struct ApplyRejects : MainWindowTest, ::testing::WithParamInterface<OutOfRange>
 {
 };
 
@@ -292,9 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OutOfRange{0, "0"}, OutOfRange{0, "999999"}, OutOfRange{1, "0"},
                       OutOfRange{1, "-1024"}, OutOfRange{2, "0"}, OutOfRange{3, "2147483647"},
                       OutOfRange{4, "0"}, OutOfRange{5, "500"}, OutOfRange{5, "0"}),
-    [](const auto& info) {
-        return std::string(kApplyOrder[info.param.box]) + "Is" + paramName(info.param.text);
-    });
+    [](const auto& info) { return kApplyOrder[info.param.box] + std::to_string(info.index); });
 
 TEST_F(MainWindowTest, DefaultRestoresTheBoxesAndAppliesButKeepsTheSliders)
 {

@@ -33,9 +33,7 @@ struct CommandLineCase
     friend void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class CommandLine : public ::testing::TestWithParam<CommandLineCase>
-{
-};
+using CommandLine = ::testing::TestWithParam<CommandLineCase>;
 
 TEST_P(CommandLine, Parses)
 {
