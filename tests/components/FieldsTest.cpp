@@ -149,9 +149,7 @@ struct EntryCase
     friend void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.what; }
 };
 
-class Entry : public ::testing::TestWithParam<EntryCase>
-{
-};
+using Entry = ::testing::TestWithParam<EntryCase>;
 
 TEST_P(Entry, PutsTheCaretAtTheEndWithTheModifiersHeldOnArrival)
 {
@@ -199,9 +197,7 @@ struct MoveCase
     friend void PrintTo(const MoveCase& c, std::ostream* os) { *os << c.what; }
 };
 
-class Moves : public ::testing::TestWithParam<MoveCase>
-{
-};
+using Moves = ::testing::TestWithParam<MoveCase>;
 
 TEST_P(Moves, EnterAndDownFollowTheWindowsTabOrder)
 {
@@ -259,9 +255,7 @@ struct UpCase
     friend void PrintTo(const UpCase& c, std::ostream* os) { *os << c.what; }
 };
 
-class Up : public ::testing::TestWithParam<UpCase>
-{
-};
+using Up = ::testing::TestWithParam<UpCase>;
 
 TEST_P(Up, MovesToThePreviousControlOfTheParent)
 {

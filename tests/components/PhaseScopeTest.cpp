@@ -105,9 +105,7 @@ struct NeedleCase
     friend void PrintTo(const NeedleCase& c, std::ostream* os) { *os << c.what; }
 };
 
-class Needle : public ::testing::TestWithParam<NeedleCase>
-{
-};
+using Needle = ::testing::TestWithParam<NeedleCase>;
 
 TEST_P(Needle, RunsFromTheCentreToItsEnd)
 {

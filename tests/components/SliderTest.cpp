@@ -56,9 +56,7 @@ struct KeyCase
     }
 };
 
-class SliderKeys : public ::testing::TestWithParam<KeyCase>
-{
-};
+using SliderKeys = ::testing::TestWithParam<KeyCase>;
 
 } // namespace
 
