@@ -116,6 +116,8 @@ struct PixelDecoder::Run
     bool clip;
     std::int64_t elements;
     const std::uint8_t* bufferStart;
+    const std::uint8_t* end;
+    bool mayClip;
     std::int32_t counter;
     std::int32_t sum;
     std::int32_t head;
@@ -296,7 +298,7 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
                                                 bool& nudgeDue)
 {
     const std::ptrdiff_t stride = run.raster.stride;
-    const std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
+    std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
     const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
     std::uint32_t* pixel = run.raster.bits + y * stride + x;
     constexpr std::uint32_t syncValue = Rgb32 ? 0xFF00CAFFu : kSyncColour;
@@ -312,65 +314,92 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     // A clipped frame paints the level in red alone, otherwise in all three colours.
     const std::uint32_t* const palette = kPalettes[Rgb32][run.clip].data();
 
-    if constexpr (Window != kWholeWindow) {
-        // The caller keeps a column's samples within the history, so one check per column
-        // keeps the history from running over.
-        if (head + length + count * take > kHistorySize) {
-            std::memmove(history, history + head, static_cast<std::size_t>(length));
-            head = 0;
-        }
-    }
-
-    std::int64_t left = count;
-    for (; left > 0; --left) {
-        if constexpr (Window == kWholeWindow) {
-            // The history is brought up to date once, after the loop. The window may reach
-            // back into earlier elements, never before the buffer's start.
-            const std::uint8_t* last = p + (take - length);
-            std::int32_t total = 0;
-            for (std::int32_t i = 0; i < length; ++i)
-                total += rectify(last[i]);
-            sum = total;
-        } else if constexpr (Window == kOneSample) {
-            const std::uint8_t r = rectify(*p);
-            sum += r - history[head];
-            history[head + length] = r;
-            ++head;
-        } else {
-            std::uint8_t* window = history + head;
-            for (std::int32_t i = 0; i < take; ++i) {
-                const std::uint8_t r = rectify(p[i]);
-                sum += r - window[i];
-                window[i + length] = r;
+    std::int32_t row = run.row;
+    std::int32_t col = run.col;
+    std::int64_t painted = 0;
+    for (;;) {
+        if constexpr (Window != kWholeWindow) {
+            // The caller keeps a column's samples within the history, so one check per column
+            // keeps the history from running over.
+            if (head + length + count * take > kHistorySize) {
+                std::memmove(history, history + head, static_cast<std::size_t>(length));
+                head = 0;
             }
-            head += take;
         }
-        p += take;
 
-        std::uint32_t value;
-        if (sum < minLevel) {
-            if (syncCounter == kSyncElementsPerNudge) {
-                nudgeDue = true;
-                break;
+        std::int64_t left = count;
+        for (; left > 0; --left) {
+            if constexpr (Window == kWholeWindow) {
+                // The history is brought up to date once, after the loop. The window may reach
+                // back into earlier elements, never before the buffer's start.
+                const std::uint8_t* last = p + (take - length);
+                std::int32_t total = 0;
+                for (std::int32_t i = 0; i < length; ++i)
+                    total += rectify(last[i]);
+                sum = total;
+            } else if constexpr (Window == kOneSample) {
+                const std::uint8_t r = rectify(*p);
+                sum += r - history[head];
+                history[head + length] = r;
+                ++head;
+            } else {
+                std::uint8_t* window = history + head;
+                for (std::int32_t i = 0; i < take; ++i) {
+                    const std::uint8_t r = rectify(p[i]);
+                    sum += r - window[i];
+                    window[i + length] = r;
+                }
+                head += take;
             }
-            ++syncCounter;
-            value = syncValue;
-        } else {
-            value = palette[levels[sum - minLevel]];
+            p += take;
+
+            std::uint32_t value;
+            if (sum < minLevel) {
+                if (syncCounter == kSyncElementsPerNudge) {
+                    nudgeDue = true;
+                    break;
+                }
+                ++syncCounter;
+                value = syncValue;
+            } else {
+                value = palette[levels[sum - minLevel]];
+            }
+            std::uint32_t* line = pixel;
+            line[0] = value;
+            line[1] = value;
+            line[2] = value;
+            line += stride;
+            line[0] = value;
+            line[1] = value;
+            line[2] = value;
+            line += stride;
+            line[0] = value;
+            line[1] = value;
+            line[2] = value;
+            pixel -= 3 * stride;
         }
-        std::uint32_t* line = pixel;
-        line[0] = value;
-        line[1] = value;
-        line[2] = value;
-        line += stride;
-        line[0] = value;
-        line[1] = value;
-        line[2] = value;
-        line += stride;
-        line[0] = value;
-        line[1] = value;
-        line[2] = value;
-        pixel -= 3 * stride;
+
+        painted += count - left;
+        row += static_cast<std::int32_t>(count - left);
+        if (nudgeDue || row != run.rows)
+            break;
+        // The column is complete. Go straight on up the next one when finishing this one
+        // needs nothing of the caller: no repaint, no new frame, no clip to look for, and the
+        // next column lies wholly inside the raster.
+        const std::int64_t nextCol = std::int64_t{col} + 1;
+        if (nextCol % 4 == 0 || nextCol >= run.cols || (run.mayClip && !run.clip) || x < 3 ||
+            3 * std::int64_t{run.rows} > run.raster.height - 3)
+            break;
+        const std::int64_t samples = run.end - p;
+        count = std::min<std::int64_t>(run.rows, take == 1 ? samples : samples / take);
+        if constexpr (Window != kWholeWindow)
+            count = std::min<std::int64_t>(count, (kHistorySize - kAverageWindowSlots) / take);
+        if (count <= 0)
+            break;
+        row = 0;
+        col = static_cast<std::int32_t>(nextCol);
+        x -= 3;
+        pixel = run.raster.bits + 3 * std::int64_t{run.rows} * stride + x;
     }
 
     if constexpr (Window == kWholeWindow) {
@@ -379,11 +408,11 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
             history[i] = rectify(last[i]);
         head = 0;
     }
-    const std::int64_t painted = count - left;
     run.head = head;
     run.sum = sum;
     run.syncCounter = syncCounter;
-    run.row += static_cast<std::int32_t>(painted);
+    run.row = row;
+    run.col = col;
     run.elements += painted;
     return p;
 }
@@ -455,6 +484,8 @@ const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* start, const std
 {
     Run run;
     run.bufferStart = start;
+    run.end = end;
+    run.mayClip = mayClip;
     run.raster = surface_.pixelRaster();
     // Settings can only change while the surface has control, so reading them here and after
     // each call into the surface is the same as reading them at every sample.
