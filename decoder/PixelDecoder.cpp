@@ -384,17 +384,18 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
         if (nudgeDue || row != run.rows)
             break;
         // The column is complete. Go straight on up the next one when finishing this one
-        // needs nothing of the caller: no repaint, no new frame, no clip to look for, and the
-        // next column lies wholly inside the raster.
+        // needs nothing of the caller: no repaint, no new frame, no clipping sample in the
+        // next column's share of the data, and the next column wholly inside the raster.
         const std::int64_t nextCol = std::int64_t{col} + 1;
-        if (nextCol % 4 == 0 || nextCol >= run.cols || (run.mayClip && !run.clip) || x < 3 ||
+        if (nextCol % 4 == 0 || nextCol >= run.cols || x < 3 ||
             3 * std::int64_t{run.rows} > run.raster.height - 3)
             break;
         const std::int64_t samples = run.end - p;
         count = std::min<std::int64_t>(run.rows, take == 1 ? samples : samples / take);
         if constexpr (Window != kWholeWindow)
             count = std::min<std::int64_t>(count, (kHistorySize - kAverageWindowSlots) / take);
-        if (count <= 0)
+        if (count <= 0 ||
+            (run.mayClip && !run.clip && firstFullScale(p, count * take) < count * take))
             break;
         row = 0;
         col = static_cast<std::int32_t>(nextCol);
