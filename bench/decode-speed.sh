@@ -5,7 +5,7 @@
 #
 #   bench/decode-speed.sh [BUILD_DIR]      (default: build; needs the bench targets built)
 #
-# Each timing is the best of three runs, since other work on the machine only slows a run;
+# Each timing is the best of five runs, since other work on the machine only slows a run;
 # the ratios compare processor time (user + system).
 set -euo pipefail
 
@@ -17,12 +17,12 @@ done
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 
-# best_time CMD...: the shortest processor time (user + system) of three runs, in seconds, and
-# the wall time of that run. Processor time, because on a shared machine the wall clock also
+# best_time CMD...: the shortest processor time (user + system) of five runs, in seconds, and
+# the wall time of that run (best of five). Processor time, because on a shared machine the wall clock also
 # counts the time spent waiting for a core.
 best_time() {
     local best="" wall="" report t
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
         report=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
         t=$(awk '{ printf "%.3f", $2 + $3 }' <<<"$report")
         if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then

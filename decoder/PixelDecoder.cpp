@@ -388,6 +388,7 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
         // next column's share of the data, and the next column wholly inside the raster.
         const std::int64_t nextCol = std::int64_t{col} + 1;
         if (nextCol % 4 == 0 || nextCol >= run.cols || x < 3 ||
+            (Window != kWholeWindow && length <= kShortWindow && take > 1) ||
             3 * std::int64_t{run.rows} > run.raster.height - 3)
             break;
         const std::int64_t samples = run.end - p;
@@ -437,6 +438,11 @@ const std::uint8_t* PixelDecoder::paintColumn(Run& run, const std::uint8_t* p,
         perElement >= windowLength_ ||
         (windowLength_ <= kShortWindow && p - run.bufferStart >= windowLength_ - perElement);
     const int window = fromBuffer ? kWholeWindow : perElement == 1 ? kOneSample : kSlidingWindow;
+    if (!fromBuffer && windowLength_ <= kShortWindow) {
+        // Only until the window lies within the buffer; then summing from it takes over.
+        const std::int64_t missing = windowLength_ - perElement - (p - run.bufferStart);
+        count = std::min<std::int64_t>(count, (missing + perElement - 1) / perElement);
+    }
     // One instantiation per combination, chosen once per column.
     using Painter =
         const std::uint8_t* (PixelDecoder::*)(Run&, const std::uint8_t*, std::int64_t, bool&);
