@@ -9,7 +9,7 @@ CORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6
     qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libgl-dev libgtest-dev libbenchmark-dev)
 # What the tests need on top: a virtual display, a private audio server and validators.
 CORVANE_TEST_PACKAGES=(xvfb xauth pulseaudio pulseaudio-utils desktop-file-utils appstream
-    imagemagick clang-format)
+    imagemagick clang-format x11-utils python3)
 # What run.sh needs on top: an audio server for live capture on a machine without one.
 CORVANE_RUN_PACKAGES=(pulseaudio-utils)
 
