@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 ensure_packages xvfb xauth imagemagick x11-utils
 
-bin="$CORVANE_ROOT/build/bin"
+bin="${CORVANE_BUILD:-$CORVANE_ROOT/build}/bin"
 work="$(mktemp -d)"
 cleanup() {
     [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
@@ -24,9 +24,15 @@ export QT_QPA_PLATFORM=xcb
 "$bin/corvane" --input "$work/demo.wav" --loop >"$work/corvane.log" 2>&1 &
 app_pid=$!
 
+# The first mapped top-level window captioned "Corvane" (Qt also makes unmapped helper windows).
 window=""
 for _ in $(seq 100); do
-    window="$(xwininfo -root -tree 2>/dev/null | awk '/"Corvane"/ {print $1; exit}')"
+    for id in $(xwininfo -root -tree 2>/dev/null | awk '/"Corvane"/ {print $1}'); do
+        if xwininfo -id "$id" 2>/dev/null | grep -q "IsViewable"; then
+            window="$id"
+            break
+        fi
+    done
     [ -n "$window" ] && break
     sleep 0.1
 done
