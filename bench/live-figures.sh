@@ -15,7 +15,7 @@
 # the audio as a sound card's small fragments would deliver it, so a buffer's first sample waits
 # for the buffer to fill. --card feeds a raw 8-bit recording instead of a fresh test card.
 # DIR is a Release build holding bin/corvane, bin/corvane-testcard and bin/corvane-live-feeder
-# (default: build-E, then build). --keep leaves the working directory (trace, logs) in place.
+# (default: build, as ./scripts/run.sh makes it). --keep leaves the working directory (trace, logs) in place.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,19 +42,15 @@ while [ $# -gt 0 ]; do
         *) echo "live-figures.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-if [ -z "$build" ]; then
-    for candidate in "$root/build-E" "$root/build"; do
-        if [ -x "$candidate/bin/corvane" ]; then build=$candidate; break; fi
-    done
-fi
+[ -n "$build" ] || build="$root/build"
 bin=$build/bin
 tools="corvane corvane-live-feeder"
 [ -n "$card" ] || tools="$tools corvane-testcard"
 for tool in $tools; do
     if [ ! -x "$bin/$tool" ]; then
         echo "live-figures.sh: $bin/$tool is missing; build it first, e.g." >&2
-        echo "  cmake -S . -B build-E -DCMAKE_BUILD_TYPE=Release &&" \
-             "cmake --build build-E --target corvane corvane-testcard corvane-live-feeder" >&2
+        echo "  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release &&" \
+             "cmake --build build --target corvane corvane-testcard corvane-live-feeder" >&2
         exit 2
     fi
 done
