@@ -127,9 +127,6 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
         QueueBuffer();
     }
     const std::int32_t count = std::clamp(buffer->bytesRecorded, 0, buffer->bufferLength);
-    if (tap_) {
-        tap_(buffer->data.get(), count);
-    }
     decoder_.DecodeBlock(buffer->data.get(), count);
     if (decodedTap_) {
         decodedTap_(buffer->data.get(), count);

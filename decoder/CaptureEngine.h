@@ -37,7 +37,7 @@ struct CaptureState
 class CaptureEngine
 {
 public:
-    // Sees every block just before it is decoded: its bytes and the count recorded.
+    // A block of recorded bytes and how many of them the device filled in.
     using BlockTap = std::function<void(const std::uint8_t* data, std::int32_t count)>;
 
     CaptureEngine(RecordingDevice& device, const DecoderSettings& settings, PixelDecoder& decoder,
@@ -64,7 +64,6 @@ public:
     const CaptureState& state() const { return state_; }
     void setRestartPending(bool pending) { state_.restartPending = pending; }
 
-    void setBlockTap(BlockTap tap) { tap_ = std::move(tap); }
     // Sees every block just after it has been decoded, before its buffer is released.
     void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
 
@@ -88,7 +87,6 @@ private:
     // unprepare.
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
-    BlockTap tap_;
     BlockTap decodedTap_;
 
     int callDepth_ = 0;

@@ -80,7 +80,7 @@ protected:
     {
         engine = std::make_unique<CaptureEngine>(device, settings, decoder, sink, &host);
         host.engine = engine.get();
-        engine->setBlockTap([this](const std::uint8_t* data, std::int32_t count) {
+        engine->setDecodedTap([this](const std::uint8_t* data, std::int32_t count) {
             tapped.insert(tapped.end(), data, data + count);
             blockSizes.push_back(count);
         });
