@@ -17,7 +17,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
     ctest --test-dir "$CORVANE_ROOT/build-asan" --output-on-failure -j "$jobs"
 
 echo "== Whole project"
-configure_and_build "$CORVANE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
+configure_and_build "$CORVANE_ROOT/build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON
 
 # A private X server, so widget and focus tests never touch the user's desktop.
 xvfb_log="$(mktemp)"
