@@ -232,8 +232,9 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
         format.sampleRate <= 0) {
         return false;
     }
-    const pa_sample_spec spec{PA_SAMPLE_U8, static_cast<std::uint32_t>(format.sampleRate), 1};
-    if (!pa_sample_spec_valid(&spec) || !connectLocked()) {
+    const pa_sample_spec sampleFormat{PA_SAMPLE_U8, static_cast<std::uint32_t>(format.sampleRate),
+                                      1};
+    if (!pa_sample_spec_valid(&sampleFormat) || !connectLocked()) {
         return false;
     }
     QByteArray source = sourceName_.toUtf8();
@@ -245,7 +246,7 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
         source = found->at(static_cast<qsizetype>(deviceNumber)).name.toUtf8();
     }
 
-    stream_ = pa_stream_new(context_, "Picture signal", &spec, nullptr);
+    stream_ = pa_stream_new(context_, "Picture signal", &sampleFormat, nullptr);
     if (!stream_) {
         return false;
     }
@@ -275,7 +276,7 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
     recording_ = false;
     failed_ = false;
     backlog_.clear();
-    backlogLimit_ = static_cast<std::size_t>(spec.rate) * 2;
+    backlogLimit_ = static_cast<std::size_t>(sampleFormat.rate) * 2;
     post(kWaveOpenEvent);
     return true;
 }
