@@ -10,8 +10,8 @@ CORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6
 # What the tests need on top: a virtual display, a private audio server and validators.
 CORVANE_TEST_PACKAGES=(xvfb xauth pulseaudio pulseaudio-utils desktop-file-utils appstream
     imagemagick clang-format x11-utils python3)
-# What run.sh needs on top: an audio server for live capture on a machine without one.
-CORVANE_RUN_PACKAGES=(pulseaudio-utils)
+# What run.sh needs on top: xdpyinfo, to check that the display can be reached.
+CORVANE_RUN_PACKAGES=(x11-utils)
 
 # Runs a command as root: directly when we are root, through sudo otherwise.
 as_root() {

@@ -17,7 +17,13 @@ headless_demo() {
     echo "The picture was written to $demo_dir/demo.png"
 }
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] || [ ! -x "$bin/corvane" ]; then
+# A display we can really reach: a stale DISPLAY would make the window fail at start.
+have_display() {
+    [ -n "${WAYLAND_DISPLAY:-}" ] && return 0
+    [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1
+}
+
+if ! have_display || [ ! -x "$bin/corvane" ]; then
     headless_demo
     exit 0
 fi
