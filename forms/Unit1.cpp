@@ -191,12 +191,13 @@ void TFormMain::Button5Click()
 
 void TFormMain::Button6Click()
 {
-    EditSampleRate->setText(QStringLiteral("28800"));
-    EditSampleBlockSize->setText(QStringLiteral("1024"));
-    EditNCols->setText(QStringLiteral("24"));
-    EditNRows->setText(QStringLiteral("24"));
-    EditSamplePerPixel->setText(QStringLiteral("4"));
-    EditSampleAveraged->setText(QStringLiteral("5"));
+    const DecoderSettings defaults;
+    EditSampleRate->setText(QString::number(defaults.sampleRate));
+    EditSampleBlockSize->setText(QString::number(defaults.blockSize));
+    EditNCols->setText(QString::number(defaults.cols));
+    EditNRows->setText(QString::number(defaults.rows));
+    EditSamplePerPixel->setText(QString::number(defaults.samplesPerPixel));
+    EditSampleAveraged->setText(QString::number(defaults.samplesAveraged));
     Button5Click();
 }
 
