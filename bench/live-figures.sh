@@ -75,16 +75,9 @@ wait_for() { # seconds, command...
     return 1
 }
 
-# A display number nobody uses.
-display=""
-for n in $(seq 140 199); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "live-figures.sh: no free X display number" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-wait_for 20 xdpyinfo || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+source "$root/scripts/common.sh"
+start_private_display "$work"
+pids+=("$private_display_pid")
 
 # The private audio server, as tests/support/PrivatePulse does it.
 mkdir -p "$work/home" "$work/runtime" "$work/state"

@@ -44,3 +44,25 @@ configure_and_build() {
     cmake -S "$CORVANE_ROOT" -B "$dir" -G Ninja "$@"
     cmake --build "$dir" --parallel "$(nproc)"
 }
+
+# start_private_display WORKDIR [SCREEN]: starts Xvfb on a free display number (the server picks
+# it), waits until it answers, and exports DISPLAY and QT_QPA_PLATFORM. The server's pid is left in
+# private_display_pid for the caller to stop; its log is WORKDIR/xvfb.log.
+start_private_display() {
+    local work="$1" screen="${2:-1280x1024x24}"
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp >"$work/xvfb.log" 2>&1 3>"$work/xvfb.display" &
+    private_display_pid=$!
+    local _
+    for _ in $(seq 100); do
+        [ -s "$work/xvfb.display" ] && break
+        sleep 0.1
+    done
+    local number
+    number="$(head -n1 "$work/xvfb.display" 2>/dev/null || true)"
+    if [ -z "$number" ]; then
+        echo "Xvfb did not start:" >&2
+        cat "$work/xvfb.log" >&2
+        return 1
+    fi
+    export DISPLAY=":$number" QT_QPA_PLATFORM=xcb
+}

@@ -9,16 +9,12 @@ bin="${CORVANE_BUILD:-$CORVANE_ROOT/build}/bin"
 work="$(mktemp -d)"
 cleanup() {
     [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
-    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    [ -n "${private_display_pid:-}" ] && kill "$private_display_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 3>"$work/display" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
+start_private_display "$work" 800x600x24
 
 "$bin/corvane-testcard" -o "$work/demo.wav"
 "$bin/corvane" --input "$work/demo.wav" --loop >"$work/corvane.log" 2>&1 &

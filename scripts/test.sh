@@ -20,22 +20,9 @@ echo "== Whole project"
 configure_and_build "$CORVANE_ROOT/build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON
 
 # A private X server, so widget and focus tests never touch the user's desktop.
-xvfb_log="$(mktemp)"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$xvfb_log" 2>&1 3>"$xvfb_log.fd" &
-xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true; rm -f "$xvfb_log" "$xvfb_log.fd"' EXIT
-for _ in $(seq 100); do
-    [ -s "$xvfb_log.fd" ] && break
-    sleep 0.1
-done
-display_number="$(head -n1 "$xvfb_log.fd" 2>/dev/null || true)"
-if [ -z "$display_number" ]; then
-    echo "Xvfb did not start:" >&2
-    cat "$xvfb_log" >&2
-    exit 1
-fi
-export DISPLAY=":$display_number"
-export QT_QPA_PLATFORM=xcb
+xvfb_dir="$(mktemp -d)"
+trap 'kill ${private_display_pid:-} 2>/dev/null || true; rm -rf "$xvfb_dir"' EXIT
+start_private_display "$xvfb_dir"
 unset WAYLAND_DISPLAY PULSE_SERVER
 
 ctest --test-dir "$CORVANE_ROOT/build" --output-on-failure -j "$jobs"

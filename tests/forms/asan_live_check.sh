@@ -8,19 +8,17 @@
 set -euo pipefail
 bin="$(cd "${1:?usage: $0 BIN_DIR_OF_AN_ASAN_BUILD}" && pwd)"
 here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../../scripts/common.sh"
 work="$(mktemp -d)"
 cleanup() {
     [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
     [ -n "${pa:-}" ] && kill "$pa" 2>/dev/null || true
-    [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
+    [ -n "${private_display_pid:-}" ] && kill "$private_display_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 3>"$work/display" &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb
+start_private_display "$work"
 
 export XDG_RUNTIME_DIR="$work" PULSE_RUNTIME_PATH="$work" PULSE_STATE_PATH="$work" HOME="$work"
 export PULSE_SERVER="unix:$work/native" PULSE_COOKIE="$work/cookie"
