@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Decodes a narrow-band television recording into the receiver's picture."));
-    parser.addHelpOption();
+    addHelpOption(parser);
     parser.addVersionOption();
     const auto options = settingOptions(true);
     addSettingOptions(parser, options);
@@ -79,13 +79,18 @@ int main(int argc, char** argv)
     if (const auto problem = readSettingOptions(parser, options, settings))
         return fail(kBadUsage, *problem);
 
+    // Decoding without keeping anything would be a failure that looks like success.
+    if (!parser.isSet(outOption) && !parser.isSet(statsOption))
+        return fail(kBadUsage, QStringLiteral("nothing to do: give -o OUT for the picture, "
+                                              "--stats for the counters, or both (see --help)"));
+
     const QString out = parser.value(outOption);
     QByteArray format;
-    if (parser.isSet(outOption)) {
-        format = pictureFormat(out);
+    for (const QString& each : parser.values(outOption)) {
+        format = pictureFormat(each);
         if (format.isEmpty())
             return fail(kBadUsage,
-                        QStringLiteral("-o must name a .png or .ppm file (got '%1')").arg(out));
+                        QStringLiteral("-o must name a .png or .ppm file (got '%1')").arg(each));
     }
 
     QString error;

@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         "Writes a test-card signal for the given decoder settings: grey wedges, a ring, a sync "
         "line along the top (azure when --min-level is above 0) and, with --clip, a clipped "
         "burst in every second frame."));
-    parser.addHelpOption();
+    addHelpOption(parser);
     parser.addVersionOption();
     const auto options = settingOptions(false);
     addSettingOptions(parser, options);
@@ -71,20 +71,27 @@ int main(int argc, char** argv)
     if (const auto problem = readSettingOptions(parser, options, card.settings))
         return fail(kBadUsage, *problem);
 
-    bool ok = false;
-    const double seconds = parser.value(secondsOption).toDouble(&ok);
-    if (!ok || !(seconds > 0) || seconds > kMaxSeconds)
-        return fail(kBadUsage, QStringLiteral("--seconds must be above 0 and at most %1 (got '%2')")
-                                   .arg(kMaxSeconds)
-                                   .arg(parser.value(secondsOption)));
+    // Repeated options: the last wins, but every one must be good.
+    double seconds = 0;
+    for (const QString& text : parser.values(secondsOption)) {
+        bool ok = false;
+        seconds = text.toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > kMaxSeconds)
+            return fail(kBadUsage,
+                        QStringLiteral("--seconds must be above 0 and at most %1 (got '%2')")
+                            .arg(kMaxSeconds)
+                            .arg(text));
+    }
     if (!parser.isSet(outOption))
         return fail(kBadUsage, QStringLiteral("-o OUT is required"));
     const QString out = parser.value(outOption);
-    if (out != QLatin1String("-") && !isRawSampleName(out) &&
-        !out.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
-        return fail(
-            kBadUsage,
-            QStringLiteral("-o must name a .wav, .raw or .u8 file or - (got '%1')").arg(out));
+    for (const QString& each : parser.values(outOption)) {
+        if (each != QLatin1String("-") && !isRawSampleName(each) &&
+            !each.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
+            return fail(
+                kBadUsage,
+                QStringLiteral("-o must name a .wav, .raw or .u8 file or - (got '%1')").arg(each));
+    }
 
     card.samples = std::llround(seconds * card.settings.sampleRate);
     card.clippedBurst = parser.isSet(clipOption);

@@ -121,6 +121,11 @@ struct CliCase
     QStringList args;
     int exitCode;
     const char* message;
+
+    friend void PrintTo(const CliCase& c, std::ostream* os)
+    {
+        *os << c.tool << ' ' << c.args.join(' ').toStdString();
+    }
 };
 
 class CliErrors : public ::testing::TestWithParam<CliCase>
@@ -189,6 +194,16 @@ INSTANTIATE_TEST_SUITE_P(
                 2,
                 "--cols must be an integer between 1 and 1000"},
         CliCase{"corvane-decode", {"--frobnicate", "DIR/ok.raw"}, 2, "Unknown option"},
+        CliCase{"corvane-decode", {"--help-all"}, 2, "Unknown option 'help-all'"},
+        CliCase{"corvane-decode", {"DIR/ok.raw"}, 2, "nothing to do"},
+        CliCase{"corvane-decode",
+                {"--cols", "0", "--cols", "24", "--stats", "DIR/ok.raw"},
+                2,
+                "--cols must be an integer between 1 and 1000 (got '0')"},
+        CliCase{"corvane-decode",
+                {"-o", "DIR/p.jpg", "-o", "DIR/p.png", "DIR/ok.raw"},
+                2,
+                "-o must name a .png or .ppm file"},
         CliCase{"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
         CliCase{"corvane-decode", {}, 2, "expects exactly one INPUT"},
         CliCase{"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
@@ -227,6 +242,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "--seconds must be above 0 and at most 10800"},
         CliCase{"corvane-testcard", {"-o", "DIR/t.mp3"}, 2, "-o must name a .wav, .raw or .u8"},
         CliCase{"corvane-testcard", {}, 2, "-o OUT is required"},
+        CliCase{"corvane-testcard", {"--help-all"}, 2, "Unknown option 'help-all'"},
+        CliCase{"corvane-testcard",
+                {"--seconds", "-1", "--seconds", "1", "-o", "DIR/t.wav"},
+                2,
+                "--seconds must be above 0"},
         CliCase{"corvane-testcard", {"-o", "DIR/t.wav", "extra"}, 2, "unexpected argument"},
         CliCase{"corvane-testcard", {"-o", "DIR/none/t.wav"}, 1, "cannot write 'DIR/none/t.wav'"},
         CliCase{"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}));
@@ -276,6 +296,14 @@ TEST_P(TestCardPicture, ShowsTheRequestedLevels)
     }
     EXPECT_EQ(mismatches, 0);
 }
+
+namespace corvane {
+void PrintTo(const DecoderSettings& s, std::ostream* os)
+{
+    *os << s.rows << 'x' << s.cols << " spp " << s.samplesPerPixel << " avg " << s.samplesAveraged
+        << " levels " << s.minLevel << '-' << s.maxLevel;
+}
+} // namespace corvane
 
 namespace {
 DecoderSettings with(std::int32_t rows, std::int32_t cols, std::int32_t spp, std::int32_t averaged,

@@ -39,24 +39,33 @@ std::optional<QString> readSettingOptions(const QCommandLineParser& parser,
                                           const std::vector<SettingOption>& options,
                                           DecoderSettings& settings)
 {
+    DecoderSettings read = settings;
     for (const SettingOption& option : options) {
         const QString name = QString::fromLatin1(option.name);
-        if (!parser.isSet(name))
-            continue;
-        const QString text = parser.value(name);
-        bool ok = false;
-        const qlonglong value = text.trimmed().toLongLong(&ok);
-        const SettingRange range = settingRange(option.field);
-        if (!ok || checkSetting(option.field, value)) {
-            return QStringLiteral("--%1 must be an integer between %2 and %3 (got '%4')")
-                .arg(name)
-                .arg(range.min)
-                .arg(range.max)
-                .arg(text);
+        for (const QString& text : parser.values(name)) {
+            bool ok = false;
+            const qlonglong value = text.trimmed().toLongLong(&ok);
+            const SettingRange range = settingRange(option.field);
+            if (!ok || checkSetting(option.field, value)) {
+                return QStringLiteral("--%1 must be an integer between %2 and %3 (got '%4')")
+                    .arg(name)
+                    .arg(range.min)
+                    .arg(range.max)
+                    .arg(text);
+            }
+            settingRef(read, option.field) = static_cast<std::int32_t>(value);
         }
-        settingRef(settings, option.field) = static_cast<std::int32_t>(value);
     }
+    settings = read;
     return std::nullopt;
+}
+
+QCommandLineOption addHelpOption(QCommandLineParser& parser)
+{
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays this help."));
+    parser.addOption(help);
+    return help;
 }
 
 } // namespace corvane

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "DecoderSettings.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+// The decoder settings as command-line options, e.g. --samples-per-pixel N. The window and the
+// tools read them through these functions, so both accept and refuse the same values with the
+// same words.
+struct SettingOption
+{
+    SettingField field;
+    const char* name;
+};
+
+// All settings options except --block-size when withBlockSize is false.
+std::vector<SettingOption> settingOptions(bool withBlockSize);
+
+void addSettingOptions(QCommandLineParser& parser, const std::vector<SettingOption>& options);
+
+// Stores every given option into settings. An option given more than once takes its last value,
+// but only when every one of its values is good: a typo early on the line is not hidden by a
+// later repetition. On a bad value returns a one-line complaint naming the option and its range,
+// e.g. "--rows must be an integer between 1 and 1000 (got '0')", and leaves settings alone.
+std::optional<QString> readSettingOptions(const QCommandLineParser& parser,
+                                          const std::vector<SettingOption>& options,
+                                          DecoderSettings& settings);
+
+// -h / --help. QCommandLineParser::addHelpOption() also offers --help-all, which lists Qt's
+// own options; our programs parse their command line before any Qt machinery that would take
+// those, so they are not offered.
+QCommandLineOption addHelpOption(QCommandLineParser& parser);
+
+} // namespace corvane
