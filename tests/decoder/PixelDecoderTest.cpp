@@ -95,6 +95,11 @@ struct LevelCase
     std::int32_t maxLevel;
     std::int32_t sum;
     WinColour colour;
+
+    friend void PrintTo(const LevelCase& c, std::ostream* os)
+    {
+        *os << "min " << c.minLevel << " max " << c.maxLevel << " sum " << c.sum;
+    }
 };
 
 class Levels : public ::testing::TestWithParam<LevelCase>
@@ -133,6 +138,11 @@ struct NudgeCase
     std::int32_t rows;
     std::int32_t rowBefore;
     std::int32_t rowAfter;
+
+    friend void PrintTo(const NudgeCase& c, std::ostream* os)
+    {
+        *os << "row " << c.rowBefore << " of " << c.rows;
+    }
 };
 
 class PhaseNudge : public ::testing::TestWithParam<NudgeCase>
@@ -226,6 +236,11 @@ struct RepaintCase
     std::int32_t cols;
     std::int32_t frames;
     std::int64_t repaints;
+
+    friend void PrintTo(const RepaintCase& c, std::ostream* os)
+    {
+        *os << c.cols << " cols " << c.frames << " frames";
+    }
 };
 
 class Repaints : public ::testing::TestWithParam<RepaintCase>

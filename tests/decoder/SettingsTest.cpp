@@ -25,6 +25,8 @@ struct RangeCase
     std::int32_t min;
     std::int32_t max;
     const char* message;
+
+    friend void PrintTo(const RangeCase& c, std::ostream* os) { *os << settingCaption(c.field); }
 };
 
 class SettingRanges : public ::testing::TestWithParam<RangeCase>

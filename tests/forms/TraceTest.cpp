@@ -20,6 +20,8 @@ struct CrcCase
     const char* name;
     std::string_view text;
     std::uint32_t crc;
+
+    friend void PrintTo(const CrcCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class TraceCrc : public ::testing::TestWithParam<CrcCase>
