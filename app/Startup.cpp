@@ -6,10 +6,12 @@
 #include "FormFonts.h"
 #include "MessageBoxSink.h"
 #include "Receiver.h"
+#include "SettingOptions.h"
 #include "Unit1.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <algorithm>
 
 namespace corvane {
 
@@ -19,7 +21,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(
         QStringLiteral("Receiver for narrow-band, mechanically scanned television. With no "
                        "options it records from the default recording device."));
-    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption help = addHelpOption(parser);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption input(
         QStringLiteral("input"),
@@ -37,6 +39,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         QStringLiteral("list-devices"),
         QStringLiteral("Print each recording device's name and description, one a line."));
     parser.addOptions({input, loop, device, list});
+    const auto settingsOptions = settingOptions(true);
+    addSettingOptions(parser, settingsOptions);
 
     ParsedCommandLine result;
     const auto fail = [&](const QString& message) {
@@ -66,15 +70,23 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     options.loop = parser.isSet(loop);
     options.deviceName = parser.value(device);
     options.listDevices = parser.isSet(list);
-    if (parser.isSet(input) && options.inputFile.isEmpty())
+    // Repeated, the last wins; an empty one anywhere is still a mistake.
+    if (parser.values(input).contains(QString()))
         return fail(QStringLiteral("--input needs a file name."));
-    if (parser.isSet(device) && options.deviceName.isEmpty())
+    if (parser.values(device).contains(QString()))
         return fail(QStringLiteral("--device needs a source name."));
+    if (const auto problem = readSettingOptions(parser, settingsOptions, options.settings))
+        return fail(*problem);
     if (options.loop && options.inputFile.isEmpty())
         return fail(QStringLiteral("--loop only goes with --input."));
     if (!options.inputFile.isEmpty() && !options.deviceName.isEmpty())
         return fail(QStringLiteral("--input and --device cannot be used together."));
-    if (options.listDevices && (!options.inputFile.isEmpty() || !options.deviceName.isEmpty()))
+    const bool settingsGiven =
+        std::any_of(settingsOptions.begin(), settingsOptions.end(), [&](const SettingOption& o) {
+            return parser.isSet(QString::fromLatin1(o.name));
+        });
+    if (options.listDevices &&
+        (!options.inputFile.isEmpty() || !options.deviceName.isEmpty() || settingsGiven))
         return fail(QStringLiteral("--list-devices takes no other option."));
     result.options = options;
     return result;
@@ -98,12 +110,14 @@ void initialiseApplication(QApplication& app)
                  kFormFontFamily, qPrintable(resolvedFamily(formFont(11))));
 }
 
-int runReceiver(QApplication& app, const DeviceFactory& makeDevice, ProgramLauncher& launcher,
-                const std::function<void(TFormMain&)>& onWindowShown)
+int runReceiver(QApplication& app, const DecoderSettings& settings, const DeviceFactory& makeDevice,
+                ProgramLauncher& launcher, const std::function<void(TFormMain&)>& onWindowShown)
 {
     try {
         // Declared before the window, so it outlives it.
         Receiver receiver(makeDevice(), std::make_unique<MessageBoxSink>());
+        // In place before the window starts capture with them and shows them.
+        receiver.settings() = settings;
         // A timing trace for measuring the live program; off unless asked for.
         if (const QString trace = qEnvironmentVariable("CORVANE_TRACE"); !trace.isEmpty()) {
             QString error;

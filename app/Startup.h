@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DecoderSettings.h"
 #include "RecordingDevice.h"
 
 #include <QString>
@@ -24,6 +25,7 @@ struct StartupOptions
     bool loop = false;  // --loop: start the recording over at its end
     QString deviceName; // --device NAME: record from this source instead of the default
     bool listDevices = false;
+    DecoderSettings settings{}; // --rows, --sample-rate, ...: what capture starts with
 };
 
 // Either options to run with, or the exit code and text of a run that ends here (help,
@@ -48,10 +50,12 @@ void initialiseApplication(QApplication& app);
 using DeviceFactory = std::function<std::unique_ptr<RecordingDevice>()>;
 
 // Start-up after the application object exists: the main window first (its creation starts
-// capture), the About window hidden, then the event loop until the main window closes.
-// Returns 0 then. An exception escaping start-up or the loop is shown by the default error
-// display and makes the return value 1. onWindowShown, if set, runs once the main window is up.
-int runReceiver(QApplication& app, const DeviceFactory& makeDevice, ProgramLauncher& launcher,
+// capture with settings and shows them), the About window hidden, then the event loop until the
+// main window closes. Returns 0 then. An exception escaping start-up or the loop is shown by the
+// default error display and makes the return value 1. onWindowShown, if set, runs once the main
+// window is up.
+int runReceiver(QApplication& app, const DecoderSettings& settings, const DeviceFactory& makeDevice,
+                ProgramLauncher& launcher,
                 const std::function<void(TFormMain&)>& onWindowShown = {});
 
 } // namespace corvane

@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "DisplayProbe.h"
 #include "Launcher.h"
 #include "RecordingDevices.h"
 #include "Startup.h"
@@ -6,6 +7,7 @@
 #include "Unit1.h"
 
 #include <QCoreApplication>
+#include <QProcessEnvironment>
 #include <QTextStream>
 #include <cstdio>
 #include <stdexcept>
@@ -26,6 +28,31 @@ int listDevices()
         out << device.name << '\t' << device.description << '\n';
     return 0;
 }
+
+// A source the server does not have would leave the window open and deaf; say which ones it
+// has instead. 0 when name is there.
+int checkDevice(const QString& name)
+{
+    QTextStream err(stderr);
+    QString error;
+    const auto devices = listRecordingDevices(&error);
+    if (!devices) {
+        err << "corvane: cannot record from '" << name << "': " << error << '\n';
+        return 1;
+    }
+    for (const RecordingDeviceInfo& device : *devices) {
+        if (device.name == name)
+            return 0;
+    }
+    err << "corvane: the audio server has no recording source '" << name << "'.\n";
+    if (devices->isEmpty())
+        err << "It offers no recording sources at all.\n";
+    else
+        err << "It offers (corvane --list-devices prints this list):\n";
+    for (const RecordingDeviceInfo& device : *devices)
+        err << "  " << device.name << '\t' << device.description << '\n';
+    return 2;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -44,6 +71,15 @@ int main(int argc, char** argv)
         if (parsed.options->listDevices)
             return listDevices();
         options = *parsed.options;
+        if (!options.deviceName.isEmpty()) {
+            if (const int code = checkDevice(options.deviceName))
+                return code;
+        }
+        if (const auto problem = displayProblem(QProcessEnvironment::systemEnvironment())) {
+            QTextStream(stderr) << "corvane: cannot open a display (" << *problem
+                                << "); corvane-decode works without one\n";
+            return 2;
+        }
     }
 
     Application app(argc, argv);
@@ -61,7 +97,7 @@ int main(int argc, char** argv)
         return device;
     };
     DetachedProcessLauncher launcher;
-    return runReceiver(app, makeDevice, launcher, [](TFormMain& form) {
+    return runReceiver(app, options.settings, makeDevice, launcher, [](TFormMain& form) {
         // Asked to end: close the window as the Exit button would. Goes with the window.
         new TerminationSignals([&form] { form.close(); }, &form);
     });

@@ -2,6 +2,8 @@
 
 #include "FormFonts.h"
 
+#include <QDate>
+#include <QLocale>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -16,6 +18,17 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent)
     setFont(formFont(11));
     Label1->setFont(formFont(13, true));
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+
+    // __DATE__ is when this file was compiled ("Dec  7 2026"; SOURCE_DATE_EPOCH fixes it for
+    // reproducible builds), shown in the window's own "10 Apr, 2001" form.
+    const QDate built =
+        QDate::fromString(QString::fromLatin1(__DATE__).simplified(), QStringLiteral("MMM d yyyy"));
+    Label5->setText(QStringLiteral("Version %1 - %2")
+                        .arg(QStringLiteral(CORVANE_VERSION),
+                             QLocale::c().toString(built, QStringLiteral("d MMM, yyyy"))));
+    LabelHelp->setText(
+        QStringLiteral("<a href=\"help\">Help: connecting, tuning, settings (F1)</a>"));
+    connect(LabelHelp, &QLabel::linkActivated, this, &TFormAbout::helpRequested);
 
     // Label6 is a borderless, read-only memo on the window's colour, its lines centred.
     QPalette memoPalette = Label6->palette();

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QShortcut>
 #include <stdexcept>
 
 namespace corvane {
@@ -36,6 +38,10 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     move(54, 35);
     applyFonts();
     bindHandlers();
+    // What the command line gave, shown before capture starts with it.
+    showBoxes(receiver_.settings());
+    SliderMin->setValue(receiver_.settings().minLevel);
+    SliderMax->setValue(receiver_.settings().maxLevel);
 
     ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
 
@@ -94,6 +100,33 @@ void TFormMain::bindHandlers()
             [this] { runGuarded([&] { SliderMinChange(); }); });
     connect(SliderMax, &QSlider::valueChanged, this,
             [this] { runGuarded([&] { SliderMaxChange(); }); });
+    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+            [this] { runGuarded([&] { MenuHelpClick(); }); });
+}
+
+void TFormMain::setAboutWindow(TFormAbout* about)
+{
+    FormAbout_ = about;
+    if (about)
+        connect(about, &TFormAbout::helpRequested, this,
+                [this] { runGuarded([&] { MenuHelpClick(); }); });
+}
+
+void TFormMain::showBoxes(const DecoderSettings& settings)
+{
+    EditSampleRate->setText(QString::number(settings.sampleRate));
+    EditSampleBlockSize->setText(QString::number(settings.blockSize));
+    EditNCols->setText(QString::number(settings.cols));
+    EditNRows->setText(QString::number(settings.rows));
+    EditSamplePerPixel->setText(QString::number(settings.samplesPerPixel));
+    EditSampleAveraged->setText(QString::number(settings.samplesAveraged));
+}
+
+// What went wrong with a command the user can act on, in the look of the capture messages.
+void TFormMain::showProblem(const QString& text)
+{
+    QWidget* over = QApplication::activeModalWidget();
+    QMessageBox::warning(over ? over : this, QString(), text);
 }
 
 bool TFormMain::event(QEvent* event)
@@ -144,7 +177,9 @@ void TFormMain::Button1Click()
 
 void TFormMain::Button2Click()
 {
-    launchRecordingLevelControl(launcher_);
+    if (const auto problem =
+            launchRecordingLevelControl(launcher_, qEnvironmentVariable("XDG_CURRENT_DESKTOP")))
+        showProblem(*problem);
 }
 
 void TFormMain::Button3Click()
@@ -191,13 +226,7 @@ void TFormMain::Button5Click()
 
 void TFormMain::Button6Click()
 {
-    const DecoderSettings defaults;
-    EditSampleRate->setText(QString::number(defaults.sampleRate));
-    EditSampleBlockSize->setText(QString::number(defaults.blockSize));
-    EditNCols->setText(QString::number(defaults.cols));
-    EditNRows->setText(QString::number(defaults.rows));
-    EditSamplePerPixel->setText(QString::number(defaults.samplesPerPixel));
-    EditSampleAveraged->setText(QString::number(defaults.samplesAveraged));
+    showBoxes(DecoderSettings{});
     Button5Click();
 }
 
@@ -222,7 +251,8 @@ void TFormMain::FormClose()
 
 void TFormMain::MenuHelpClick()
 {
-    openHelpPage(launcher_, ExeDirectory_);
+    if (const auto problem = openHelpPage(launcher_, ExeDirectory_))
+        showProblem(*problem);
 }
 
 void TFormMain::MenuStartReceiveClick()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DecoderSettings.h"
 #include "ui_Unit1.h"
 
 #include <QWidget>
@@ -28,7 +29,8 @@ public:
     ~TFormMain() override;
 
     // The About window shown by the "About" button; created after this window at start-up.
-    void setAboutWindow(TFormAbout* about) { FormAbout_ = about; }
+    // Its help link opens the help page as F1 does.
+    void setAboutWindow(TFormAbout* about);
 
     // The directory of the running executable, with a trailing separator.
     const QString& ExeDirectory() const { return ExeDirectory_; }
@@ -62,6 +64,8 @@ protected:
 private:
     void applyFonts();
     void bindHandlers();
+    void showBoxes(const DecoderSettings& settings);
+    void showProblem(const QString& text);
     void clearPicture();
     void hookUpTrace(CaptureEngine& engine);
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <optional>
 
 namespace corvane {
@@ -18,14 +19,19 @@ public:
 
     // Starts program with arguments, detached; false when it could not be started.
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+
+    // Hands url to the desktop's opener (a browser for a page); false when there is none.
+    virtual bool openUrl(const QUrl& url) = 0;
 };
 
-// The real launcher: QStandardPaths for the look-up, QProcess::startDetached to start.
+// The real launcher: QStandardPaths for the look-up, QProcess::startDetached to start,
+// QDesktopServices to open.
 class DetachedProcessLauncher : public ProgramLauncher
 {
 public:
     QString findExecutable(const QString& name) const override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
+    bool openUrl(const QUrl& url) override;
 };
 
 struct CommandLine
@@ -42,13 +48,19 @@ QList<CommandLine> recordingLevelControls();
 // The first of recordingLevelControls() whose program is installed, if any.
 std::optional<CommandLine> findRecordingLevelControl(const ProgramLauncher& launcher);
 
-// Starts the desktop's recording-level control. Nothing happens when none is installed or it
-// fails to start: there is nothing the user could do about it here.
-void launchRecordingLevelControl(ProgramLauncher& launcher);
+// Starts the desktop's recording-level control, once: a failed start is not retried with the
+// next candidate. nullopt when it started, otherwise what to tell the user: which control
+// failed, or, when none is installed, what to install on this desktop (desktop as in
+// XDG_CURRENT_DESKTOP, e.g. "GNOME" or "KDE").
+std::optional<QString> launchRecordingLevelControl(ProgramLauncher& launcher,
+                                                   const QString& desktop);
 
-// Opens exeDirectory + "help/help.htm" with the desktop's opener (xdg-open); the result is
-// ignored as well. exeDirectory ends with a separator.
-CommandLine helpPageCommand(const QString& exeDirectory);
-void openHelpPage(ProgramLauncher& launcher, const QString& exeDirectory);
+// Where the help page may be, in the order looked at: help/help.htm beside the executable (the
+// build tree), then the data directory of an installation. exeDirectory ends with a separator.
+QStringList helpPageCandidates(const QString& exeDirectory);
+
+// Opens the first help page found with the desktop's opener. nullopt when it was handed over,
+// otherwise what to tell the user (no page, or nothing to open it with).
+std::optional<QString> openHelpPage(ProgramLauncher& launcher, const QString& exeDirectory);
 
 } // namespace corvane

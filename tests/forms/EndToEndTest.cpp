@@ -1,13 +1,15 @@
 // The real program under the test's X server, recording from a private PulseAudio source:
 // a test card fed into the source after the window is up must show on screen exactly as
-// corvane-decode paints the same bytes.
+// corvane-decode paints the same bytes with the same settings. And how it refuses to start.
 #include "FormsTestSupport.h"
 #include "PrivatePulse.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -73,23 +75,34 @@ protected:
 
 TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
 {
-    // 24 frames of the default raster: a whole number of frames (2304 samples) and of
-    // buffers (1024 bytes), so the last frame is decoded and shown in full.
-    constexpr qint64 kLength = 6 * 9216;
+    // The window takes its settings from the command line as the tools do. 16 frames of this
+    // raster: a whole number of frames (2880 samples) and of buffers (1024 bytes), so the last
+    // frame is decoded and shown in full.
+    const QStringList settings = {"--rows",
+                                  "32",
+                                  "--cols",
+                                  "30",
+                                  "--samples-per-pixel",
+                                  "3",
+                                  "--min-level",
+                                  "10",
+                                  "--samples-averaged",
+                                  "3"};
+    constexpr qint64 kLength = 16 * 2880;
     const QString card = dir.filePath("card.u8");
     const QString expectedPicture = dir.filePath("expected.png");
-    ASSERT_EQ(run("corvane-testcard", {"--seconds", "2", "-o", card}), "");
+    ASSERT_EQ(run("corvane-testcard", settings + QStringList{"--seconds", "2", "-o", card}), "");
     QFile file(card);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.size() >= kLength && file.resize(kLength));
     const QByteArray bytes = file.readAll();
     file.close();
-    ASSERT_EQ(run("corvane-decode", {"-o", expectedPicture, card}), "");
+    ASSERT_EQ(run("corvane-decode", settings + QStringList{"-o", expectedPicture, card}), "");
     const QImage expected = QImage(expectedPicture).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(expected.size(), kPicture.size());
     ASSERT_NE(expected.pixel(40, 40), expected.pixel(0, 0)); // a picture, not a blank
 
     program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(kBin + "/corvane", {});
+    program.start(kBin + "/corvane", settings);
     ASSERT_TRUE(program.waitForStarted(10000));
 
     // Up means: the window is mapped and the program records from the source.
@@ -129,6 +142,61 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
     ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
+}
+
+// ---- Refusing to start: one message on stderr, exit 2, nothing opened.
+
+struct Refusal
+{
+    int exitCode = -1;
+    QString err;
+};
+
+Refusal refusal(const QStringList& arguments,
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(kBin + "/corvane", arguments);
+    if (!process.waitForFinished(20000))
+        return {-1, "still running"};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+TEST(Refuses, WithoutADisplaySayingSoInOneLine)
+{
+    int free = 300; // a display number nobody serves
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(free)))
+        ++free;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
+        environment.remove(name);
+    environment.insert("XDG_RUNTIME_DIR", QDir::tempPath() + "/nowhere");
+    for (const QString& display : {QString(":%1").arg(free), QString()}) {
+        environment.insert("DISPLAY", display);
+        const Refusal r = refusal({}, environment);
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("corvane-decode")) << r.err.toStdString();
+    }
+}
+
+TEST(Refuses, ABadSettingAnywhereOnTheLine)
+{
+    const Refusal r = refusal({"--samples-averaged", "0", "--samples-averaged", "3"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("--samples-averaged must be an integer between 1 and 128"))
+        << r.err.toStdString();
+}
+
+TEST_F(EndToEnd, UnknownDeviceIsRefusedWithTheSourcesOnOffer)
+{
+    const Refusal r = refusal({"--device", "no-such-source"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("no-such-source")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QRegularExpression("\\n\\s*" + pulse.sourceName() + "\\s")))
+        << r.err.toStdString();
 }
 
 } // namespace

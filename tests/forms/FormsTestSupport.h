@@ -87,10 +87,16 @@ public:
         started.push_back({program, arguments});
         return startSucceeds;
     }
+    bool openUrl(const QUrl& url) override
+    {
+        opened.push_back(url);
+        return true;
+    }
 
     QStringList installed;
     bool startSucceeds = true;
     std::vector<CommandLine> started;
+    std::vector<QUrl> opened;
 };
 
 } // namespace corvane::test

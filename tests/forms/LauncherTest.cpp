@@ -29,7 +29,7 @@ TEST_P(RecordingLevelControl, FirstInstalledOneIsStartedOnce)
         RecordingLauncher launcher;
         launcher.installed = GetParam().installed;
         launcher.startSucceeds = succeeds;
-        launchRecordingLevelControl(launcher);
+        launchRecordingLevelControl(launcher, {});
         EXPECT_EQ(launcher.started, GetParam().expected ? std::vector{*GetParam().expected}
                                                         : std::vector<CommandLine>{});
     }

@@ -35,7 +35,7 @@ protected:
         sink = recorder.get();
         prepareDevice(*device);
         receiver = std::make_unique<Receiver>(std::move(fake), std::move(recorder));
-        form = std::make_unique<TFormMain>(*receiver, launcher);
+        form = std::make_unique<TFormMain>(*receiver, programs());
         form->show();
         form->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -51,6 +51,8 @@ protected:
 
     // Scripting the device before the window is made.
     virtual void prepareDevice(FakeRecordingDevice&) {}
+    // What the window starts programs through.
+    virtual ProgramLauncher& programs() { return launcher; }
 
     // Handles the device's pending notifications.
     void settleCapture()

@@ -4,8 +4,11 @@
 #include "DecoderSettings.h"
 #include "MainWindowFixture.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTextEdit>
 
 using namespace corvane;
@@ -341,9 +344,80 @@ TEST_F(MainWindowTest, SetVolumeAndHelpStartTheirPrograms)
     form->ToolButton3Click();
     form->MenuHelpClick();
     const CommandLine volume{"/usr/bin/pwvucontrol", {}};
-    EXPECT_EQ(launcher.started,
-              (std::vector<CommandLine>{
-                  volume, volume, {"xdg-open", {form->ExeDirectory() + "help/help.htm"}}}));
+    EXPECT_EQ(launcher.started, (std::vector<CommandLine>{volume, volume}));
+    EXPECT_EQ(launcher.opened,
+              std::vector{QUrl::fromLocalFile(form->ExeDirectory() + "help/help.htm")});
+}
+
+// The real launcher, with PATH holding only what the test puts there: no mixer, no browser,
+// and, once installed, an xdg-open that writes down what it was asked to open.
+class MainWindowOnThisDesktop : public MainWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bin.isValid());
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        MainWindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        MainWindowTest::TearDown();
+        qputenv("PATH", savedPath);
+    }
+    ProgramLauncher& programs() override { return desktop; }
+
+    void installOpener()
+    {
+        QFile script(bin.filePath("xdg-open"));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$0.log\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    }
+    QStringList opened() const
+    {
+        QFile log(bin.filePath("xdg-open.log"));
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split(u'\n')
+                                             : QStringList{};
+    }
+
+    QTemporaryDir bin;
+    const QByteArray savedPath = qgetenv("PATH");
+    DetachedProcessLauncher desktop;
+};
+
+TEST_F(MainWindowOnThisDesktop, SetVolumeWithoutAMixerSaysWhatToInstall)
+{
+    const auto boxes = answerBoxes([&] { click(form->Button2); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("pavucontrol")) << boxes[0].text.toStdString();
+}
+
+TEST_F(MainWindowOnThisDesktop, HelpOpensTheBuiltPageFromF1AndAboutOrSaysWhyNot)
+{
+    auto boxes = answerBoxes([&] { QTest::keyClick(form.get(), Qt::Key_F1); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("browser")) << boxes[0].text.toStdString();
+
+    installOpener();
+    const QString page = QUrl::fromLocalFile(form->ExeDirectory() + "help/help.htm").toString();
+    ASSERT_TRUE(QFileInfo(form->ExeDirectory() + "help/help.htm").isFile());
+    QTest::keyClick(form.get(), Qt::Key_F1);
+    EXPECT_TRUE(waitUntil([&] {
+        return opened() == QStringList{page, ""};
+    })) << opened().join(' ').toStdString();
+
+    auto* about = new TFormAbout(form.get());
+    form->setAboutWindow(about);
+    about->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(about));
+    boxes = answerBoxes([&] {
+        QTest::mouseClick(about->LabelHelp, Qt::LeftButton, {}, about->LabelHelp->rect().center());
+        EXPECT_TRUE(waitUntil([&] { return opened().size() == 3; }));
+    });
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(opened(), (QStringList{page, page, ""}));
 }
 
 // ---- About
@@ -385,7 +459,7 @@ TEST(AboutWindow, TextsAndLayout)
     EXPECT_EQ(about.Label1->text(), "Corvane");
     EXPECT_TRUE(about.Label1->font().bold());
     EXPECT_EQ(QFontInfo(about.Label1->font()).pixelSize(), 13);
-    EXPECT_EQ(about.Label5->text(), "Version 0.3 - 10 Apr, 2001");
+    EXPECT_TRUE(about.Label5->text().startsWith("Version " CORVANE_VERSION " - "));
     EXPECT_EQ(about.Button1->text(), "Close");
     EXPECT_EQ(about.Button1->geometry(), QRect(136, 264, 73, 25));
     EXPECT_EQ(about.Panel3->geometry(), QRect(16, 16, 321, 241));

@@ -47,6 +47,7 @@ TEST_P(CommandLine, Parses)
         EXPECT_EQ(parsed.options->loop, c.options->loop);
         EXPECT_EQ(parsed.options->deviceName, c.options->deviceName);
         EXPECT_EQ(parsed.options->listDevices, c.options->listDevices);
+        EXPECT_EQ(parsed.options->settings, c.options->settings);
     }
     EXPECT_TRUE(parsed.errorOutput.contains(QString::fromLatin1(c.errorFragment)))
         << parsed.errorOutput.toStdString();
@@ -75,7 +76,23 @@ INSTANTIATE_TEST_SUITE_P(
                         "--list-devices"},
         CommandLineCase{"Unknown", {"--bogus"}, 2, std::nullopt, "bogus"},
         CommandLineCase{"BareFile", {"picture.wav"}, 2, std::nullopt, "picture.wav"},
-        CommandLineCase{"Help", {"--help"}, 0, std::nullopt}),
+        CommandLineCase{"Help", {"--help"}, 0, std::nullopt},
+        CommandLineCase{"HelpAllIsNotOffered", {"--help-all"}, 2, std::nullopt, "help-all"},
+        CommandLineCase{"RepeatedSettingOneBad",
+                        {"--rows", "0x", "--rows=30", "--sample-rate", "38400"},
+                        2,
+                        std::nullopt,
+                        "--rows must be an integer between 1 and 1000 (got '0x')"},
+        CommandLineCase{
+            "RepeatedSettingsLastWins",
+            {"--rows", "40", "--rows=30", "--samples-averaged", "2"},
+            0,
+            StartupOptions{"", false, "", false, DecoderSettings{30, 24, 28800, 1024, 4, 2}}},
+        CommandLineCase{"RepeatedDeviceOneEmpty",
+                        {"--device", "", "--device", "x"},
+                        2,
+                        std::nullopt,
+                        "--device"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Exceptions escaping event handlers, start-up
@@ -124,7 +141,7 @@ TEST_F(Started, MainWindowFirstAboutHiddenThenTheLoopUntilTheWindowCloses)
     FakeRecordingDevice* device = nullptr;
     bool shown = false;
     const int code = runReceiver(
-        *qApp,
+        *qApp, {},
         [&] {
             auto fake = std::make_unique<FakeRecordingDevice>();
             device = fake.get();
@@ -151,12 +168,49 @@ TEST_F(Started, MainWindowFirstAboutHiddenThenTheLoopUntilTheWindowCloses)
     EXPECT_EQ(code, 0);
 }
 
+TEST_F(Started, CommandLineSettingsAreShownAndCaptureStartsWithThem)
+{
+    const DecoderSettings given{32, 30, 38400, 512, 2, 3, 20, 200};
+    FakeRecordingDevice* device = nullptr;
+    bool shown = false;
+    runReceiver(
+        *qApp, given,
+        [&] {
+            auto fake = std::make_unique<FakeRecordingDevice>();
+            device = fake.get();
+            return fake;
+        },
+        launcher,
+        [&](TFormMain& form) {
+            shown = true;
+            EXPECT_EQ(form.EditNRows->text(), "32");
+            EXPECT_EQ(form.EditNCols->text(), "30");
+            EXPECT_EQ(form.EditSampleRate->text(), "38400");
+            EXPECT_EQ(form.EditSampleBlockSize->text(), "512");
+            EXPECT_EQ(form.EditSamplePerPixel->text(), "2");
+            EXPECT_EQ(form.EditSampleAveraged->text(), "3");
+            EXPECT_EQ(form.SliderMin->value(), 20);
+            EXPECT_EQ(form.SliderMax->value(), 200);
+            EXPECT_EQ(device->count(FakeRecordingDevice::Op::Open), 1);
+            for (const auto& call : device->calls()) {
+                if (call.op == FakeRecordingDevice::Op::Open) {
+                    EXPECT_EQ(call.format.sampleRate, 38400);
+                }
+                if (call.op == FakeRecordingDevice::Op::Prepare) {
+                    EXPECT_EQ(call.bufferLength, 512);
+                }
+            }
+            QTimer::singleShot(0, &form, [&form] { form.close(); });
+        });
+    EXPECT_TRUE(shown);
+}
+
 TEST_F(Started, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)
 {
     int code = -1;
     const auto boxes = answerBoxes([&] {
         code = runReceiver(
-            *qApp,
+            *qApp, {},
             []() -> std::unique_ptr<RecordingDevice> {
                 throw std::runtime_error("Cannot read /nowhere/tv.wav: no such file");
             },

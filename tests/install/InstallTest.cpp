@@ -1,3 +1,5 @@
+#include "Launcher.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -71,6 +73,8 @@ TEST(Install, PutsProgramToolsAndDesktopFilesInPlace)
                              "share/icons/hicolor/scalable/apps/org.corvane.Corvane.svg"}) {
         EXPECT_TRUE(QFileInfo(root.filePath(file)).isFile()) << file;
     }
+    // The help page is where the installed program looks for it.
+    EXPECT_TRUE(QFileInfo(corvane::helpPageCandidates(root.filePath("bin/")).last()).isFile());
 
     bool designerPlugin = false;
     for (QDirIterator it(prefix.path(), {"*.so"}, QDir::Files, QDirIterator::Subdirectories);
