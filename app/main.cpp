@@ -76,8 +76,8 @@ int main(int argc, char** argv)
                 return code;
         }
         if (const auto problem = displayProblem(QProcessEnvironment::systemEnvironment())) {
-            QTextStream(stderr) << "corvane: cannot open a display (" << *problem
-                                << "); corvane-decode works without one\n";
+            QTextStream(stderr) << "corvane: cannot open a display: " << *problem
+                                << ". corvane-decode decodes recordings without one.\n";
             return 2;
         }
     }

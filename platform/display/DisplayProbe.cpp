@@ -85,7 +85,7 @@ std::optional<QString> displayProblem(const QProcessEnvironment& environment)
         if (!problems.contains(*problem))
             problems.append(*problem);
     }
-    return problems.join(QStringLiteral(", "));
+    return problems.join(QStringLiteral("; "));
 }
 
 } // namespace corvane
