@@ -9,9 +9,8 @@
 
 namespace corvane {
 
-// The decoder settings as command-line options, e.g. --samples-per-pixel N. The window and the
-// tools read them through these functions, so both accept and refuse the same values with the
-// same words.
+// The decoder settings as command-line options, e.g. --samples-per-pixel N.
+// The window and the tools share them: the same values pass, with the same words if not.
 struct SettingOption
 {
     SettingField field;
@@ -23,10 +22,9 @@ std::vector<SettingOption> settingOptions(bool withBlockSize);
 
 void addSettingOptions(QCommandLineParser& parser, const std::vector<SettingOption>& options);
 
-// Stores every given option into settings. An option given more than once takes its last value,
-// but only when every one of its values is good: a typo early on the line is not hidden by a
-// later repetition. On a bad value returns a one-line complaint naming the option and its range,
-// e.g. "--rows must be an integer between 1 and 1000 (got '0')", and leaves settings alone.
+// Stores every given option into settings. On a bad value returns a one-line complaint naming
+// the option and its range, e.g. "--rows must be an integer between 1 and 1000 (got '0')".
+// Repeated, an option's last value wins only when all its values are good (settings untouched).
 std::optional<QString> readSettingOptions(const QCommandLineParser& parser,
                                           const std::vector<SettingOption>& options,
                                           DecoderSettings& settings);
