@@ -36,7 +36,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption list(
         QStringLiteral("list-devices"),
         QStringLiteral("Print each recording device's name and description, one a line."));
-    parser.addOptions({input, loop, device, list});
+    const QCommandLineOption monitor(
+        QStringLiteral("monitor"),
+        QStringLiteral("Open the Monitor as well: the picture locked to the transmission's "
+                       "sync, large."));
+    parser.addOptions({input, loop, device, list, monitor});
 
     ParsedCommandLine result;
     const auto fail = [&](const QString& message) {
@@ -66,6 +70,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     options.loop = parser.isSet(loop);
     options.deviceName = parser.value(device);
     options.listDevices = parser.isSet(list);
+    options.monitor = parser.isSet(monitor);
     if (parser.isSet(input) && options.inputFile.isEmpty())
         return fail(QStringLiteral("--input needs a file name."));
     if (parser.isSet(device) && options.deviceName.isEmpty())
@@ -74,7 +79,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return fail(QStringLiteral("--loop only goes with --input."));
     if (!options.inputFile.isEmpty() && !options.deviceName.isEmpty())
         return fail(QStringLiteral("--input and --device cannot be used together."));
-    if (options.listDevices && (!options.inputFile.isEmpty() || !options.deviceName.isEmpty()))
+    if (options.listDevices &&
+        (!options.inputFile.isEmpty() || !options.deviceName.isEmpty() || options.monitor))
         return fail(QStringLiteral("--list-devices takes no other option."));
     result.options = options;
     return result;

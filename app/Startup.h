@@ -24,6 +24,7 @@ struct StartupOptions
     bool loop = false;  // --loop: start the recording over at its end
     QString deviceName; // --device NAME: record from this source instead of the default
     bool listDevices = false;
+    bool monitor = false; // --monitor: open the Monitor window too
 };
 
 // Either options to run with, or the exit code and text of a run that ends here (help,

@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "Launcher.h"
+#include "MonitorLink.h"
 #include "RecordingDevices.h"
 #include "Startup.h"
 #include "TerminationSignals.h"
@@ -61,8 +62,10 @@ int main(int argc, char** argv)
         return device;
     };
     DetachedProcessLauncher launcher;
-    return runReceiver(app, makeDevice, launcher, [](TFormMain& form) {
+    return runReceiver(app, makeDevice, launcher, [&options](TFormMain& form) {
         // Asked to end: close the window as the Exit button would. Goes with the window.
         new TerminationSignals([&form] { form.close(); }, &form);
+        if (options.monitor)
+            form.monitorLink().openMonitor();
     });
 }

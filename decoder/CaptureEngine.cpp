@@ -128,12 +128,31 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
     }
     const std::int32_t count = std::clamp(buffer->bytesRecorded, 0, buffer->bufferLength);
     decoder_.DecodeBlock(buffer->data.get(), count);
-    if (decodedTap_) {
-        decodedTap_(buffer->data.get(), count);
+    for (const auto& [id, tap] : decodedTaps_) {
+        tap(buffer->data.get(), count);
     }
     ReleaseBuffer(buffer);
     if (state_.buffersQueued == 0) {
         closeDevice();
+    }
+}
+
+int CaptureEngine::addDecodedTap(BlockTap tap)
+{
+    decodedTaps_.emplace_back(++lastTapId_, std::move(tap));
+    return lastTapId_;
+}
+
+void CaptureEngine::removeDecodedTap(int id)
+{
+    std::erase_if(decodedTaps_, [id](const auto& entry) { return entry.first == id; });
+}
+
+void CaptureEngine::setDecodedTap(BlockTap tap)
+{
+    decodedTaps_.clear();
+    if (tap) {
+        addDecodedTap(std::move(tap));
     }
 }
 

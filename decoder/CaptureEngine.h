@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QEvent;
@@ -64,8 +65,12 @@ public:
     const CaptureState& state() const { return state_; }
     void setRestartPending(bool pending) { state_.restartPending = pending; }
 
-    // Sees every block just after it has been decoded, before its buffer is released.
-    void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
+    // Taps see every block just after it has been decoded, before its buffer is released, each
+    // in the order they were added. addDecodedTap returns what removeDecodedTap takes.
+    int addDecodedTap(BlockTap tap);
+    void removeDecodedTap(int id);
+    // Replaces every tap with this one (none if empty).
+    void setDecodedTap(BlockTap tap);
 
 private:
     class Call;
@@ -87,7 +92,8 @@ private:
     // unprepare.
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
-    BlockTap decodedTap_;
+    std::vector<std::pair<int, BlockTap>> decodedTaps_;
+    int lastTapId_ = 0;
 
     int callDepth_ = 0;
     bool showingMessages_ = false;

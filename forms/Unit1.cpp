@@ -5,6 +5,7 @@
 #include "ErrorDisplay.h"
 #include "FormFonts.h"
 #include "Launcher.h"
+#include "MonitorLink.h"
 #include "Receiver.h"
 #include "StrToInt.h"
 
@@ -36,6 +37,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     move(54, 35);
     applyFonts();
     bindHandlers();
+    monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
 
@@ -116,7 +118,7 @@ void TFormMain::hookUpTrace(CaptureEngine& engine)
     TimingTrace* trace = receiver_.trace();
     if (!trace)
         return;
-    engine.setDecodedTap(
+    engine.addDecodedTap(
         [trace](const std::uint8_t* data, std::int32_t count) { trace->decoded(data, count); });
     ImageAlign->setPaintedHook([trace] { trace->painted(); });
 }

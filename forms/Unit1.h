@@ -9,6 +9,7 @@ class QCloseEvent;
 namespace corvane {
 
 class CaptureEngine;
+class MonitorLink;
 class ProgramLauncher;
 class Receiver;
 class TFormAbout;
@@ -32,6 +33,9 @@ public:
 
     // The directory of the running executable, with a trailing separator.
     const QString& ExeDirectory() const { return ExeDirectory_; }
+
+    // The Monitor window and the picture's context menu that opens it.
+    MonitorLink& monitorLink() { return *monitorLink_; }
 
 public slots:
     void Button1Click(); // Start / Stop
@@ -69,6 +73,7 @@ private:
     ProgramLauncher& launcher_;
     TFormAbout* FormAbout_ = nullptr;
     QString ExeDirectory_;
+    MonitorLink* monitorLink_ = nullptr;
 };
 
 } // namespace corvane

@@ -354,4 +354,80 @@ bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples,
     return false;
 }
 
+std::unique_ptr<SampleFileWriter> SampleFileWriter::open(const QString& path, int sampleRate,
+                                                         QString* error)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    const QString partial = path + QStringLiteral(".part");
+    SNDFILE* file = sf_open(QFile::encodeName(partial).constData(), SFM_WRITE, &info);
+    if (!file) {
+        setError(error, QStringLiteral("cannot write '%1': %2")
+                            .arg(partial, QString::fromUtf8(sf_strerror(nullptr))));
+        return nullptr;
+    }
+    // A recording cut off by a crash or a full disk still says how long it is.
+    sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+    return std::unique_ptr<SampleFileWriter>(new SampleFileWriter(path, sampleRate, file));
+}
+
+SampleFileWriter::SampleFileWriter(const QString& path, int sampleRate, void* file)
+    : path_(path), sampleRate_(sampleRate), file_(file)
+{}
+
+SampleFileWriter::~SampleFileWriter()
+{
+    close(nullptr);
+}
+
+bool SampleFileWriter::write(const std::uint8_t* samples, std::size_t count, QString* error)
+{
+    if (!failure_.isEmpty() || !file_) {
+        setError(error,
+                 failure_.isEmpty() ? QStringLiteral("'%1' is closed").arg(path_) : failure_);
+        return false;
+    }
+    auto* file = static_cast<SNDFILE*>(file_);
+    // For 8-bit WAV the file's bytes are the samples themselves.
+    const sf_count_t done = sf_write_raw(file, samples, static_cast<sf_count_t>(count));
+    if (done > 0)
+        written_ += done;
+    if (done != static_cast<sf_count_t>(count)) {
+        failure_ = QStringLiteral("cannot write '%1': %2")
+                       .arg(partialPath(), QString::fromUtf8(sf_strerror(file)));
+        setError(error, failure_);
+        return false;
+    }
+    return true;
+}
+
+bool SampleFileWriter::close(QString* error)
+{
+    if (!file_) {
+        if (!failure_.isEmpty())
+            setError(error, failure_);
+        return failure_.isEmpty();
+    }
+    const bool closed = sf_close(static_cast<SNDFILE*>(file_)) == 0;
+    file_ = nullptr;
+    if (failure_.isEmpty() && !closed)
+        failure_ = QStringLiteral("cannot finish '%1'").arg(partialPath());
+    if (failure_.isEmpty()) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::rename(fs::path(QFile::encodeName(partialPath()).toStdString()),
+                   fs::path(QFile::encodeName(path_).toStdString()), ec);
+        if (ec)
+            failure_ = QStringLiteral("cannot write '%1': %2")
+                           .arg(path_, QString::fromStdString(ec.message()));
+    }
+    if (!failure_.isEmpty()) {
+        setError(error, failure_);
+        return false;
+    }
+    return true;
+}
+
 } // namespace corvane
