@@ -330,8 +330,8 @@ void MonitorWindow::stopRecording()
     const QString partial = recorder_->partialPath();
     recorder_.reset();
     if (!finished)
-        reportLater(tr("The recording is incomplete: %1. What was recorded is in '%2'.")
-                        .arg(error, partial));
+        reportLater(
+            tr("Recording stopped: %1. What was recorded is kept in '%2'.").arg(error, partial));
     if (isVisible())
         showStatus();
 }

@@ -41,7 +41,7 @@ public:
     // snapshot saves. Null before the first frame.
     QImage snapshotImage() const;
     // Where the frame is drawn in the window, and the decoder (null before the first samples).
-    const MonitorPicture* pictureView() const { return picture; }
+    MonitorPicture* pictureView() const { return picture; }
     const LockedDecoder* decoder() const { return decoder_.get(); }
     bool recording() const { return recorder_ != nullptr; }
     // False on the first run, when the window has no place of its own yet.

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
@@ -395,8 +396,10 @@ bool SampleFileWriter::write(const std::uint8_t* samples, std::size_t count, QSt
     if (done > 0)
         written_ += done;
     if (done != static_cast<sf_count_t>(count)) {
-        failure_ = QStringLiteral("cannot write '%1': %2")
-                       .arg(partialPath(), QString::fromUtf8(sf_strerror(file)));
+        // libsndfile words a failed write as "System error : File too large."
+        QString reason = QString::fromUtf8(sf_strerror(file)).trimmed();
+        reason.remove(QRegularExpression(QStringLiteral("^System error\\s*:\\s*|\\.$")));
+        failure_ = QStringLiteral("cannot write '%1': %2").arg(partialPath(), reason);
         setError(error, failure_);
         return false;
     }
