@@ -1,0 +1,176 @@
+#include "SyncSeparator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+// Sync is about 5 % of a line; the smoothing stays well under that.
+constexpr double kSyncShare = 0.05;
+// Depth of the slicing level between tip and the black level, as a share of the tip-to-peak
+// swing: sync is about 30 % of it, so the first guess slices at 15 %.
+constexpr float kDepthGuess = 0.3f;
+constexpr float kDepthMin = 0.1f;
+
+} // namespace
+
+SyncSeparator::SyncSeparator(double linePeriod)
+    : period_(std::max(linePeriod, 4.0)),
+      smooth_(std::clamp(static_cast<int>(std::lround(period_ * kSyncShare / 3)), 1, 32)),
+      invSmooth_(1.0f / static_cast<float>(smooth_)), delay_((smooth_ - 1) / 2.0),
+      minWidth_(std::max(0.5, 0.015 * period_)), maxWidth_(0.4 * period_), settle_(smooth_ + 1),
+      segmentLength_(std::max(8, static_cast<int>(period_ / 4)))
+{
+    reset();
+}
+
+void SyncSeparator::setSettleSamples(double samples)
+{
+    settle_ = smooth_ + 1 + static_cast<int>(std::ceil(std::max(samples, 0.0)));
+}
+
+void SyncSeparator::reset()
+{
+    ring_.fill(0);
+    ringAt_ = 0;
+    sum_ = 0;
+    previous_ = 0;
+    segmentFill_ = 0;
+    segmentMin_ = 1e30f;
+    segmentMax_ = -1e30f;
+    mins_.fill(0);
+    maxs_.fill(0);
+    segments_ = 0;
+    segmentAt_ = 0;
+    active_ = false;
+    low_ = high_ = bottom_ = -1e30f;
+    tip_ = 0;
+    tipAt_ = INT64_MIN / 2;
+    black_ = 0;
+    blackKnown_ = false;
+    swing_ = 0;
+    inPulse_ = false;
+    postCountdown_ = -1;
+}
+
+void SyncSeparator::updateLevels(std::int64_t now)
+{
+    const int n = segments_;
+    if (n == 0)
+        return;
+    float lo = mins_[0], hi = maxs_[0];
+    for (int k = 1; k < n; ++k) {
+        lo = std::min(lo, mins_[static_cast<std::size_t>(k)]);
+        hi = std::max(hi, maxs_[static_cast<std::size_t>(k)]);
+    }
+    active_ = hi - lo >= kMinSwing;
+    if (!active_) {
+        low_ = high_ = bottom_ = -1e30f;
+        blackKnown_ = false;
+        return;
+    }
+    // Measured tips count while fresh; the sliding minimum stands in before the first pulse
+    // and after the pulses stop.
+    const bool fresh = now - tipAt_ < static_cast<std::int64_t>(2.5 * period_);
+    const float tip = fresh ? tip_ : lo;
+    swing_ = std::max(hi - tip, kMinSwing);
+    float depth = kDepthGuess * swing_;
+    if (blackKnown_ && fresh)
+        depth = std::clamp(black_, kDepthMin * swing_, kDepthGuess * swing_);
+    low_ = tip + 0.5f * depth;
+    high_ = low_ + 0.2f * depth;
+    bottom_ = tip + 0.25f * depth;
+}
+
+void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPulse>& out)
+{
+    inPulse_ = false;
+    const double width = end - pulseStart_;
+    if (width < minWidth_ || width > maxWidth_)
+        return;
+    const float tip = bottomCount_ > 0 ? bottomSum_ / static_cast<float>(bottomCount_) : pulseMin_;
+    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_) ? tip : 0.5f * (tip_ + tip);
+    tipAt_ = now;
+    postCountdown_ = settle_;
+    postTip_ = tip;
+    out.push_back(SyncPulse{pulseStart_ - delay_, width, tip});
+    updateLevels(now);
+}
+
+void SyncSeparator::process(const float* video, std::size_t count, std::int64_t first,
+                            std::vector<SyncPulse>& out)
+{
+    const int len = smooth_;
+    const float inv = invSmooth_;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float x = video[i];
+        sum_ += x - ring_[(ringAt_ - static_cast<std::size_t>(len)) & 63];
+        ring_[ringAt_ & 63] = x;
+        ++ringAt_;
+        const float s = sum_ * inv;
+        segmentMin_ = std::min(segmentMin_, s);
+        segmentMax_ = std::max(segmentMax_, s);
+
+        if (!inPulse_) {
+            if (s < low_) {
+                inPulse_ = true;
+                // Linear interpolation of the crossing between the previous sample and this.
+                const float step = previous_ - s;
+                const double frac =
+                    step > 0 ? std::clamp((previous_ - low_) / step, 0.0f, 1.0f) : 1.0;
+                pulseStart_ = static_cast<double>(first + static_cast<std::int64_t>(i)) - 1 + frac;
+                pulseMin_ = s;
+                bottomSum_ = 0;
+                bottomCount_ = 0;
+                postCountdown_ = -1;
+            } else if (postCountdown_ >= 0 && postCountdown_-- == 0) {
+                // Where sync has risen to: black, or the first picture element without a
+                // porch. The lowest of these across lines is what the slicer must stay under.
+                const float level = s - postTip_;
+                if (!blackKnown_ || level < black_)
+                    black_ = level;
+                else
+                    black_ += 0.02f * (level - black_);
+                blackKnown_ = true;
+            }
+        } else {
+            pulseMin_ = std::min(pulseMin_, s);
+            if (s < bottom_) {
+                bottomSum_ += s;
+                ++bottomCount_;
+            }
+            if (s > high_) {
+                const float step = s - previous_;
+                const double frac =
+                    step > 0 ? std::clamp((high_ - previous_) / step, 0.0f, 1.0f) : 0.0;
+                const auto now = first + static_cast<std::int64_t>(i);
+                finishPulse(static_cast<double>(now) - 1 + frac, now, out);
+            } else if (static_cast<double>(first + static_cast<std::int64_t>(i)) - pulseStart_ >
+                       maxWidth_ + 2) {
+                // Far too long for sync (the signal stopped at the bottom): drop it.
+                inPulse_ = false;
+            }
+        }
+        previous_ = s;
+
+        if (++segmentFill_ == segmentLength_) {
+            mins_[segmentAt_] = segmentMin_;
+            maxs_[segmentAt_] = segmentMax_;
+            segmentAt_ = (segmentAt_ + 1) % mins_.size();
+            segments_ = std::min<int>(segments_ + 1, static_cast<int>(mins_.size()));
+            segmentFill_ = 0;
+            segmentMin_ = 1e30f;
+            segmentMax_ = -1e30f;
+            updateLevels(first + static_cast<std::int64_t>(i));
+        }
+    }
+    // Exact again now and then: a float running sum gathers rounding.
+    float exact = 0;
+    for (int k = 1; k <= len; ++k)
+        exact += ring_[(ringAt_ - static_cast<std::size_t>(k)) & 63];
+    sum_ = exact;
+}
+
+} // namespace corvane

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "SyncPulse.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace corvane {
+
+// Finds line-sync pulses in video whose black level wanders (AC coupling moves it with the
+// picture's brightness). The slicer sits between the sync tip and the level sync rises to,
+// both measured from the pulses themselves, on a lightly smoothed copy of the video; levels
+// start from a sliding minimum and maximum over about two lines. A signal whose swing stays
+// under a floor (silence, hum) gives no pulses at all.
+class SyncSeparator
+{
+public:
+    // linePeriod: nominal samples per line, which scales the smoothing and the windows.
+    SyncSeparator(double linePeriod);
+
+    void reset();
+    // The AM envelope rises over one carrier period: the level after a pulse is read once
+    // it has settled.
+    void setSettleSamples(double samples);
+
+    // video[0] is sample number first. Found pulses are appended to out.
+    void process(const float* video, std::size_t count, std::int64_t first,
+                 std::vector<SyncPulse>& out);
+
+    float tip() const { return tip_; }
+    float threshold() const { return low_; }
+    // False while the swing is under the floor.
+    bool active() const { return active_; }
+
+    // An absolute floor on the tip-to-peak swing (full scale is 2).
+    static constexpr float kMinSwing = 0.02f;
+
+private:
+    void updateLevels(std::int64_t now);
+    void finishPulse(double end, std::int64_t now, std::vector<SyncPulse>& out);
+
+    double period_;
+    int smooth_;
+    float invSmooth_;
+    double delay_;
+    double minWidth_, maxWidth_;
+    int settle_;
+
+    std::array<float, 64> ring_{};
+    std::size_t ringAt_ = 0;
+    float sum_ = 0;
+    float previous_ = 0;
+
+    int segmentLength_;
+    int segmentFill_ = 0;
+    float segmentMin_ = 0, segmentMax_ = 0;
+    std::array<float, 8> mins_{}, maxs_{};
+    int segments_ = 0; // filled, up to the ring's size
+    std::size_t segmentAt_ = 0;
+
+    bool active_ = false;
+    float low_ = -1e30f, high_ = -1e30f, bottom_ = -1e30f;
+    float tip_ = 0;
+    std::int64_t tipAt_ = INT64_MIN / 2; // when tip_ was last measured
+    float black_ = 0;                    // level after a pulse, above the tip
+    bool blackKnown_ = false;
+    float swing_ = 0;
+
+    bool inPulse_ = false;
+    double pulseStart_ = 0;
+    float pulseMin_ = 0;
+    float bottomSum_ = 0;
+    int bottomCount_ = 0;
+    int postCountdown_ = -1;
+    float postTip_ = 0;
+};
+
+} // namespace corvane
