@@ -75,6 +75,7 @@ void CaptureEngine::StartCapture()
         return;
     }
     state_.deviceOpen = true;
+    state_.sampleRate = format.sampleRate;
     closeRequested_ = false;
     for (int i = 0; i < kBuffersInFlight; ++i) {
         QueueBuffer();

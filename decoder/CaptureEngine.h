@@ -27,6 +27,9 @@ struct CaptureState
     bool restartPending = false;
     std::int32_t buffersQueued = 0;
     std::uint32_t deviceNumber = 0;
+    // The rate the device was opened at: what the buffers still coming back were recorded at,
+    // even after the settings have changed.
+    std::int32_t sampleRate = 0;
 };
 
 // Records from the device and feeds every finished buffer to the decoder. Single-threaded:

@@ -54,7 +54,7 @@ MonitorWindow* MonitorLink::openMonitor()
                 [this](const std::uint8_t* data, std::int32_t count) {
                     if (monitor_ && count > 0)
                         monitor_->feedU8(data, static_cast<std::size_t>(count),
-                                         receiver_.settings().sampleRate);
+                                         receiver_.engine().state().sampleRate);
                 });
         }
     }
