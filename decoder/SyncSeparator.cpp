@@ -18,9 +18,10 @@ constexpr float kDepthMin = 0.05f;
 
 SyncSeparator::SyncSeparator(double linePeriod)
     : period_(std::max(linePeriod, 4.0)),
-      smooth_(std::clamp(static_cast<int>(std::lround(period_ * kSyncShare / 3)), 1, 32)),
-      invSmooth_(1.0f / static_cast<float>(smooth_)), delay_((smooth_ - 1) / 2.0),
-      minWidth_(std::max(0.5, 0.015 * period_)), maxWidth_(0.4 * period_), settle_(smooth_ + 1),
+      ownSmooth_(std::clamp(static_cast<int>(std::lround(period_ * kSyncShare / 3)), 1, 32)),
+      smooth_(ownSmooth_), invSmooth_(1.0f / static_cast<float>(smooth_)),
+      delay_((smooth_ - 1) / 2.0), minWidth_(std::max(0.5, 0.015 * period_)),
+      maxWidth_(0.4 * period_), settle_(smooth_ + 1),
       segmentLength_(std::max(4, static_cast<int>(period_ / 4)))
 {
     reset();
@@ -31,9 +32,27 @@ void SyncSeparator::setSettleSamples(double samples)
     settle_ = smooth_ + 1 + static_cast<int>(std::ceil(std::max(samples, 0.0)));
 }
 
+void SyncSeparator::setMinimumSmoothing(int samples)
+{
+    const int settleExtra = settle_ - smooth_;
+    smooth_ = std::clamp(std::max(samples, ownSmooth_), 1, 32);
+    invSmooth_ = 1.0f / static_cast<float>(smooth_);
+    delay_ = (smooth_ - 1) / 2.0;
+    settle_ = smooth_ + settleExtra;
+    sum_ = 0;
+    for (int k = 1; k <= smooth_; ++k)
+        sum_ += ring_[(ringAt_ - static_cast<std::size_t>(k)) & 63];
+}
+
+void SyncSeparator::setTipFollow(float share)
+{
+    tipFollow_ = std::clamp(share, 0.01f, 1.0f);
+}
+
 void SyncSeparator::reset()
 {
     ring_.fill(0);
+    past_.fill(0);
     ringAt_ = 0;
     sum_ = 0;
     previous_ = 0;
@@ -49,6 +68,7 @@ void SyncSeparator::reset()
     sinceEdge_ = 1 << 20;
     active_ = false;
     low_ = high_ = bottom_ = -1e30f;
+    shallow_ = 1e30f;
     tip_ = 0;
     tipAt_ = INT64_MIN / 2;
     black_ = 0;
@@ -64,12 +84,13 @@ void SyncSeparator::closeSegment(std::int64_t now)
     dirty_[segmentAt_] = segmentDirty_;
     if (!segmentDirty_ && now - tipAt_ < static_cast<std::int64_t>(1.5 * period_)) {
         // Video away from pulses never goes below black: its lowest stretch, relative to the
-        // last tip, is black (or the darkest the picture has). Down fast, up slowly.
+        // last tip, is black (or the darkest the picture has). Down quickly, up over frames:
+        // parts of the picture without black must not lift it.
         const float level = segmentMin_ - tip_;
         if (!blackKnown_)
             black_ = level;
         else
-            black_ += (level < black_ ? 0.5f : 0.02f) * (level - black_);
+            black_ += (level < black_ ? 0.15f : 0.005f) * (level - black_);
         blackKnown_ = true;
     }
     segmentAt_ = (segmentAt_ + 1) % kSegments;
@@ -123,7 +144,9 @@ void SyncSeparator::updateLevels(std::int64_t now)
         level = std::min(level, recent - 0.5f * depth);
     }
     low_ = level;
-    high_ = level + 0.2f * depth;
+    // A pulse that does not reach this far down is a dip of noise or picture, not sync.
+    shallow_ = fresh ? tip + 0.35f * depth + allowance : 1e30f;
+    high_ = level + 0.3f * depth;
     bottom_ = level - 0.25f * depth;
 }
 
@@ -135,7 +158,11 @@ void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPu
     if (width < minWidth_ || width > maxWidth_)
         return;
     const float tip = bottomCount_ > 0 ? bottomSum_ / static_cast<float>(bottomCount_) : pulseMin_;
-    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_) ? tip : 0.5f * (tip_ + tip);
+    if (pulseMin_ > shallow_)
+        return;
+    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_)
+               ? tip
+               : tip_ + tipFollow_ * (tip - tip_);
     tipAt_ = now;
     out.push_back(SyncPulse{pulseStart_ - delay_, width, tip});
     updateLevels(now);
@@ -152,7 +179,11 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
         ring_[ringAt_ & 63] = x;
         ++ringAt_;
         const float s = sum_ * inv;
-        segmentMin_ = std::min(segmentMin_, s);
+        // Black is read from twice the smoothing: the minimum of a noisy stretch lies below
+        // its level by a couple of standard deviations.
+        const float calm = 0.5f * (s + past_[(ringAt_ - static_cast<std::size_t>(len)) & 63]);
+        past_[ringAt_ & 63] = s;
+        segmentMin_ = std::min(segmentMin_, calm);
         segmentMax_ = std::max(segmentMax_, s);
         // The rise after a pulse is not video yet.
         if (sinceEdge_++ < settle_)

@@ -27,6 +27,11 @@ public:
     // The AM envelope rises over one carrier period: levels next to a pulse are not taken for
     // black until it has settled.
     void setSettleSamples(double samples);
+    // Smooths over at least this many samples (a noisy AM envelope wants more than baseband).
+    void setMinimumSmoothing(int samples);
+    // How far each pulse moves the tip level (1: to the pulse's own). Baseband follows fast, as
+    // AC coupling moves the levels from line to line; an envelope's levels stay put.
+    void setTipFollow(float share);
 
     // video[0] is sample number first. Found pulses are appended to out.
     void process(const float* video, std::size_t count, std::int64_t first,
@@ -48,13 +53,14 @@ private:
     static constexpr std::size_t kSegments = 8; // a quarter line each
 
     double period_;
+    int ownSmooth_;
     int smooth_;
     float invSmooth_;
     double delay_;
     double minWidth_, maxWidth_;
     int settle_;
 
-    std::array<float, 64> ring_{};
+    std::array<float, 64> ring_{}, past_{};
     std::size_t ringAt_ = 0;
     float sum_ = 0;
     float previous_ = 0;
@@ -70,8 +76,9 @@ private:
     int sinceEdge_ = 0;
 
     bool active_ = false;
-    float low_ = -1e30f, high_ = -1e30f, bottom_ = -1e30f;
+    float low_ = -1e30f, high_ = -1e30f, bottom_ = -1e30f, shallow_ = 1e30f;
     float tip_ = 0;
+    float tipFollow_ = 0.5f;
     std::int64_t tipAt_ = INT64_MIN / 2; // when tip_ was last measured
     float black_ = 0;                    // lowest video away from pulses, above the tip
     bool blackKnown_ = false;
