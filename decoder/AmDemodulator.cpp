@@ -1,30 +1,32 @@
 #include "AmDemodulator.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
+#include <numbers>
 
 namespace corvane {
 
 void AmDemodulator::configure(double sampleRate, double carrierHz)
 {
-    period_ = std::clamp(sampleRate / std::max(carrierHz, 1.0), 1.0, 4096.0);
-    whole_ = static_cast<std::size_t>(period_);
-    fraction_ = static_cast<float>(period_ - static_cast<double>(whole_));
-    scale_ = static_cast<float>(1 / period_);
-    // Centre of weights 1 at lags 0..whole-1 and fraction at lag whole.
-    const double w = static_cast<double>(whole_);
-    delay_ = (w * (w - 1) / 2 + fraction_ * w) / (w + fraction_);
-    history_.assign(std::bit_ceil(whole_ + 2), 0.0f);
-    mask_ = history_.size() - 1;
+    period_ = sampleRate / std::max(carrierHz, 1.0);
+    // Zero of [1, -2 cos(theta), 1] at theta, twice the carrier; unit gain at DC. A ripple at
+    // DC (a carrier at half the sample rate) cannot be told from the envelope: pass it as is.
+    const double theta = 2 * std::numbers::pi * 2 * carrierHz / sampleRate;
+    const double c = std::cos(theta);
+    const double gain = 2 - 2 * c;
+    if (gain < 0.05) {
+        outer_ = 0.0f;
+        centre_ = 1.0f;
+    } else {
+        outer_ = static_cast<float>(1 / gain);
+        centre_ = static_cast<float>(-2 * c / gain);
+    }
     reset();
 }
 
 void AmDemodulator::reset()
 {
-    std::fill(history_.begin(), history_.end(), 0.0f);
-    at_ = 0;
-    sum_ = 0;
+    z1_ = z2_ = 0;
     offset_ = 0;
     blockSum_ = 0;
     blockCount_ = 0;
@@ -32,36 +34,21 @@ void AmDemodulator::reset()
 
 void AmDemodulator::process(const float* in, float* out, std::size_t count)
 {
-    if (history_.empty())
-        configure(8000, 1000);
-    float* h = history_.data();
-    const std::size_t mask = mask_;
-    const std::size_t whole = whole_;
-    const float fraction = fraction_;
-    const float scale = scale_;
-    const float offset = offset_;
-    // A float running sum would drift; a double one per sample costs little beside the rest.
-    double sum = sum_;
-    std::size_t at = at_;
+    const float outer = outer_, centre = centre_, offset = offset_;
+    float z1 = z1_, z2 = z2_;
     double total = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const float r = std::fabs(in[i] - offset);
+        const float x = in[i] - offset;
         total += in[i];
-        h[at & mask] = r;
-        sum += r - h[(at - whole) & mask];
-        const float beyond = h[(at - whole) & mask];
-        out[i] = (static_cast<float>(sum) + fraction * beyond) * scale;
-        ++at;
+        const float z = x * x;
+        // The mean of sin^2 is a half: twice the filtered square is the envelope's square.
+        const float power = 2 * (outer * (z + z2) + centre * z1);
+        out[i] = std::sqrt(std::max(power, 0.0f));
+        z2 = z1;
+        z1 = z;
     }
-    at_ = at;
-    // Recomputed now and then so rounding cannot pile up.
-    if ((at_ >> 16) != ((at_ - count) >> 16)) {
-        double exact = 0;
-        for (std::size_t k = 1; k <= whole; ++k)
-            exact += h[(at_ - k) & mask];
-        sum = exact;
-    }
-    sum_ = sum;
+    z1_ = z1;
+    z2_ = z2;
     blockSum_ += total;
     blockCount_ += count;
     if (blockCount_ >= 4096) {

@@ -61,6 +61,8 @@ struct LockedDecoder::Pipeline
     CarrierDetector detector;
     AmDemodulator am;
     double amCarrier = 0;
+    float amTip = 0;
+    bool amTipKnown = false;
     SyncSeparator sync;
     LineClock clock;
     FrameMarkerDetector marks;
@@ -103,7 +105,11 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
         if (carrier > 0 && (amCarrier == 0 || std::abs(carrier - amCarrier) > 0.03 * amCarrier)) {
             amCarrier = carrier;
             am.configure(sampleRate, carrier);
-            sync.setSettleSamples(am.periodSamples());
+            sync.setSettleSamples(AmDemodulator::kDelay + 1);
+            // The envelope carries the noise of both sidebands: smooth it over half a carrier
+            // period, still well under a sync pulse.
+            sync.setMinimumSmoothing(static_cast<int>(std::lround(am.carrierPeriod() / 2)));
+            sync.setTipFollow(0.1f);
         }
         if (amCarrier > 0)
             am.process(x, envelope.data(), n);
@@ -118,8 +124,16 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
     sync.process(v, n, first, pulses);
 
     events.clear();
-    for (const SyncPulse& p : pulses)
+    for (SyncPulse& p : pulses) {
+        if (kind == SignalKind::Am) {
+            // An envelope has no DC to wander: one steady tip level keeps the carrier's
+            // ripple at the tips from striping the picture.
+            amTip = amTipKnown ? amTip + 0.05f * (p.tip - amTip) : p.tip;
+            amTipKnown = true;
+            p.tip = amTip;
+        }
         clock.pulse(p, events);
+    }
     // A pulse still under way may have begun up to its greatest width (plus the smoothing)
     // before the last sample.
     clock.advance(static_cast<double>(video.end()) - 0.45 * period - 40, events);

@@ -9,19 +9,20 @@ namespace {
 
 // Sync is about 5 % of a line; the smoothing stays well under that.
 constexpr double kSyncShare = 0.05;
-// Depth of the slicing level between tip and the black level, as a share of the tip-to-peak
-// swing: sync is about 30 % of it, so the first guess slices at 15 %.
+// Sync depth as a share of the tip-to-peak swing, for the first guess (sync is about 30 % of
+// it), and the least we ever assume.
 constexpr float kDepthGuess = 0.3f;
-constexpr float kDepthMin = 0.1f;
+constexpr float kDepthMin = 0.05f;
 
 } // namespace
 
 SyncSeparator::SyncSeparator(double linePeriod)
     : period_(std::max(linePeriod, 4.0)),
-      smooth_(std::clamp(static_cast<int>(std::lround(period_ * kSyncShare / 3)), 1, 32)),
-      invSmooth_(1.0f / static_cast<float>(smooth_)), delay_((smooth_ - 1) / 2.0),
-      minWidth_(std::max(0.5, 0.015 * period_)), maxWidth_(0.4 * period_), settle_(smooth_ + 1),
-      segmentLength_(std::max(8, static_cast<int>(period_ / 4)))
+      ownSmooth_(std::clamp(static_cast<int>(std::lround(period_ * kSyncShare / 3)), 1, 32)),
+      smooth_(ownSmooth_), invSmooth_(1.0f / static_cast<float>(smooth_)),
+      delay_((smooth_ - 1) / 2.0), minWidth_(std::max(0.5, 0.015 * period_)),
+      maxWidth_(0.4 * period_), settle_(smooth_ + 1),
+      segmentLength_(std::max(4, static_cast<int>(period_ / 4)))
 {
     reset();
 }
@@ -31,28 +32,73 @@ void SyncSeparator::setSettleSamples(double samples)
     settle_ = smooth_ + 1 + static_cast<int>(std::ceil(std::max(samples, 0.0)));
 }
 
+void SyncSeparator::setMinimumSmoothing(int samples)
+{
+    const int settleExtra = settle_ - smooth_;
+    smooth_ = std::clamp(std::max(samples, ownSmooth_), 1, 32);
+    invSmooth_ = 1.0f / static_cast<float>(smooth_);
+    delay_ = (smooth_ - 1) / 2.0;
+    settle_ = smooth_ + settleExtra;
+    sum_ = 0;
+    for (int k = 1; k <= smooth_; ++k)
+        sum_ += ring_[(ringAt_ - static_cast<std::size_t>(k)) & 63];
+}
+
+void SyncSeparator::setTipFollow(float share)
+{
+    tipFollow_ = std::clamp(share, 0.01f, 1.0f);
+}
+
 void SyncSeparator::reset()
 {
     ring_.fill(0);
+    past_.fill(0);
     ringAt_ = 0;
     sum_ = 0;
     previous_ = 0;
     segmentFill_ = 0;
     segmentMin_ = 1e30f;
     segmentMax_ = -1e30f;
+    segmentDirty_ = false;
     mins_.fill(0);
     maxs_.fill(0);
+    dirty_.fill(true);
     segments_ = 0;
     segmentAt_ = 0;
+    sinceEdge_ = 1 << 20;
     active_ = false;
     low_ = high_ = bottom_ = -1e30f;
+    shallow_ = 1e30f;
     tip_ = 0;
     tipAt_ = INT64_MIN / 2;
     black_ = 0;
     blackKnown_ = false;
     swing_ = 0;
     inPulse_ = false;
-    postCountdown_ = -1;
+}
+
+void SyncSeparator::closeSegment(std::int64_t now)
+{
+    mins_[segmentAt_] = segmentMin_;
+    maxs_[segmentAt_] = segmentMax_;
+    dirty_[segmentAt_] = segmentDirty_;
+    if (!segmentDirty_ && now - tipAt_ < static_cast<std::int64_t>(1.5 * period_)) {
+        // Video away from pulses never goes below black: its lowest stretch, relative to the
+        // last tip, is black (or the darkest the picture has). Down quickly, up over frames:
+        // parts of the picture without black must not lift it.
+        const float level = segmentMin_ - tip_;
+        if (!blackKnown_)
+            black_ = level;
+        else
+            black_ += (level < black_ ? 0.15f : 0.005f) * (level - black_);
+        blackKnown_ = true;
+    }
+    segmentAt_ = (segmentAt_ + 1) % kSegments;
+    segments_ = std::min<int>(segments_ + 1, static_cast<int>(kSegments));
+    segmentMin_ = 1e30f;
+    segmentMax_ = -1e30f;
+    segmentDirty_ = inPulse_;
+    updateLevels(now);
 }
 
 void SyncSeparator::updateLevels(std::int64_t now)
@@ -69,32 +115,55 @@ void SyncSeparator::updateLevels(std::int64_t now)
     if (!active_) {
         low_ = high_ = bottom_ = -1e30f;
         blackKnown_ = false;
+        swing_ = 0;
         return;
     }
     // Measured tips count while fresh; the sliding minimum stands in before the first pulse
     // and after the pulses stop.
-    const bool fresh = now - tipAt_ < static_cast<std::int64_t>(2.5 * period_);
+    const double since = static_cast<double>(now - tipAt_);
+    const bool fresh = since < 2.5 * period_;
     const float tip = fresh ? tip_ : lo;
-    swing_ = std::max(hi - tip, kMinSwing);
+    // The picture's peak changes from line to line; the sync depth does not.
+    swing_ = std::max({hi - tip, swing_ * 0.98f, kMinSwing});
     float depth = kDepthGuess * swing_;
     if (blackKnown_ && fresh)
-        depth = std::clamp(black_, kDepthMin * swing_, kDepthGuess * swing_);
-    low_ = tip + 0.5f * depth;
-    high_ = low_ + 0.2f * depth;
-    bottom_ = tip + 0.25f * depth;
+        depth = std::max(black_, kDepthMin * swing_);
+    // A pulse overdue (a gap at black) may come with its tip risen: let the level rise too.
+    const float allowance =
+        fresh ? 0.5f * depth * static_cast<float>(std::clamp(since / period_ - 1.1, 0.0, 1.0))
+              : 0.0f;
+    float level = tip + 0.5f * depth + allowance;
+    if (fresh) {
+        // Never above half a sync depth under the video of the last half line.
+        float recent = 1e30f;
+        for (std::size_t k = 1; k <= 2; ++k) {
+            const std::size_t at = (segmentAt_ + kSegments - k) % kSegments;
+            if (!dirty_[at])
+                recent = std::min(recent, mins_[at]);
+        }
+        level = std::min(level, recent - 0.5f * depth);
+    }
+    low_ = level;
+    // A pulse that does not reach this far down is a dip of noise or picture, not sync.
+    shallow_ = fresh ? tip + 0.35f * depth + allowance : 1e30f;
+    high_ = level + 0.3f * depth;
+    bottom_ = level - 0.25f * depth;
 }
 
 void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPulse>& out)
 {
     inPulse_ = false;
+    sinceEdge_ = 0;
     const double width = end - pulseStart_;
     if (width < minWidth_ || width > maxWidth_)
         return;
     const float tip = bottomCount_ > 0 ? bottomSum_ / static_cast<float>(bottomCount_) : pulseMin_;
-    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_) ? tip : 0.5f * (tip_ + tip);
+    if (pulseMin_ > shallow_)
+        return;
+    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_)
+               ? tip
+               : tip_ + tipFollow_ * (tip - tip_);
     tipAt_ = now;
-    postCountdown_ = settle_;
-    postTip_ = tip;
     out.push_back(SyncPulse{pulseStart_ - delay_, width, tip});
     updateLevels(now);
 }
@@ -110,12 +179,23 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
         ring_[ringAt_ & 63] = x;
         ++ringAt_;
         const float s = sum_ * inv;
-        segmentMin_ = std::min(segmentMin_, s);
+        // Black is read from twice the smoothing: the minimum of a noisy stretch lies below
+        // its level by a couple of standard deviations.
+        const float calm = 0.5f * (s + past_[(ringAt_ - static_cast<std::size_t>(len)) & 63]);
+        past_[ringAt_ & 63] = s;
+        segmentMin_ = std::min(segmentMin_, calm);
         segmentMax_ = std::max(segmentMax_, s);
+        // The rise after a pulse is not video yet.
+        if (sinceEdge_++ < settle_)
+            segmentDirty_ = true;
 
         if (!inPulse_) {
             if (s < low_) {
                 inPulse_ = true;
+                segmentDirty_ = true;
+                // The fall into the pulse began up to a smoothing length earlier.
+                if (segmentFill_ < settle_)
+                    dirty_[(segmentAt_ + kSegments - 1) % kSegments] = true;
                 // Linear interpolation of the crossing between the previous sample and this.
                 const float step = previous_ - s;
                 const double frac =
@@ -124,16 +204,6 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
                 pulseMin_ = s;
                 bottomSum_ = 0;
                 bottomCount_ = 0;
-                postCountdown_ = -1;
-            } else if (postCountdown_ >= 0 && postCountdown_-- == 0) {
-                // Where sync has risen to: black, or the first picture element without a
-                // porch. The lowest of these across lines is what the slicer must stay under.
-                const float level = s - postTip_;
-                if (!blackKnown_ || level < black_)
-                    black_ = level;
-                else
-                    black_ += 0.02f * (level - black_);
-                blackKnown_ = true;
             }
         } else {
             pulseMin_ = std::min(pulseMin_, s);
@@ -156,14 +226,8 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
         previous_ = s;
 
         if (++segmentFill_ == segmentLength_) {
-            mins_[segmentAt_] = segmentMin_;
-            maxs_[segmentAt_] = segmentMax_;
-            segmentAt_ = (segmentAt_ + 1) % mins_.size();
-            segments_ = std::min<int>(segments_ + 1, static_cast<int>(mins_.size()));
             segmentFill_ = 0;
-            segmentMin_ = 1e30f;
-            segmentMax_ = -1e30f;
-            updateLevels(first + static_cast<std::int64_t>(i));
+            closeSegment(first + static_cast<std::int64_t>(i));
         }
     }
     // Exact again now and then: a float running sum gathers rounding.

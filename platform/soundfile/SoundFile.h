@@ -93,3 +93,37 @@ private:
 };
 
 } // namespace corvane
+
+namespace corvane {
+
+// A sound file read as float mono samples (-1..1) at its own rate and full resolution,
+// channels mixed, piece by piece so a long recording never has to fit in memory.
+class FloatSoundReader
+{
+public:
+    FloatSoundReader();
+    ~FloatSoundReader();
+    FloatSoundReader(const FloatSoundReader&) = delete;
+    FloatSoundReader& operator=(const FloatSoundReader&) = delete;
+
+    // Opens path with libsndfile (WAV, FLAC, Ogg, ...). On failure returns false and, when
+    // error is given, a one-line reason naming the file.
+    bool open(const QString& path, QString* error);
+    int sampleRate() const { return sampleRate_; }
+    // Up to max samples into out: the count read, 0 at the end, -1 on a read error.
+    std::int64_t read(float* out, std::size_t max, QString* error);
+
+private:
+    void* file_ = nullptr;
+    QString path_;
+    int channels_ = 1;
+    int sampleRate_ = 0;
+    std::vector<float> interleaved_;
+};
+
+// Writes float samples (-1..1) to path: *.wav as 16-bit PCM WAV at sampleRate, *.raw, *.u8 and
+// "-" as unsigned 8-bit bytes. Complete or not at all, as writeSamples.
+bool writeFloatSamples(const QString& path, const std::vector<float>& samples, int sampleRate,
+                       QString* error);
+
+} // namespace corvane
