@@ -23,12 +23,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_private_display "$work" 800x600x24
+# Room for the Monitor beside the main window.
+screen=800x600x24
+[ "$mode" = monitor ] && screen=1280x1024x24
+start_private_display "$work" "$screen"
 # A settings folder of its own: the windows start as a new user sees them.
 export XDG_CONFIG_HOME="$work/config"
 
 if [ "$mode" = monitor ]; then
-    "$bin/corvane-testcard" --standard nbtva --seconds 10 -o "$work/demo.wav"
+    "$bin/corvane-testcard" --standard nbtva --seconds 10 --level 0.5 --ac-coupling 20 \
+        -o "$work/demo.wav"
     "$bin/corvane" --input "$work/demo.wav" --loop --monitor >"$work/corvane.log" 2>&1 &
     title="Corvane Monitor"
     output="$CORVANE_ROOT/docs/monitor.png"
