@@ -30,11 +30,11 @@ void InputLevelMeter::setLevel(double peak, Verdict verdict)
     // The bar moves in whole pixels; a change too small to see does not cost a repaint.
     const bool moved =
         std::lround(barFraction(peak) * width()) != std::lround(barFraction(peak_) * width());
-    if (!moved && verdict == verdict_)
-        return;
+    const bool recoloured = verdict != verdict_;
     peak_ = peak;
     verdict_ = verdict;
-    update();
+    if (moved || recoloured)
+        update();
 }
 
 QSize InputLevelMeter::sizeHint() const
