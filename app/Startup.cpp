@@ -40,7 +40,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         QStringLiteral("monitor"),
         QStringLiteral("Open the Monitor as well: the picture locked to the transmission's "
                        "sync, large."));
-    parser.addOptions({input, loop, device, list, monitor});
+    parser.addOption(monitor);
+    parser.addOptions({input, loop, device, list});
 
     ParsedCommandLine result;
     const auto fail = [&](const QString& message) {
@@ -68,9 +69,9 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     StartupOptions options;
     options.inputFile = parser.value(input);
     options.loop = parser.isSet(loop);
+    options.monitor = parser.isSet(monitor);
     options.deviceName = parser.value(device);
     options.listDevices = parser.isSet(list);
-    options.monitor = parser.isSet(monitor);
     if (parser.isSet(input) && options.inputFile.isEmpty())
         return fail(QStringLiteral("--input needs a file name."));
     if (parser.isSet(device) && options.deviceName.isEmpty())
@@ -79,8 +80,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return fail(QStringLiteral("--loop only goes with --input."));
     if (!options.inputFile.isEmpty() && !options.deviceName.isEmpty())
         return fail(QStringLiteral("--input and --device cannot be used together."));
-    if (options.listDevices &&
-        (!options.inputFile.isEmpty() || !options.deviceName.isEmpty() || options.monitor))
+    if (options.listDevices && (!options.inputFile.isEmpty() || !options.deviceName.isEmpty()))
         return fail(QStringLiteral("--list-devices takes no other option."));
     result.options = options;
     return result;

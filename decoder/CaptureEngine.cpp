@@ -129,7 +129,10 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
     }
     const std::int32_t count = std::clamp(buffer->bytesRecorded, 0, buffer->bufferLength);
     decoder_.DecodeBlock(buffer->data.get(), count);
-    for (const auto& [id, tap] : decodedTaps_) {
+    if (decodedTap_) {
+        decodedTap_(buffer->data.get(), count);
+    }
+    for (const auto& [id, tap] : moreTaps_) {
         tap(buffer->data.get(), count);
     }
     ReleaseBuffer(buffer);
@@ -140,21 +143,13 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
 
 int CaptureEngine::addDecodedTap(BlockTap tap)
 {
-    decodedTaps_.emplace_back(++lastTapId_, std::move(tap));
+    moreTaps_.emplace_back(++lastTapId_, std::move(tap));
     return lastTapId_;
 }
 
 void CaptureEngine::removeDecodedTap(int id)
 {
-    std::erase_if(decodedTaps_, [id](const auto& entry) { return entry.first == id; });
-}
-
-void CaptureEngine::setDecodedTap(BlockTap tap)
-{
-    decodedTaps_.clear();
-    if (tap) {
-        addDecodedTap(std::move(tap));
-    }
+    std::erase_if(moreTaps_, [id](const auto& entry) { return entry.first == id; });
 }
 
 void CaptureEngine::OnWaveClose()

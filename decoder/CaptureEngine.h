@@ -68,12 +68,12 @@ public:
     const CaptureState& state() const { return state_; }
     void setRestartPending(bool pending) { state_.restartPending = pending; }
 
-    // Taps see every block just after it has been decoded, before its buffer is released, each
+    // Sees every block just after it has been decoded, before its buffer is released.
+    void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
+    // More taps beside that one, for windows that come and go: each sees every block after it,
     // in the order they were added. addDecodedTap returns what removeDecodedTap takes.
     int addDecodedTap(BlockTap tap);
     void removeDecodedTap(int id);
-    // Replaces every tap with this one (none if empty).
-    void setDecodedTap(BlockTap tap);
 
 private:
     class Call;
@@ -95,7 +95,8 @@ private:
     // unprepare.
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
-    std::vector<std::pair<int, BlockTap>> decodedTaps_;
+    BlockTap decodedTap_;
+    std::vector<std::pair<int, BlockTap>> moreTaps_;
     int lastTapId_ = 0;
 
     int callDepth_ = 0;

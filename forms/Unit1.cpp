@@ -37,7 +37,6 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     move(54, 35);
     applyFonts();
     bindHandlers();
-    monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
 
@@ -47,6 +46,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
 
     ImageAlign->setSurface(&receiver_.surface());
     receiver_.surface().setRepaintCallback([view = ImageAlign] { view->update(); });
+    monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     try {
         CaptureEngine& engine = receiver_.attach(this);
@@ -118,7 +118,7 @@ void TFormMain::hookUpTrace(CaptureEngine& engine)
     TimingTrace* trace = receiver_.trace();
     if (!trace)
         return;
-    engine.addDecodedTap(
+    engine.setDecodedTap(
         [trace](const std::uint8_t* data, std::int32_t count) { trace->decoded(data, count); });
     ImageAlign->setPaintedHook([trace] { trace->painted(); });
 }

@@ -9,10 +9,10 @@ class QCloseEvent;
 namespace corvane {
 
 class CaptureEngine;
-class MonitorLink;
 class ProgramLauncher;
 class Receiver;
 class TFormAbout;
+class MonitorLink;
 
 // The main window: the picture, the level sliders, the settings boxes and the command buttons.
 // It is the target of the recording device's notifications and hands them to the capture
