@@ -39,6 +39,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     bindHandlers();
 
     ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
+    monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     const QIcon icon = corvaneIcon();
     setWindowIcon(icon);
@@ -46,7 +47,6 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
 
     ImageAlign->setSurface(&receiver_.surface());
     receiver_.surface().setRepaintCallback([view = ImageAlign] { view->update(); });
-    monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     try {
         CaptureEngine& engine = receiver_.attach(this);
