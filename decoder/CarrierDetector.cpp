@@ -48,11 +48,28 @@ void CarrierDetector::reset()
     intervals_.clear();
     decided_ = carrier_ = false;
     contrary_ = 0;
+    resting_ = 0;
     carrierHz_ = highShare_ = 0;
 }
 
 void CarrierDetector::process(const float* samples, std::size_t count)
 {
+    while (count > 0 && resting_ > 0) {
+        // Once decided, only every fourth window is judged: the kind of signal does not change
+        // by the millisecond, and this is the costliest filter per sample.
+        const std::size_t n = std::min(count, window_ - filled_);
+        filled_ += n;
+        samples += n;
+        count -= n;
+        if (filled_ == window_) {
+            filled_ = 0;
+            if (--resting_ == 0) {
+                x1_ = x2_ = y1_ = y2_ = 0;
+                lastCrossing_ = -1;
+                above_ = false;
+            }
+        }
+    }
     while (count > 0) {
         const std::size_t n = std::min(count, window_ - filled_);
         float x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
@@ -130,6 +147,8 @@ void CarrierDetector::closeWindow()
     filled_ = 0;
     sum_ = sumSquares_ = highSquares_ = 0;
     intervals_.clear();
+    if (decided_ && contrary_ == 0)
+        resting_ = kRestWindows;
 }
 
 } // namespace corvane

@@ -1,7 +1,9 @@
 #include "FrameAssembler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace corvane {
 
@@ -11,14 +13,33 @@ constexpr int kMaxMissedMarks = 3;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.3f;
 
-float percentile(std::vector<float>& v, double share)
+// Several percentiles of values at once, from a fine histogram: one pass, no sorting.
+template <std::size_t N>
+std::array<float, N> percentiles(const float* values, std::size_t count,
+                                 const std::array<double, N>& shares)
 {
-    if (v.empty())
-        return 0;
-    const auto k = static_cast<std::size_t>(std::clamp(share * static_cast<double>(v.size() - 1),
-                                                       0.0, static_cast<double>(v.size() - 1)));
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(k), v.end());
-    return v[k];
+    std::array<float, N> result{};
+    if (count == 0)
+        return result;
+    const auto [lowest, highest] = std::minmax_element(values, values + count);
+    const float lo = *lowest, span = *highest - *lowest;
+    constexpr int kBins = 256;
+    std::array<std::uint32_t, kBins> histogram{};
+    const float scale = span > 0 ? (kBins - 1) / span : 0.0f;
+    for (std::size_t i = 0; i < count; ++i)
+        ++histogram[static_cast<std::size_t>((values[i] - lo) * scale)];
+    for (std::size_t k = 0; k < N; ++k) {
+        const auto wanted = static_cast<std::uint64_t>(shares[k] * static_cast<double>(count - 1));
+        std::uint64_t seen = 0;
+        int bin = 0;
+        for (; bin < kBins - 1; ++bin) {
+            seen += histogram[static_cast<std::size_t>(bin)];
+            if (seen > wanted)
+                break;
+        }
+        result[k] = lo + (scale > 0 ? (bin + 0.5f) / scale : 0.0f);
+    }
+    return result;
 }
 
 } // namespace
@@ -102,28 +123,32 @@ void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, d
     }
     // Sample i stands for [i - 0.5, i + 0.5); shifted by half a sample, sample i covers
     // [i, i + 1) and boundaries fall between whole numbers.
-    double pos = begin + 0.5;
-    auto i = static_cast<std::int64_t>(std::floor(pos));
+    const auto firstSample = static_cast<std::int64_t>(std::floor(begin + 0.5));
+    const auto lastSample = static_cast<std::int64_t>(std::floor(line.end + 0.5)) + 1;
+    const float* samples = video.span(firstSample, lastSample, line_);
+    // Running integral of the samples: an element is the difference of two points on it.
+    const auto count = static_cast<std::size_t>(lastSample - firstSample);
+    integral_.resize(count + 1);
+    double total = 0;
+    integral_[0] = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        total += samples[k];
+        integral_[k + 1] = total;
+    }
+    const auto integralAt = [&](double t) {
+        const double clamped = std::clamp(t, 0.0, static_cast<double>(count) - 1e-9);
+        const auto k = static_cast<std::size_t>(clamped);
+        return integral_[k] + (clamped - static_cast<double>(k)) * samples[k];
+    };
+    const double origin = begin + 0.5 - static_cast<double>(firstSample);
     const double tipSlope = (line.tipEnd - line.tipStart) / length;
+    double left = integralAt(origin);
     for (int j = 0; j < elements_; ++j) {
-        const double stop = pos + step;
-        double sum = 0;
-        for (;;) {
-            const auto next = static_cast<double>(i + 1);
-            if (next >= stop) {
-                sum += video.at(i) * (stop - pos);
-                pos = stop;
-                if (next == stop)
-                    ++i;
-                break;
-            }
-            sum += video.at(i) * (next - pos);
-            pos = next;
-            ++i;
-        }
+        const double right = integralAt(origin + (j + 1) * step);
         const double centre = begin + (j + 0.5) * step;
         const double tip = line.tipStart + tipSlope * (centre - line.start);
-        out[j] = static_cast<float>(sum / step - tip);
+        out[j] = static_cast<float>((right - left) / step - tip);
+        left = right;
     }
 }
 
@@ -135,10 +160,8 @@ void FrameAssembler::render()
     for (int k = 0; k < lines_; ++k)
         scratch_.push_back(
             values_[static_cast<std::size_t>(k) * static_cast<std::size_t>(elements_)]);
-    const float firstElements = percentile(scratch_, 0.1);
-    scratch_.assign(values_.begin(), values_.end());
-    const float darkest = percentile(scratch_, 0.01);
-    const float bright = percentile(scratch_, 0.99);
+    const float firstElements = percentiles<1>(scratch_.data(), scratch_.size(), {0.1})[0];
+    const auto [darkest, bright] = percentiles<2>(values_.data(), values_.size(), {0.01, 0.99});
     const float top = *std::max_element(values_.begin(), values_.end());
     const float black = std::min(firstElements, darkest);
     if (!levelsKnown_) {
@@ -164,6 +187,8 @@ void FrameAssembler::render()
     const int width = vertical ? lines_ : elements_;
     const int height = vertical ? elements_ : lines_;
     QImage image(width, height, QImage::Format_Grayscale8);
+    uchar* bits = image.bits();
+    const auto stride = static_cast<std::size_t>(image.bytesPerLine());
     for (int k = 0; k < lines_; ++k) {
         const float* in =
             values_.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(elements_);
@@ -172,11 +197,12 @@ void FrameAssembler::render()
             float g = std::clamp((in[j] - lo) * gain, 0.0f, 255.0f);
             if (settings_.negative)
                 g = 255.0f - g;
-            const auto value = static_cast<uchar>(std::lround(g));
+            const auto value = static_cast<uchar>(g + 0.5f);
             if (vertical)
-                image.scanLine(elements_ - 1 - j)[lines_ - 1 - k] = value;
+                bits[static_cast<std::size_t>(elements_ - 1 - j) * stride +
+                     static_cast<std::size_t>(lines_ - 1 - k)] = value;
             else
-                image.scanLine(k)[j] = value;
+                bits[static_cast<std::size_t>(k) * stride + static_cast<std::size_t>(j)] = value;
         }
     }
     frame_ = image;

@@ -39,6 +39,8 @@ private:
     int elements_;
     std::vector<float> values_;  // lines x elements, relative to the sync tip
     std::vector<float> scratch_; // for percentiles
+    std::vector<float> line_;    // one line's samples
+    std::vector<double> integral_;
     bool confirmed_ = false;
     int sinceMark_ = -1;
     int row_ = -1; // next line's place in the frame; -1 while not collecting

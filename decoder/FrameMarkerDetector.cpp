@@ -62,10 +62,13 @@ void FrameMarkerDetector::event(const LineEvent& e, std::vector<PictureLine>& ou
             widths_[static_cast<std::size_t>(widthAt_)] = e.width;
             widthAt_ = (widthAt_ + 1) % static_cast<int>(widths_.size());
             widthCount_ = std::min(widthCount_ + 1, static_cast<int>(widths_.size()));
-            std::array<double, 15> sorted = widths_;
-            const auto end = sorted.begin() + widthCount_;
-            std::nth_element(sorted.begin(), sorted.begin() + widthCount_ / 2, end);
-            typical_ = sorted[static_cast<std::size_t>(widthCount_ / 2)];
+            // The median moves slowly: every few pulses is often enough.
+            if (widthCount_ < static_cast<int>(widths_.size()) || widthAt_ % 5 == 0) {
+                std::array<double, 15> sorted = widths_;
+                const auto end = sorted.begin() + widthCount_;
+                std::nth_element(sorted.begin(), sorted.begin() + widthCount_ / 2, end);
+                typical_ = sorted[static_cast<std::size_t>(widthCount_ / 2)];
+            }
         }
     }
 
