@@ -49,6 +49,7 @@ private:
     int contrary_ = 0;
     static constexpr int kRestWindows = 3;
     int resting_ = 0; // windows left to pass over unjudged
+    double judgedVariance_ = 0;
     double carrierHz_ = 0;
     double highShare_ = 0;
 };
