@@ -180,11 +180,18 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
     const float inv = invSmooth_;
     float* s = smoothed_.data() + len;
     const float* x = input_.data() + 1;
-    for (std::size_t i = 0; i < count; ++i) {
-        float sum = 0;
-        for (std::size_t k = 0; k < len; ++k)
-            sum += x[i + k];
-        s[i] = sum * inv;
+    if (len == 1) {
+        std::copy(x, x + count, s);
+    } else if (len == 2) {
+        for (std::size_t i = 0; i < count; ++i)
+            s[i] = 0.5f * (x[i] + x[i + 1]);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            float sum = 0;
+            for (std::size_t k = 0; k < len; ++k)
+                sum += x[i + k];
+            s[i] = sum * inv;
+        }
     }
     for (std::size_t k = 0; k < len; ++k) {
         ring_[(ringAt_ + count - len + k) & 63] = input_[count + k];
