@@ -9,7 +9,12 @@ namespace corvane {
 
 namespace {
 
-constexpr int kMaxMissedMarks = 3;
+// Per frame, marks scored at a slot fade to this share; a mark counts as recurring when one
+// came at the same slot a frame before; a frame start is lost when its score has faded over
+// about five frames without a mark.
+constexpr float kMarkFade = 0.7f;
+constexpr float kRecurs = 0.6f;
+constexpr float kLost = 0.4f;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.3f;
 
@@ -50,14 +55,14 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
       values_(static_cast<std::size_t>(lines_) * static_cast<std::size_t>(elements_), 0.0f)
 {
     scratch_.reserve(values_.size());
+    marks_.assign(static_cast<std::size_t>(lines_), 0.0f);
 }
 
 void FrameAssembler::reset()
 {
-    confirmed_ = false;
-    sinceMark_ = -1;
-    row_ = -1;
-    missedMarks_ = 0;
+    std::fill(marks_.begin(), marks_.end(), 0.0f);
+    lineCount_ = 0;
+    phase_ = -1;
     levelsKnown_ = false;
 }
 
@@ -71,41 +76,36 @@ void FrameAssembler::setLevels(const LockedSettings& settings)
 
 bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, double syncWidth)
 {
-    if (sinceMark_ >= 0)
-        sinceMark_ = std::min(sinceMark_ + 1, 1 << 20);
-    bool recurs = false;
-    if (line.marked) {
-        recurs = sinceMark_ == lines_;
-        sinceMark_ = 0;
-    }
-
+    // Lines go to slots by their count since lock, one frame's worth round; marks are scored
+    // per slot and fade by frame, so the slot where they recur a frame apart stands out from
+    // marks that noise fakes now and then.
+    const auto slot = static_cast<int>(lineCount_ % lines_);
+    if (slot == 0)
+        for (float& m : marks_)
+            m *= kMarkFade;
     bool complete = false;
-    if (confirmed_) {
-        if (row_ == lines_) {
-            complete = true;
-            row_ = 0;
-            missedMarks_ = line.marked ? 0 : missedMarks_ + 1;
-            if (missedMarks_ > kMaxMissedMarks) {
-                confirmed_ = false;
-                complete = false;
-                row_ = -1;
-            }
-        } else if (recurs) {
-            // The marks moved (a new transmission): follow them from this line.
-            row_ = 0;
+    if (line.marked) {
+        float& mark = marks_[static_cast<std::size_t>(slot)];
+        const bool recurs = mark >= kRecurs;
+        mark += 1;
+        if (recurs && slot != phase_ &&
+            (phase_ < 0 || mark > marks_[static_cast<std::size_t>(phase_)])) {
+            // Confirmed here (or moved: a new transmission): the frame before, if all of it
+            // came since lock, is complete.
+            phase_ = slot;
+            complete = lineCount_ >= lines_;
         }
-    } else if (line.marked) {
-        if (recurs && row_ == lines_) {
-            confirmed_ = true;
-            complete = true;
-        }
-        row_ = 0;
     }
-
+    if (phase_ >= 0 && marks_[static_cast<std::size_t>(phase_)] < kLost)
+        phase_ = -1;
     if (complete)
         render();
-    if (row_ >= 0 && row_ < lines_)
-        store(line, video, syncWidth, row_++);
+    store(line, video, syncWidth, slot);
+    ++lineCount_;
+    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_) {
+        render();
+        complete = true;
+    }
     return complete;
 }
 
@@ -160,6 +160,7 @@ void FrameAssembler::render()
     for (int k = 0; k < lines_; ++k)
         scratch_.push_back(
             values_[static_cast<std::size_t>(k) * static_cast<std::size_t>(elements_)]);
+    const int phase = std::max(phase_, 0);
     const float firstElements = percentiles<1>(scratch_.data(), scratch_.size(), {0.1})[0];
     const auto [darkest, bright] = percentiles<2>(values_.data(), values_.size(), {0.01, 0.99});
     const float top = *std::max_element(values_.begin(), values_.end());
@@ -190,8 +191,8 @@ void FrameAssembler::render()
     uchar* bits = image.bits();
     const auto stride = static_cast<std::size_t>(image.bytesPerLine());
     for (int k = 0; k < lines_; ++k) {
-        const float* in =
-            values_.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(elements_);
+        const float* in = values_.data() + static_cast<std::size_t>((phase + k) % lines_) *
+                                               static_cast<std::size_t>(elements_);
         for (int j = 0; j < elements_; ++j) {
             // Below black (sync, and the dip a sync edge leaves) is black, never bright.
             float g = std::clamp((in[j] - lo) * gain, 0.0f, 255.0f);
