@@ -15,6 +15,8 @@ namespace {
 constexpr float kMarkFade = 0.7f;
 constexpr float kRecurs = 0.6f;
 constexpr float kLost = 0.4f;
+// How much more a slot must have scored than the confirmed one to take over.
+constexpr float kMove = 1.5f;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.3f;
 
@@ -89,11 +91,11 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, dou
         const bool recurs = mark >= kRecurs;
         mark += 1;
         if (recurs && slot != phase_ &&
-            (phase_ < 0 || mark > marks_[static_cast<std::size_t>(phase_)])) {
-            // Confirmed here (or moved: a new transmission): the frame before, if all of it
-            // came since lock, is complete.
+            (phase_ < 0 || mark > marks_[static_cast<std::size_t>(phase_)] + kMove)) {
+            // Confirmed here: the frame before, if all of it came since lock, is complete. (When
+            // the start moves, a new transmission, the frame before is a mix of two.)
+            complete = phase_ < 0 && lineCount_ >= lines_;
             phase_ = slot;
-            complete = lineCount_ >= lines_;
         }
     }
     if (phase_ >= 0 && marks_[static_cast<std::size_t>(phase_)] < kLost)

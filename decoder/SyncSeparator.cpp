@@ -158,7 +158,8 @@ void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPu
                ? tip
                : tip_ + tipFollow_ * (tip - tip_);
     tipAt_ = now;
-    out.push_back(SyncPulse{pulseStart_ - delay_, width, tip});
+    const auto flat = static_cast<float>(std::min(1.0, bottomCount_ / std::max(width, 1.0)));
+    out.push_back(SyncPulse{pulseStart_ - delay_, width, tip, flat});
     updateLevels(now);
 }
 
