@@ -13,6 +13,9 @@ constexpr double kSyncShare = 0.05;
 // it), and the least we ever assume.
 constexpr float kDepthGuess = 0.3f;
 constexpr float kDepthMin = 0.05f;
+// Lines a measured tip stays good for: over a frame gap and the pulses the line clock coasts
+// over. (The sliding minimum that stands in later may hold no pulse at all.)
+constexpr double kFresh = 6.0;
 
 } // namespace
 
@@ -116,7 +119,7 @@ void SyncSeparator::updateLevels(std::int64_t now)
     // Measured tips count while fresh; the sliding minimum stands in before the first pulse
     // and after the pulses stop.
     const double since = static_cast<double>(now - tipAt_);
-    const bool fresh = since < 2.5 * period_;
+    const bool fresh = since < kFresh * period_;
     const float tip = fresh ? tip_ : lo;
     // The picture's peak changes from line to line; the sync depth does not.
     swing_ = std::max({hi - tip, swing_ * 0.98f, kMinSwing});
@@ -154,7 +157,7 @@ void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPu
     const float tip = bottomCount_ > 0 ? bottomSum_ / static_cast<float>(bottomCount_) : pulseMin_;
     if (pulseMin_ > shallow_)
         return;
-    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_)
+    tip_ = tipAt_ < now - static_cast<std::int64_t>(kFresh * period_)
                ? tip
                : tip_ + tipFollow_ * (tip - tip_);
     tipAt_ = now;
