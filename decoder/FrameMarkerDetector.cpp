@@ -58,7 +58,7 @@ void FrameMarkerDetector::event(const LineEvent& e, std::vector<PictureLine>& ou
     bool wide = false;
     if (e.width > 0) {
         // Wide and flat: a pulse that runs on into black picture is wide but not flat.
-        wide = widthCount_ >= 5 && e.width > kWide * typical_ && e.flat > 0.5f;
+        wide = widthCount_ >= 5 && e.width > kWide * typical_ && e.flat > 0.7f;
         if (!wide) {
             widths_[static_cast<std::size_t>(widthAt_)] = e.width;
             widthAt_ = (widthAt_ + 1) % static_cast<int>(widths_.size());

@@ -144,7 +144,7 @@ void SyncSeparator::updateLevels(std::int64_t now)
     low_ = level;
     // A pulse that does not reach this far down is a dip of noise or picture, not sync.
     shallow_ = fresh ? tip + 0.35f * depth + allowance : 1e30f;
-    high_ = level + 0.3f * depth;
+    high_ = level + 0.2f * depth;
     bottom_ = level - 0.25f * depth;
 }
 
@@ -161,7 +161,7 @@ void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPu
                ? tip
                : tip_ + tipFollow_ * (tip - tip_);
     tipAt_ = now;
-    const auto flat = static_cast<float>(std::min(1.0, bottomCount_ / std::max(width, 1.0)));
+    const auto flat = static_cast<float>(std::min(1.0, belowCount_ / std::max(width, 1.0)));
     out.push_back(SyncPulse{pulseStart_ - delay_, width, tip, flat});
     updateLevels(now);
 }
@@ -244,14 +244,16 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
                 pulseMin_ = s[i];
                 bottomSum_ = 0;
                 bottomCount_ = 0;
+                belowCount_ = 0;
             }
-            const float high = high_, bottom = bottom_;
+            const float high = high_, bottom = bottom_, low = low_;
             const auto limit = static_cast<std::int64_t>(pulseStart_ + maxWidth_ + 2);
             for (; i < stop; ++i) {
                 const float v = s[i];
                 if (v > high)
                     break;
                 pulseMin_ = std::min(pulseMin_, v);
+                belowCount_ += v < low ? 1 : 0;
                 if (v < bottom) {
                     bottomSum_ += v;
                     ++bottomCount_;

@@ -88,6 +88,7 @@ private:
     float pulseMin_ = 0;
     float bottomSum_ = 0;
     int bottomCount_ = 0;
+    int belowCount_ = 0; // samples under the slicing level
 };
 
 } // namespace corvane
