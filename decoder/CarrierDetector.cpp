@@ -15,6 +15,9 @@ constexpr double kMinVariance = 1e-6;
 constexpr double kToCarrier = 0.6;
 constexpr double kToBaseband = 0.4;
 constexpr std::size_t kMaxIntervals = 8192;
+// Spread of the middle half of the zero-crossing intervals, as a share of their median, up to
+// which they come from a carrier.
+constexpr float kSpread = 0.3f;
 
 } // namespace
 
@@ -48,11 +51,42 @@ void CarrierDetector::reset()
     intervals_.clear();
     decided_ = carrier_ = false;
     contrary_ = 0;
+    resting_ = 0;
     carrierHz_ = highShare_ = 0;
+    judgedVariance_ = 0;
 }
 
 void CarrierDetector::process(const float* samples, std::size_t count)
 {
+    while (count > 0 && resting_ > 0) {
+        // Once decided, only every fourth window is judged: the kind of signal does not change
+        // by the millisecond, and this is the costliest filter per sample. A change of power
+        // (a signal comes or goes) ends the rest at once.
+        const std::size_t n = std::min(count, window_ - filled_);
+        float sum = 0, squares = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            sum += samples[i];
+            squares += samples[i] * samples[i];
+        }
+        sum_ += sum;
+        sumSquares_ += squares;
+        filled_ += n;
+        samples += n;
+        count -= n;
+        if (filled_ == window_) {
+            const double w = static_cast<double>(window_);
+            const double variance = sumSquares_ / w - (sum_ / w) * (sum_ / w);
+            filled_ = 0;
+            sum_ = sumSquares_ = 0;
+            if (!(variance < 2 * judgedVariance_ && variance > 0.5 * judgedVariance_))
+                resting_ = 1;
+            if (--resting_ == 0) {
+                x1_ = x2_ = y1_ = y2_ = 0;
+                lastCrossing_ = -1;
+                above_ = false;
+            }
+        }
+    }
     while (count > 0) {
         const std::size_t n = std::min(count, window_ - filled_);
         float x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
@@ -102,8 +136,24 @@ void CarrierDetector::closeWindow()
     const double variance = sumSquares_ / n - mean * mean;
     if (variance > kMinVariance) {
         highShare_ = std::clamp(highSquares_ / n / variance, 0.0, 1.0);
-        const bool says = decided_ ? (carrier_ ? highShare_ > kToBaseband : highShare_ > kToCarrier)
-                                   : highShare_ > 0.5;
+        // A carrier crosses zero at a steady pace; noise, which also lives above the high
+        // pass, does not.
+        bool steady = false;
+        if (intervals_.size() >= 16) {
+            const auto at = [&](double share) {
+                auto it = intervals_.begin() + static_cast<long>(share * (intervals_.size() - 1));
+                std::nth_element(intervals_.begin(), it, intervals_.end());
+                return *it;
+            };
+            const float lower = at(0.25), upper = at(0.75), median = at(0.5);
+            if (median > 0) {
+                carrierHz_ = sampleRate_ / median;
+                steady = upper - lower < kSpread * median;
+            }
+        }
+        const bool says =
+            steady && (decided_ ? (carrier_ ? highShare_ > kToBaseband : highShare_ > kToCarrier)
+                                : highShare_ > 0.5);
         if (!decided_) {
             decided_ = true;
             carrier_ = says;
@@ -117,19 +167,16 @@ void CarrierDetector::closeWindow()
         } else {
             contrary_ = 0;
         }
-        if (intervals_.size() >= 16) {
-            auto middle = intervals_.begin() + static_cast<long>(intervals_.size() / 2);
-            std::nth_element(intervals_.begin(), middle, intervals_.end());
-            if (*middle > 0)
-                carrierHz_ = sampleRate_ / *middle;
-        }
         // Crossings count from a quarter of the high-passed amplitude up: noise in the
         // carrier's gaps does not add crossings.
         hysteresis_ = static_cast<float>(0.25 * std::sqrt(highSquares_ / n));
+        judgedVariance_ = variance;
     }
     filled_ = 0;
     sum_ = sumSquares_ = highSquares_ = 0;
     intervals_.clear();
+    if (decided_ && contrary_ == 0)
+        resting_ = kRestWindows;
 }
 
 } // namespace corvane

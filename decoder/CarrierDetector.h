@@ -47,6 +47,9 @@ private:
     bool decided_ = false;
     bool carrier_ = false;
     int contrary_ = 0;
+    static constexpr int kRestWindows = 3;
+    int resting_ = 0; // windows left to pass over unjudged
+    double judgedVariance_ = 0;
     double carrierHz_ = 0;
     double highShare_ = 0;
 };

@@ -1,24 +1,52 @@
 #include "FrameAssembler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace corvane {
 
 namespace {
 
-constexpr int kMaxMissedMarks = 3;
+// Per frame, marks scored at a slot fade to this share; a mark counts as recurring when one
+// came at the same slot a frame before; a frame start is lost when its score has faded over
+// about five frames without a mark.
+constexpr float kMarkFade = 0.7f;
+constexpr float kRecurs = 0.6f;
+constexpr float kLost = 0.4f;
+// How much more a slot must have scored than the confirmed one to take over.
+constexpr float kMove = 1.5f;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.3f;
 
-float percentile(std::vector<float>& v, double share)
+// Several percentiles of values at once, from a fine histogram: one pass, no sorting.
+template <std::size_t N>
+std::array<float, N> percentiles(const float* values, std::size_t count,
+                                 const std::array<double, N>& shares)
 {
-    if (v.empty())
-        return 0;
-    const auto k = static_cast<std::size_t>(std::clamp(share * static_cast<double>(v.size() - 1),
-                                                       0.0, static_cast<double>(v.size() - 1)));
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(k), v.end());
-    return v[k];
+    std::array<float, N> result{};
+    if (count == 0)
+        return result;
+    const auto [lowest, highest] = std::minmax_element(values, values + count);
+    const float lo = *lowest, span = *highest - *lowest;
+    constexpr int kBins = 256;
+    std::array<std::uint32_t, kBins> histogram{};
+    const float scale = span > 0 ? (kBins - 1) / span : 0.0f;
+    for (std::size_t i = 0; i < count; ++i)
+        ++histogram[static_cast<std::size_t>((values[i] - lo) * scale)];
+    for (std::size_t k = 0; k < N; ++k) {
+        const auto wanted = static_cast<std::uint64_t>(shares[k] * static_cast<double>(count - 1));
+        std::uint64_t seen = 0;
+        int bin = 0;
+        for (; bin < kBins - 1; ++bin) {
+            seen += histogram[static_cast<std::size_t>(bin)];
+            if (seen > wanted)
+                break;
+        }
+        result[k] = lo + (scale > 0 ? (bin + 0.5f) / scale : 0.0f);
+    }
+    return result;
 }
 
 } // namespace
@@ -29,14 +57,14 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
       values_(static_cast<std::size_t>(lines_) * static_cast<std::size_t>(elements_), 0.0f)
 {
     scratch_.reserve(values_.size());
+    marks_.assign(static_cast<std::size_t>(lines_), 0.0f);
 }
 
 void FrameAssembler::reset()
 {
-    confirmed_ = false;
-    sinceMark_ = -1;
-    row_ = -1;
-    missedMarks_ = 0;
+    std::fill(marks_.begin(), marks_.end(), 0.0f);
+    lineCount_ = 0;
+    phase_ = -1;
     levelsKnown_ = false;
 }
 
@@ -50,41 +78,36 @@ void FrameAssembler::setLevels(const LockedSettings& settings)
 
 bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, double syncWidth)
 {
-    if (sinceMark_ >= 0)
-        sinceMark_ = std::min(sinceMark_ + 1, 1 << 20);
-    bool recurs = false;
-    if (line.marked) {
-        recurs = sinceMark_ == lines_;
-        sinceMark_ = 0;
-    }
-
+    // Lines go to slots by their count since lock, one frame's worth round; marks are scored
+    // per slot and fade by frame, so the slot where they recur a frame apart stands out from
+    // marks that noise fakes now and then.
+    const auto slot = static_cast<int>(lineCount_ % lines_);
+    if (slot == 0)
+        for (float& m : marks_)
+            m *= kMarkFade;
     bool complete = false;
-    if (confirmed_) {
-        if (row_ == lines_) {
-            complete = true;
-            row_ = 0;
-            missedMarks_ = line.marked ? 0 : missedMarks_ + 1;
-            if (missedMarks_ > kMaxMissedMarks) {
-                confirmed_ = false;
-                complete = false;
-                row_ = -1;
-            }
-        } else if (recurs) {
-            // The marks moved (a new transmission): follow them from this line.
-            row_ = 0;
+    if (line.marked) {
+        float& mark = marks_[static_cast<std::size_t>(slot)];
+        const bool recurs = mark >= kRecurs;
+        mark += 1;
+        if (recurs && slot != phase_ &&
+            (phase_ < 0 || mark > marks_[static_cast<std::size_t>(phase_)] + kMove)) {
+            // Confirmed here: the frame before, if all of it came since lock, is complete. (When
+            // the start moves, a new transmission, the frame before is a mix of two.)
+            complete = phase_ < 0 && lineCount_ >= lines_;
+            phase_ = slot;
         }
-    } else if (line.marked) {
-        if (recurs && row_ == lines_) {
-            confirmed_ = true;
-            complete = true;
-        }
-        row_ = 0;
     }
-
+    if (phase_ >= 0 && marks_[static_cast<std::size_t>(phase_)] < kLost)
+        phase_ = -1;
     if (complete)
         render();
-    if (row_ >= 0 && row_ < lines_)
-        store(line, video, syncWidth, row_++);
+    store(line, video, syncWidth, slot);
+    ++lineCount_;
+    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_) {
+        render();
+        complete = true;
+    }
     return complete;
 }
 
@@ -102,28 +125,32 @@ void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, d
     }
     // Sample i stands for [i - 0.5, i + 0.5); shifted by half a sample, sample i covers
     // [i, i + 1) and boundaries fall between whole numbers.
-    double pos = begin + 0.5;
-    auto i = static_cast<std::int64_t>(std::floor(pos));
+    const auto firstSample = static_cast<std::int64_t>(std::floor(begin + 0.5));
+    const auto lastSample = static_cast<std::int64_t>(std::floor(line.end + 0.5)) + 1;
+    const float* samples = video.span(firstSample, lastSample, line_);
+    // Running integral of the samples: an element is the difference of two points on it.
+    const auto count = static_cast<std::size_t>(lastSample - firstSample);
+    integral_.resize(count + 1);
+    double total = 0;
+    integral_[0] = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        total += samples[k];
+        integral_[k + 1] = total;
+    }
+    const auto integralAt = [&](double t) {
+        const double clamped = std::clamp(t, 0.0, static_cast<double>(count) - 1e-9);
+        const auto k = static_cast<std::size_t>(clamped);
+        return integral_[k] + (clamped - static_cast<double>(k)) * samples[k];
+    };
+    const double origin = begin + 0.5 - static_cast<double>(firstSample);
     const double tipSlope = (line.tipEnd - line.tipStart) / length;
+    double left = integralAt(origin);
     for (int j = 0; j < elements_; ++j) {
-        const double stop = pos + step;
-        double sum = 0;
-        for (;;) {
-            const auto next = static_cast<double>(i + 1);
-            if (next >= stop) {
-                sum += video.at(i) * (stop - pos);
-                pos = stop;
-                if (next == stop)
-                    ++i;
-                break;
-            }
-            sum += video.at(i) * (next - pos);
-            pos = next;
-            ++i;
-        }
+        const double right = integralAt(origin + (j + 1) * step);
         const double centre = begin + (j + 0.5) * step;
         const double tip = line.tipStart + tipSlope * (centre - line.start);
-        out[j] = static_cast<float>(sum / step - tip);
+        out[j] = static_cast<float>((right - left) / step - tip);
+        left = right;
     }
 }
 
@@ -135,10 +162,9 @@ void FrameAssembler::render()
     for (int k = 0; k < lines_; ++k)
         scratch_.push_back(
             values_[static_cast<std::size_t>(k) * static_cast<std::size_t>(elements_)]);
-    const float firstElements = percentile(scratch_, 0.1);
-    scratch_.assign(values_.begin(), values_.end());
-    const float darkest = percentile(scratch_, 0.01);
-    const float bright = percentile(scratch_, 0.99);
+    const int phase = std::max(phase_, 0);
+    const float firstElements = percentiles<1>(scratch_.data(), scratch_.size(), {0.1})[0];
+    const auto [darkest, bright] = percentiles<2>(values_.data(), values_.size(), {0.01, 0.99});
     const float top = *std::max_element(values_.begin(), values_.end());
     const float black = std::min(firstElements, darkest);
     if (!levelsKnown_) {
@@ -164,19 +190,22 @@ void FrameAssembler::render()
     const int width = vertical ? lines_ : elements_;
     const int height = vertical ? elements_ : lines_;
     QImage image(width, height, QImage::Format_Grayscale8);
+    uchar* bits = image.bits();
+    const auto stride = static_cast<std::size_t>(image.bytesPerLine());
     for (int k = 0; k < lines_; ++k) {
-        const float* in =
-            values_.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(elements_);
+        const float* in = values_.data() + static_cast<std::size_t>((phase + k) % lines_) *
+                                               static_cast<std::size_t>(elements_);
         for (int j = 0; j < elements_; ++j) {
             // Below black (sync, and the dip a sync edge leaves) is black, never bright.
             float g = std::clamp((in[j] - lo) * gain, 0.0f, 255.0f);
             if (settings_.negative)
                 g = 255.0f - g;
-            const auto value = static_cast<uchar>(std::lround(g));
+            const auto value = static_cast<uchar>(g + 0.5f);
             if (vertical)
-                image.scanLine(elements_ - 1 - j)[lines_ - 1 - k] = value;
+                bits[static_cast<std::size_t>(elements_ - 1 - j) * stride +
+                     static_cast<std::size_t>(lines_ - 1 - k)] = value;
             else
-                image.scanLine(k)[j] = value;
+                bits[static_cast<std::size_t>(k) * stride + static_cast<std::size_t>(j)] = value;
         }
     }
     frame_ = image;

@@ -13,8 +13,8 @@ namespace corvane {
 // pulse to the next line's sync, is area-averaged to the standard's elements per line, taken
 // relative to the sync tip (interpolated across the line, as AC coupling tilts it) and placed
 // as the standard scans. Frame marks found a frame apart confirm the frame start; once
-// confirmed, a frame whose mark is missing is still delivered, three missing in a row drop
-// the confirmation. Levels come from the frame (black next to sync, white from a high
+// confirmed, a frame whose mark is missing is still delivered; after about five frames without
+// one the confirmation goes. Levels come from the frame (black next to sync, white from a high
 // percentile) and move slowly from frame to frame, or from the manual settings.
 class FrameAssembler
 {
@@ -27,7 +27,7 @@ public:
     // Adds a line; true when it completed a frame, which frame() then holds.
     bool add(const PictureLine& line, const VideoHistory& video, double syncWidth);
 
-    bool confirmed() const { return confirmed_; }
+    bool confirmed() const { return phase_ >= 0; }
     const QImage& frame() const { return frame_; }
 
 private:
@@ -39,10 +39,11 @@ private:
     int elements_;
     std::vector<float> values_;  // lines x elements, relative to the sync tip
     std::vector<float> scratch_; // for percentiles
-    bool confirmed_ = false;
-    int sinceMark_ = -1;
-    int row_ = -1; // next line's place in the frame; -1 while not collecting
-    int missedMarks_ = 0;
+    std::vector<float> line_;    // one line's samples
+    std::vector<double> integral_;
+    std::vector<float> marks_;   // per slot: frame marks seen there, fading
+    std::int64_t lineCount_ = 0; // lines since lock
+    int phase_ = -1;             // slot of a frame's first line; -1 until confirmed
     bool levelsKnown_ = false;
     float black_ = 0, white_ = 1, peak_ = 1;
     QImage frame_;

@@ -57,15 +57,19 @@ void FrameMarkerDetector::event(const LineEvent& e, std::vector<PictureLine>& ou
 
     bool wide = false;
     if (e.width > 0) {
-        wide = widthCount_ >= 5 && e.width > kWide * typical_;
+        // Wide and flat: a pulse that runs on into black picture is wide but not flat.
+        wide = widthCount_ >= 5 && e.width > kWide * typical_ && e.flat > 0.7f;
         if (!wide) {
             widths_[static_cast<std::size_t>(widthAt_)] = e.width;
             widthAt_ = (widthAt_ + 1) % static_cast<int>(widths_.size());
             widthCount_ = std::min(widthCount_ + 1, static_cast<int>(widths_.size()));
-            std::array<double, 15> sorted = widths_;
-            const auto end = sorted.begin() + widthCount_;
-            std::nth_element(sorted.begin(), sorted.begin() + widthCount_ / 2, end);
-            typical_ = sorted[static_cast<std::size_t>(widthCount_ / 2)];
+            // The median moves slowly: every few pulses is often enough.
+            if (widthCount_ < static_cast<int>(widths_.size()) || widthAt_ % 5 == 0) {
+                std::array<double, 15> sorted = widths_;
+                const auto end = sorted.begin() + widthCount_;
+                std::nth_element(sorted.begin(), sorted.begin() + widthCount_ / 2, end);
+                typical_ = sorted[static_cast<std::size_t>(widthCount_ / 2)];
+            }
         }
     }
 

@@ -51,6 +51,7 @@ void LineClock::startLine(double time, const SyncPulse* p, bool rephased,
     e.rephased = rephased;
     if (p) {
         e.width = p->width;
+        e.flat = p->flat;
         lastTip_ = p->tip;
     }
     e.tip = lastTip_;
@@ -93,6 +94,7 @@ void LineClock::pulse(const SyncPulse& p, std::vector<LineEvent>& out)
                 return;
         locked_ = true;
         period_ = mean;
+        width_ = p.width;
         last_ = p.edge;
         misses_ = 0;
         noise_ = 0;
@@ -111,9 +113,12 @@ void LineClock::pulse(const SyncPulse& p, std::vector<LineEvent>& out)
         period_ = std::clamp(period_ + kPeriodGain * error, nominal_ * (1 - 1.5 * kPullIn),
                              nominal_ * (1 + 1.5 * kPullIn));
         misses_ = 0;
+        // The usual sync width, for judging a pulse that would move the clock.
+        width_ += 0.2 * (p.width - width_);
         startLine(last_, &p, false, out);
-    } else if (misses_ > 0 && error < 0) {
-        // After a gap the next pulse may sit anywhere in the line: a new phase.
+    } else if (misses_ > 0 && error < 0 && p.width > 0.5 * width_ && p.width < 2 * width_) {
+        // After a gap the next pulse may sit anywhere in the line: a new phase. Only a pulse
+        // shaped like sync may move the clock; noise makes narrow ones.
         last_ = p.edge;
         misses_ = 0;
         startLine(last_, &p, true, out);

@@ -18,6 +18,7 @@ struct LineEvent
     Kind kind = Line;
     double time = 0;       // leading edge of the line's sync, in video samples
     double width = 0;      // width of its sync pulse; 0 when the pulse did not come
+    float flat = 1;        // the pulse's share near the tip
     float tip = 0;         // sync-tip level
     bool real = false;     // a pulse was seen here (else the clock coasted)
     bool rephased = false; // the clock jumped to a new phase here, after a gap
@@ -57,6 +58,7 @@ private:
     double last_ = 0;
     int misses_ = 0;
     float lastTip_ = 0;
+    double width_ = 0;
     int outside_ = 0;
     float noise_ = 0;
     std::array<double, 7> edges_{};

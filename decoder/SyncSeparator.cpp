@@ -13,6 +13,9 @@ constexpr double kSyncShare = 0.05;
 // it), and the least we ever assume.
 constexpr float kDepthGuess = 0.3f;
 constexpr float kDepthMin = 0.05f;
+// Lines a measured tip stays good for: over a frame gap and the pulses the line clock coasts
+// over. (The sliding minimum that stands in later may hold no pulse at all.)
+constexpr double kFresh = 6.0;
 
 } // namespace
 
@@ -39,9 +42,6 @@ void SyncSeparator::setMinimumSmoothing(int samples)
     invSmooth_ = 1.0f / static_cast<float>(smooth_);
     delay_ = (smooth_ - 1) / 2.0;
     settle_ = smooth_ + settleExtra;
-    sum_ = 0;
-    for (int k = 1; k <= smooth_; ++k)
-        sum_ += ring_[(ringAt_ - static_cast<std::size_t>(k)) & 63];
 }
 
 void SyncSeparator::setTipFollow(float share)
@@ -54,8 +54,6 @@ void SyncSeparator::reset()
     ring_.fill(0);
     past_.fill(0);
     ringAt_ = 0;
-    sum_ = 0;
-    previous_ = 0;
     segmentFill_ = 0;
     segmentMin_ = 1e30f;
     segmentMax_ = -1e30f;
@@ -65,7 +63,7 @@ void SyncSeparator::reset()
     dirty_.fill(true);
     segments_ = 0;
     segmentAt_ = 0;
-    sinceEdge_ = 1 << 20;
+    settleUntil_ = INT64_MIN / 2;
     active_ = false;
     low_ = high_ = bottom_ = -1e30f;
     shallow_ = 1e30f;
@@ -121,7 +119,7 @@ void SyncSeparator::updateLevels(std::int64_t now)
     // Measured tips count while fresh; the sliding minimum stands in before the first pulse
     // and after the pulses stop.
     const double since = static_cast<double>(now - tipAt_);
-    const bool fresh = since < 2.5 * period_;
+    const bool fresh = since < kFresh * period_;
     const float tip = fresh ? tip_ : lo;
     // The picture's peak changes from line to line; the sync depth does not.
     swing_ = std::max({hi - tip, swing_ * 0.98f, kMinSwing});
@@ -146,95 +144,147 @@ void SyncSeparator::updateLevels(std::int64_t now)
     low_ = level;
     // A pulse that does not reach this far down is a dip of noise or picture, not sync.
     shallow_ = fresh ? tip + 0.35f * depth + allowance : 1e30f;
-    high_ = level + 0.3f * depth;
+    high_ = level + 0.2f * depth;
     bottom_ = level - 0.25f * depth;
 }
 
 void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPulse>& out)
 {
     inPulse_ = false;
-    sinceEdge_ = 0;
     const double width = end - pulseStart_;
     if (width < minWidth_ || width > maxWidth_)
         return;
     const float tip = bottomCount_ > 0 ? bottomSum_ / static_cast<float>(bottomCount_) : pulseMin_;
     if (pulseMin_ > shallow_)
         return;
-    tip_ = tipAt_ < now - static_cast<std::int64_t>(2.5 * period_)
+    tip_ = tipAt_ < now - static_cast<std::int64_t>(kFresh * period_)
                ? tip
                : tip_ + tipFollow_ * (tip - tip_);
     tipAt_ = now;
-    out.push_back(SyncPulse{pulseStart_ - delay_, width, tip});
+    const auto flat = static_cast<float>(std::min(1.0, belowCount_ / std::max(width, 1.0)));
+    out.push_back(SyncPulse{pulseStart_ - delay_, width, tip, flat});
     updateLevels(now);
 }
 
 void SyncSeparator::process(const float* video, std::size_t count, std::int64_t first,
                             std::vector<SyncPulse>& out)
 {
-    const int len = smooth_;
+    const auto len = static_cast<std::size_t>(smooth_);
+    // The input with the last len samples of the block before in front, the smoothed copy
+    // likewise: each stage then runs as a plain loop over the block.
+    if (input_.size() < count + len)
+        input_.resize(count + len);
+    if (smoothed_.size() < count + len)
+        smoothed_.resize(count + len);
+    for (std::size_t k = 0; k < len; ++k) {
+        input_[k] = ring_[(ringAt_ - len + k) & 63];
+        smoothed_[k] = past_[(ringAt_ - len + k) & 63];
+    }
+    std::copy(video, video + count, input_.begin() + static_cast<long>(len));
     const float inv = invSmooth_;
-    for (std::size_t i = 0; i < count; ++i) {
-        const float x = video[i];
-        sum_ += x - ring_[(ringAt_ - static_cast<std::size_t>(len)) & 63];
-        ring_[ringAt_ & 63] = x;
-        ++ringAt_;
-        const float s = sum_ * inv;
-        // Black is read from twice the smoothing: the minimum of a noisy stretch lies below
-        // its level by a couple of standard deviations.
-        const float calm = 0.5f * (s + past_[(ringAt_ - static_cast<std::size_t>(len)) & 63]);
-        past_[ringAt_ & 63] = s;
-        segmentMin_ = std::min(segmentMin_, calm);
-        segmentMax_ = std::max(segmentMax_, s);
-        // The rise after a pulse is not video yet.
-        if (sinceEdge_++ < settle_)
-            segmentDirty_ = true;
-
-        if (!inPulse_) {
-            if (s < low_) {
-                inPulse_ = true;
-                segmentDirty_ = true;
-                // The fall into the pulse began up to a smoothing length earlier.
-                if (segmentFill_ < settle_)
-                    dirty_[(segmentAt_ + kSegments - 1) % kSegments] = true;
-                // Linear interpolation of the crossing between the previous sample and this.
-                const float step = previous_ - s;
-                const double frac =
-                    step > 0 ? std::clamp((previous_ - low_) / step, 0.0f, 1.0f) : 1.0;
-                pulseStart_ = static_cast<double>(first + static_cast<std::int64_t>(i)) - 1 + frac;
-                pulseMin_ = s;
-                bottomSum_ = 0;
-                bottomCount_ = 0;
-            }
-        } else {
-            pulseMin_ = std::min(pulseMin_, s);
-            if (s < bottom_) {
-                bottomSum_ += s;
-                ++bottomCount_;
-            }
-            if (s > high_) {
-                const float step = s - previous_;
-                const double frac =
-                    step > 0 ? std::clamp((high_ - previous_) / step, 0.0f, 1.0f) : 0.0;
-                const auto now = first + static_cast<std::int64_t>(i);
-                finishPulse(static_cast<double>(now) - 1 + frac, now, out);
-            } else if (static_cast<double>(first + static_cast<std::int64_t>(i)) - pulseStart_ >
-                       maxWidth_ + 2) {
-                // Far too long for sync (the signal stopped at the bottom): drop it.
-                inPulse_ = false;
-            }
-        }
-        previous_ = s;
-
-        if (++segmentFill_ == segmentLength_) {
-            segmentFill_ = 0;
-            closeSegment(first + static_cast<std::int64_t>(i));
+    float* s = smoothed_.data() + len;
+    const float* x = input_.data() + 1;
+    if (len == 1) {
+        std::copy(x, x + count, s);
+    } else if (len == 2) {
+        for (std::size_t i = 0; i < count; ++i)
+            s[i] = 0.5f * (x[i] + x[i + 1]);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            float sum = 0;
+            for (std::size_t k = 0; k < len; ++k)
+                sum += x[i + k];
+            s[i] = sum * inv;
         }
     }
-    // Exact again now and then: a float running sum gathers rounding.
-    float exact = 0;
-    for (int k = 1; k <= len; ++k)
-        exact += ring_[(ringAt_ - static_cast<std::size_t>(k)) & 63];
-    sum_ = exact;
+    for (std::size_t k = 0; k < len; ++k) {
+        ring_[(ringAt_ + count - len + k) & 63] = input_[count + k];
+        past_[(ringAt_ + count - len + k) & 63] = smoothed_[count + k];
+    }
+    ringAt_ += count;
+
+    std::size_t pos = 0;
+    while (pos < count) {
+        const std::size_t n =
+            std::min(count - pos, static_cast<std::size_t>(segmentLength_ - segmentFill_));
+        const std::int64_t segmentStart = first + static_cast<std::int64_t>(pos) - segmentFill_;
+        // Black is read from twice the smoothing: the minimum of a noisy stretch lies below
+        // its level by a couple of standard deviations.
+        float lo = segmentMin_, hi = segmentMax_;
+        for (std::size_t i = pos; i < pos + n; ++i) {
+            lo = std::min(lo, 0.5f * (s[i] + s[i - len]));
+            hi = std::max(hi, s[i]);
+        }
+        segmentMin_ = lo;
+        segmentMax_ = hi;
+        // The rise after a pulse is not video yet.
+        if (first + static_cast<std::int64_t>(pos) < settleUntil_)
+            segmentDirty_ = true;
+
+        std::size_t i = pos;
+        const std::size_t stop = pos + n;
+        while (i < stop) {
+            if (!inPulse_) {
+                const float low = low_;
+                while (i < stop && s[i] >= low)
+                    ++i;
+                if (i == stop)
+                    break;
+                inPulse_ = true;
+                segmentDirty_ = true;
+                const std::int64_t at = first + static_cast<std::int64_t>(i);
+                // The fall into the pulse began up to a smoothing length earlier.
+                if (at - segmentStart < settle_)
+                    dirty_[(segmentAt_ + kSegments - 1) % kSegments] = true;
+                // Linear interpolation of the crossing between the previous sample and this.
+                const float before = s[static_cast<std::ptrdiff_t>(i) - 1];
+                const float step = before - s[i];
+                const double frac = step > 0 ? std::clamp((before - low) / step, 0.0f, 1.0f) : 1.0;
+                pulseStart_ = static_cast<double>(at) - 1 + frac;
+                pulseMin_ = s[i];
+                bottomSum_ = 0;
+                bottomCount_ = 0;
+                belowCount_ = 0;
+            }
+            const float high = high_, bottom = bottom_, low = low_;
+            const auto limit = static_cast<std::int64_t>(pulseStart_ + maxWidth_ + 2);
+            for (; i < stop; ++i) {
+                const float v = s[i];
+                if (v > high)
+                    break;
+                pulseMin_ = std::min(pulseMin_, v);
+                belowCount_ += v < low ? 1 : 0;
+                if (v < bottom) {
+                    bottomSum_ += v;
+                    ++bottomCount_;
+                }
+                if (first + static_cast<std::int64_t>(i) > limit) {
+                    // Far too long for sync (the signal stopped at the bottom): drop it.
+                    inPulse_ = false;
+                    break;
+                }
+            }
+            if (i == stop)
+                break;
+            if (inPulse_) {
+                const float before = s[static_cast<std::ptrdiff_t>(i) - 1];
+                const float step = s[i] - before;
+                const double frac = step > 0 ? std::clamp((high - before) / step, 0.0f, 1.0f) : 0.0;
+                const std::int64_t now = first + static_cast<std::int64_t>(i);
+                settleUntil_ = now + settle_;
+                segmentDirty_ = true;
+                finishPulse(static_cast<double>(now) - 1 + frac, now, out);
+            }
+            ++i;
+        }
+
+        pos += n;
+        segmentFill_ += static_cast<int>(n);
+        if (segmentFill_ == segmentLength_) {
+            segmentFill_ = 0;
+            closeSegment(first + static_cast<std::int64_t>(pos) - 1);
+        }
+    }
 }
 
 } // namespace corvane

@@ -62,8 +62,7 @@ private:
 
     std::array<float, 64> ring_{}, past_{};
     std::size_t ringAt_ = 0;
-    float sum_ = 0;
-    float previous_ = 0;
+    std::vector<float> input_, smoothed_;
 
     int segmentLength_;
     int segmentFill_ = 0;
@@ -73,7 +72,7 @@ private:
     std::array<bool, kSegments> dirty_{};
     int segments_ = 0; // filled, up to kSegments
     std::size_t segmentAt_ = 0;
-    int sinceEdge_ = 0;
+    std::int64_t settleUntil_ = 0;
 
     bool active_ = false;
     float low_ = -1e30f, high_ = -1e30f, bottom_ = -1e30f, shallow_ = 1e30f;
@@ -89,6 +88,7 @@ private:
     float pulseMin_ = 0;
     float bottomSum_ = 0;
     int bottomCount_ = 0;
+    int belowCount_ = 0; // samples under the slicing level
 };
 
 } // namespace corvane

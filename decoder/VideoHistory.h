@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,21 @@ public:
         if (i < 0)
             return 0.0f;
         return samples_[static_cast<std::size_t>(i) & mask_];
+    }
+
+    // Samples from..to-1 in one piece: straight from the ring when they lie in one stretch of
+    // it, else copied into scratch (read as at() does).
+    const float* span(std::int64_t from, std::int64_t to, std::vector<float>& scratch) const
+    {
+        const std::int64_t oldest = end_ - static_cast<std::int64_t>(samples_.size());
+        const auto a = static_cast<std::size_t>(from) & mask_;
+        if (from >= oldest && from >= 0 && to <= end_ && to > from &&
+            a + static_cast<std::size_t>(to - from) <= samples_.size())
+            return samples_.data() + a;
+        scratch.resize(static_cast<std::size_t>(std::max<std::int64_t>(to - from, 1)));
+        for (std::int64_t i = from; i < to; ++i)
+            scratch[static_cast<std::size_t>(i - from)] = at(i);
+        return scratch.data();
     }
 
     std::int64_t end() const { return end_; }
