@@ -204,8 +204,6 @@ TEST_F(Monitor, ReopenedItHasTheStandardOptionsAndSizeItWasLeftWith)
         monitor.close();
     }
     MonitorWindow monitor;
-    monitor.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
     EXPECT_EQ(monitor.size(), QSize(300, 520));
     const std::vector<std::uint8_t> silence(1024, 128);
     monitor.feedU8(silence.data(), silence.size(), kRate);
