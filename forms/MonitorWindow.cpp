@@ -82,7 +82,13 @@ MonitorWindow::MonitorWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 
 MonitorWindow::~MonitorWindow()
 {
-    stopRecording();
+    // The program is ending: no window is left to say that the recording could not be finished.
+    if (recorder_) {
+        QString error;
+        if (!recorder_->close(&error))
+            qWarning("Recording stopped: %s. What was recorded is kept in '%s'.", qPrintable(error),
+                     qPrintable(recorder_->partialPath()));
+    }
     storeOptions();
 }
 
