@@ -185,6 +185,8 @@ void FrameAssembler::render()
     if (hi - lo < 1e-6f)
         hi = lo + 1e-6f;
     const float gain = 255.0f / (hi - lo);
+    // Halfway from the sync tip (0) to the lowest video.
+    const float syncLevel = 0.5f * std::max(lo, 0.0f);
 
     const bool vertical = settings_.standard.order == ScanOrder::VerticalBottomUpRightToLeft;
     const int width = vertical ? lines_ : elements_;
@@ -196,10 +198,11 @@ void FrameAssembler::render()
         const float* in = values_.data() + static_cast<std::size_t>((phase + k) % lines_) *
                                                static_cast<std::size_t>(elements_);
         for (int j = 0; j < elements_; ++j) {
-            // Below black (sync, and the dip a sync edge leaves) is black, never bright.
+            // Below black (sync, and the dip a sync edge leaves) is black, never bright. In a
+            // negative picture the lowest video is white, and sync further down still black.
             float g = std::clamp((in[j] - lo) * gain, 0.0f, 255.0f);
             if (settings_.negative)
-                g = 255.0f - g;
+                g = in[j] < syncLevel ? 0.0f : 255.0f - g;
             const auto value = static_cast<uchar>(g + 0.5f);
             if (vertical)
                 bits[static_cast<std::size_t>(elements_ - 1 - j) * stride +

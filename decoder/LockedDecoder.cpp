@@ -96,6 +96,11 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             kind = wanted;
             restartSearch();
             amCarrier = 0;
+            amTipKnown = false;
+            // Back to baseband: the separator's own smoothing and moving levels.
+            sync.setMinimumSmoothing(1);
+            sync.setSettleSamples(0);
+            sync.setSteadyLevels(false);
         }
     }
 
@@ -109,7 +114,7 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             // The envelope carries the noise of both sidebands: smooth it over half a carrier
             // period, still well under a sync pulse.
             sync.setMinimumSmoothing(static_cast<int>(std::lround(am.carrierPeriod() / 2)));
-            sync.setTipFollow(0.1f);
+            sync.setSteadyLevels(true);
         }
         if (amCarrier > 0)
             am.process(x, envelope.data(), n);
