@@ -174,9 +174,13 @@ LockedDecoder::~LockedDecoder() = default;
 
 void LockedDecoder::feed(const float* samples, std::size_t count)
 {
+    float* clean = pipeline_->scratch.data();
     while (count > 0) {
         const std::size_t n = std::min(count, kBlock);
-        pipeline_->process(samples, n);
+        // A damaged float file may hold NaN or huge values: one would stick in every filter.
+        for (std::size_t i = 0; i < n; ++i)
+            clean[i] = std::isfinite(samples[i]) ? std::clamp(samples[i], -4.0f, 4.0f) : 0.0f;
+        pipeline_->process(clean, n);
         samples += n;
         count -= n;
     }

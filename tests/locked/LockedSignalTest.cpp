@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -229,18 +230,23 @@ TEST(LockedSilence, SilenceAndNoiseNeverGiveALockedFrame)
     }
 }
 
-TEST(LockedDropout, LocksAgainSoonAfterSilenceOrNoise)
+TEST(LockedDropout, LocksAgainSoonAfterSilenceNoiseOrGarbage)
 {
     const Path p{.name = "dropout"};
     const double rate = p.rate;
-    for (const bool noise : {false, true}) {
+    for (const int kind : {0, 1, 2}) {
+        const bool noise = kind == 1;
         Made m = make(p, 3.5);
-        // One second from 1.5 s gone: the receiver hears nothing, or only its own noise.
+        // One second from 1.5 s gone: the receiver hears nothing, or only its own noise, or a
+        // damaged file holds garbage.
         const auto from = static_cast<std::size_t>(1.5 * rate);
         const auto to = static_cast<std::size_t>(2.5 * rate);
         const std::vector<float> hiss = gaussian(to - from, 0.2, 5);
         for (std::size_t i = from; i < to; ++i)
-            m.signal[i] = noise ? hiss[i - from] : 0.0f;
+            m.signal[i] = kind == 0 ? 0.0f
+                          : noise   ? hiss[i - from]
+                          : i % 2   ? std::numeric_limits<float>::quiet_NaN()
+                                    : std::numeric_limits<float>::infinity();
         const Decoded run = decode(m.signal, rate, m.settings, false);
 
         // Lock goes within a frame or two of the dropout and stays away until it ends.
@@ -255,14 +261,17 @@ TEST(LockedDropout, LocksAgainSoonAfterSilenceOrNoise)
                 break;
             }
         const double relock = (static_cast<double>((again + 1) * chunk) - to) / rate;
-        EXPECT_LE(relock, 0.5) << (noise ? "noise" : "silence");
+        EXPECT_LE(relock, 0.5) << kind;
         for (std::size_t k = 0; k < run.frames.size(); ++k) {
             const auto at = static_cast<std::size_t>(run.frameAt[k]);
             EXPECT_FALSE(at > from + static_cast<std::size_t>(0.2 * rate) && at < to);
             EXPECT_GE(correlation(run.frames[k], m.raster), 0.95) << "frame at " << at / rate;
         }
         std::printf("[ figures  ] dropout    %s: locked again %.3f s after the signal returned\n",
-                    noise ? "noise  " : "silence", relock);
+                    kind == 0   ? "silence"
+                    : kind == 1 ? "noise  "
+                                : "garbage",
+                    relock);
     }
 }
 
