@@ -15,6 +15,8 @@ namespace {
 constexpr float kMarkFade = 0.7f;
 constexpr float kRecurs = 0.6f;
 constexpr float kLost = 0.4f;
+constexpr std::uint8_t kCoasted = 1, kJumped = 2;
+constexpr int kMaxCoasted = 3;
 // How much more a slot must have scored than the confirmed one to take over.
 constexpr float kMove = 1.5f;
 // How far the automatic levels move towards a new frame's.
@@ -58,11 +60,13 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
 {
     scratch_.reserve(values_.size());
     marks_.assign(static_cast<std::size_t>(lines_), 0.0f);
+    troubles_.assign(static_cast<std::size_t>(lines_), 0);
 }
 
 void FrameAssembler::reset()
 {
     std::fill(marks_.begin(), marks_.end(), 0.0f);
+    std::fill(troubles_.begin(), troubles_.end(), 0);
     lineCount_ = 0;
     phase_ = -1;
     levelsKnown_ = false;
@@ -101,13 +105,14 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, dou
     if (phase_ >= 0 && marks_[static_cast<std::size_t>(phase_)] < kLost)
         phase_ = -1;
     if (complete)
-        render();
+        complete = render();
+    // What went wrong with this line's sync: the frame it ends up in is judged by it.
+    troubles_[static_cast<std::size_t>(slot)] =
+        (line.coasted ? kCoasted : 0) | (line.jumped && slot != phase_ ? kJumped : 0);
     store(line, video, syncWidth, slot);
     ++lineCount_;
-    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_) {
-        render();
-        complete = true;
-    }
+    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_)
+        complete = render();
     return complete;
 }
 
@@ -154,8 +159,19 @@ void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, d
     }
 }
 
-void FrameAssembler::render()
+bool FrameAssembler::render()
 {
+    // A frame whose line clock jumped in mid-frame, or coasted over more than a frame mark's
+    // and a few noise-hidden pulses, is a frame of misplaced lines: better none than that.
+    int coasted = 0;
+    for (const std::uint8_t t : troubles_) {
+        if (t & kJumped)
+            return false;
+        coasted += (t & kCoasted) ? 1 : 0;
+    }
+    if (coasted > kMaxCoasted)
+        return false;
+
     // Black from just after sync (the first element of each line) unless the picture goes
     // darker; white from a high percentile, so single bright specks do not dim the picture.
     scratch_.clear();
@@ -212,6 +228,7 @@ void FrameAssembler::render()
         }
     }
     frame_ = image;
+    return true;
 }
 
 } // namespace corvane
