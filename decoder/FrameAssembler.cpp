@@ -9,16 +9,16 @@ namespace corvane {
 
 namespace {
 
-// Per frame, marks scored at a slot fade to this share; a mark counts as recurring when one
-// came at the same slot a frame before; a frame start is lost when its score has faded over
-// about five frames without a mark.
+// Per frame, marks scored at a slot fade to this share. A slot is a frame's start once marks
+// came there at least a frame apart (1 + 0.7) and clearly more than anywhere else: noise fakes
+// marks at random slots, now and then twice at one. A frame start is lost when its score has
+// faded over about five frames without a mark.
 constexpr float kMarkFade = 0.7f;
-constexpr float kRecurs = 0.6f;
+constexpr float kConfirm = 1.6f;
+constexpr float kMargin = 1.0f;
 constexpr float kLost = 0.4f;
 constexpr std::uint8_t kCoasted = 1, kJumped = 2;
 constexpr int kMaxCoasted = 3;
-// How much more a slot must have scored than the confirmed one to take over.
-constexpr float kMove = 1.5f;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.3f;
 
@@ -92,10 +92,12 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, dou
     bool complete = false;
     if (line.marked) {
         float& mark = marks_[static_cast<std::size_t>(slot)];
-        const bool recurs = mark >= kRecurs;
         mark += 1;
-        if (recurs && slot != phase_ &&
-            (phase_ < 0 || mark > marks_[static_cast<std::size_t>(phase_)] + kMove)) {
+        float other = 0;
+        for (int k = 0; k < lines_; ++k)
+            if (k != slot)
+                other = std::max(other, marks_[static_cast<std::size_t>(k)]);
+        if (slot != phase_ && mark >= kConfirm && mark >= other + kMargin) {
             // Confirmed here: the frame before, if all of it came since lock, is complete. (When
             // the start moves, a new transmission, the frame before is a mix of two.)
             complete = phase_ < 0 && lineCount_ >= lines_;
@@ -163,13 +165,14 @@ bool FrameAssembler::render()
 {
     // A frame whose line clock jumped in mid-frame, or coasted over more than a frame mark's
     // and a few noise-hidden pulses, is a frame of misplaced lines: better none than that.
+    // (The flywheel places a few coasted lines well; it cannot place many.)
     int coasted = 0;
     for (const std::uint8_t t : troubles_) {
         if (t & kJumped)
             return false;
         coasted += (t & kCoasted) ? 1 : 0;
     }
-    if (coasted > kMaxCoasted)
+    if (coasted > kMaxCoasted + lines_ / 8)
         return false;
 
     // Black from just after sync (the first element of each line) unless the picture goes

@@ -111,9 +111,7 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             amCarrier = carrier;
             am.configure(sampleRate, carrier);
             sync.setSettleSamples(AmDemodulator::kDelay + 1);
-            // The envelope carries the noise of both sidebands: smooth it over half a carrier
-            // period, still well under a sync pulse.
-            sync.setMinimumSmoothing(static_cast<int>(std::lround(am.carrierPeriod() / 2)));
+
             sync.setSteadyLevels(true);
         }
         if (amCarrier > 0)
