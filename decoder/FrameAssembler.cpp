@@ -9,14 +9,16 @@ namespace corvane {
 
 namespace {
 
-// Per frame, marks scored at a slot fade to this share; a mark counts as recurring when one
-// came at the same slot a frame before; a frame start is lost when its score has faded over
-// about five frames without a mark.
+// Per frame, marks scored at a slot fade to this share. A slot is a frame's start once marks
+// came there at least a frame apart (1 + 0.7) and clearly more than anywhere else: noise fakes
+// marks at random slots, now and then twice at one. A frame start is lost when its score has
+// faded over about five frames without a mark.
 constexpr float kMarkFade = 0.7f;
-constexpr float kRecurs = 0.6f;
+constexpr float kConfirm = 1.6f;
+constexpr float kMargin = 1.0f;
 constexpr float kLost = 0.4f;
-// How much more a slot must have scored than the confirmed one to take over.
-constexpr float kMove = 1.5f;
+constexpr std::uint8_t kCoasted = 1, kJumped = 2;
+constexpr int kMaxCoasted = 3;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.3f;
 
@@ -58,11 +60,13 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
 {
     scratch_.reserve(values_.size());
     marks_.assign(static_cast<std::size_t>(lines_), 0.0f);
+    troubles_.assign(static_cast<std::size_t>(lines_), 0);
 }
 
 void FrameAssembler::reset()
 {
     std::fill(marks_.begin(), marks_.end(), 0.0f);
+    std::fill(troubles_.begin(), troubles_.end(), 0);
     lineCount_ = 0;
     phase_ = -1;
     levelsKnown_ = false;
@@ -88,10 +92,12 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, dou
     bool complete = false;
     if (line.marked) {
         float& mark = marks_[static_cast<std::size_t>(slot)];
-        const bool recurs = mark >= kRecurs;
         mark += 1;
-        if (recurs && slot != phase_ &&
-            (phase_ < 0 || mark > marks_[static_cast<std::size_t>(phase_)] + kMove)) {
+        float other = 0;
+        for (int k = 0; k < lines_; ++k)
+            if (k != slot)
+                other = std::max(other, marks_[static_cast<std::size_t>(k)]);
+        if (slot != phase_ && mark >= kConfirm && mark >= other + kMargin) {
             // Confirmed here: the frame before, if all of it came since lock, is complete. (When
             // the start moves, a new transmission, the frame before is a mix of two.)
             complete = phase_ < 0 && lineCount_ >= lines_;
@@ -101,13 +107,14 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, dou
     if (phase_ >= 0 && marks_[static_cast<std::size_t>(phase_)] < kLost)
         phase_ = -1;
     if (complete)
-        render();
+        complete = render();
+    // What went wrong with this line's sync: the frame it ends up in is judged by it.
+    troubles_[static_cast<std::size_t>(slot)] =
+        (line.coasted ? kCoasted : 0) | (line.jumped && slot != phase_ ? kJumped : 0);
     store(line, video, syncWidth, slot);
     ++lineCount_;
-    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_) {
-        render();
-        complete = true;
-    }
+    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_)
+        complete = render();
     return complete;
 }
 
@@ -154,8 +161,20 @@ void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, d
     }
 }
 
-void FrameAssembler::render()
+bool FrameAssembler::render()
 {
+    // A frame whose line clock jumped in mid-frame, or coasted over more than a frame mark's
+    // and a few noise-hidden pulses, is a frame of misplaced lines: better none than that.
+    // (The flywheel places a few coasted lines well; it cannot place many.)
+    int coasted = 0;
+    for (const std::uint8_t t : troubles_) {
+        if (t & kJumped)
+            return false;
+        coasted += (t & kCoasted) ? 1 : 0;
+    }
+    if (coasted > kMaxCoasted + lines_ / 8)
+        return false;
+
     // Black from just after sync (the first element of each line) unless the picture goes
     // darker; white from a high percentile, so single bright specks do not dim the picture.
     scratch_.clear();
@@ -185,6 +204,8 @@ void FrameAssembler::render()
     if (hi - lo < 1e-6f)
         hi = lo + 1e-6f;
     const float gain = 255.0f / (hi - lo);
+    // Halfway from the sync tip (0) to the lowest video.
+    const float syncLevel = 0.5f * std::max(lo, 0.0f);
 
     const bool vertical = settings_.standard.order == ScanOrder::VerticalBottomUpRightToLeft;
     const int width = vertical ? lines_ : elements_;
@@ -196,10 +217,11 @@ void FrameAssembler::render()
         const float* in = values_.data() + static_cast<std::size_t>((phase + k) % lines_) *
                                                static_cast<std::size_t>(elements_);
         for (int j = 0; j < elements_; ++j) {
-            // Below black (sync, and the dip a sync edge leaves) is black, never bright.
+            // Below black (sync, and the dip a sync edge leaves) is black, never bright. In a
+            // negative picture the lowest video is white, and sync further down still black.
             float g = std::clamp((in[j] - lo) * gain, 0.0f, 255.0f);
             if (settings_.negative)
-                g = 255.0f - g;
+                g = in[j] < syncLevel ? 0.0f : 255.0f - g;
             const auto value = static_cast<uchar>(g + 0.5f);
             if (vertical)
                 bits[static_cast<std::size_t>(elements_ - 1 - j) * stride +
@@ -209,6 +231,7 @@ void FrameAssembler::render()
         }
     }
     frame_ = image;
+    return true;
 }
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include "VideoHistory.h"
 
 #include <QImage>
+#include <cstdint>
 #include <vector>
 
 namespace corvane {
@@ -32,7 +33,8 @@ public:
 
 private:
     void store(const PictureLine& line, const VideoHistory& video, double syncWidth, int row);
-    void render();
+    // Builds frame_ from the slots; false (and frame_ left) when the frame is not to be trusted.
+    bool render();
 
     LockedSettings settings_;
     int lines_;
@@ -41,9 +43,10 @@ private:
     std::vector<float> scratch_; // for percentiles
     std::vector<float> line_;    // one line's samples
     std::vector<double> integral_;
-    std::vector<float> marks_;   // per slot: frame marks seen there, fading
-    std::int64_t lineCount_ = 0; // lines since lock
-    int phase_ = -1;             // slot of a frame's first line; -1 until confirmed
+    std::vector<float> marks_;           // per slot: frame marks seen there, fading
+    std::vector<std::uint8_t> troubles_; // per slot: its line was coasted, or jumped
+    std::int64_t lineCount_ = 0;         // lines since lock
+    int phase_ = -1;                     // slot of a frame's first line; -1 until confirmed
     bool levelsKnown_ = false;
     float black_ = 0, white_ = 1, peak_ = 1;
     QImage frame_;

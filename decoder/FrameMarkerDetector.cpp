@@ -38,6 +38,8 @@ void FrameMarkerDetector::open(const LineEvent& e, bool marked)
     current_.start = e.time;
     current_.tipStart = e.tip;
     current_.marked = marked;
+    current_.coasted = !e.real;
+    current_.jumped = e.rephased;
     open_ = true;
 }
 

@@ -13,7 +13,9 @@ struct PictureLine
     double start = 0; // leading edge of its sync, in video samples
     double end = 0;   // leading edge of the next line's sync
     float tipStart = 0, tipEnd = 0;
-    bool marked = false; // the line sync train marks this as a frame's first line
+    bool marked = false;  // the line sync train marks this as a frame's first line
+    bool coasted = false; // no pulse began it: the line clock coasted
+    bool jumped = false;  // the line clock took a new phase at its start
 };
 
 // Turns the line clock's starts into picture lines and finds the frame marks transmitters put

@@ -116,7 +116,7 @@ void LineClock::pulse(const SyncPulse& p, std::vector<LineEvent>& out)
         // The usual sync width, for judging a pulse that would move the clock.
         width_ += 0.2 * (p.width - width_);
         startLine(last_, &p, false, out);
-    } else if (misses_ > 0 && error < 0 && p.width > 0.5 * width_ && p.width < 2 * width_) {
+    } else if (misses_ > 0 && error < 0 && p.width > 0.35 * width_ && p.width < 2.5 * width_) {
         // After a gap the next pulse may sit anywhere in the line: a new phase. Only a pulse
         // shaped like sync may move the clock; noise makes narrow ones.
         last_ = p.edge;

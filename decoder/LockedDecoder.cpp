@@ -96,6 +96,11 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             kind = wanted;
             restartSearch();
             amCarrier = 0;
+            amTipKnown = false;
+            // Back to baseband: the separator's own smoothing and moving levels.
+            sync.setMinimumSmoothing(1);
+            sync.setSettleSamples(0);
+            sync.setSteadyLevels(false);
         }
     }
 
@@ -106,10 +111,8 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             amCarrier = carrier;
             am.configure(sampleRate, carrier);
             sync.setSettleSamples(AmDemodulator::kDelay + 1);
-            // The envelope carries the noise of both sidebands: smooth it over half a carrier
-            // period, still well under a sync pulse.
-            sync.setMinimumSmoothing(static_cast<int>(std::lround(am.carrierPeriod() / 2)));
-            sync.setTipFollow(0.1f);
+
+            sync.setSteadyLevels(true);
         }
         if (amCarrier > 0)
             am.process(x, envelope.data(), n);
@@ -169,9 +172,13 @@ LockedDecoder::~LockedDecoder() = default;
 
 void LockedDecoder::feed(const float* samples, std::size_t count)
 {
+    float* clean = pipeline_->scratch.data();
     while (count > 0) {
         const std::size_t n = std::min(count, kBlock);
-        pipeline_->process(samples, n);
+        // A damaged float file may hold NaN or huge values: one would stick in every filter.
+        for (std::size_t i = 0; i < n; ++i)
+            clean[i] = std::isfinite(samples[i]) ? std::clamp(samples[i], -4.0f, 4.0f) : 0.0f;
+        pipeline_->process(clean, n);
         samples += n;
         count -= n;
     }

@@ -44,9 +44,10 @@ void SyncSeparator::setMinimumSmoothing(int samples)
     settle_ = smooth_ + settleExtra;
 }
 
-void SyncSeparator::setTipFollow(float share)
+void SyncSeparator::setSteadyLevels(bool steady)
 {
-    tipFollow_ = std::clamp(share, 0.01f, 1.0f);
+    steady_ = steady;
+    tipFollow_ = steady ? 0.1f : 0.5f;
 }
 
 void SyncSeparator::reset()
@@ -92,6 +93,7 @@ void SyncSeparator::closeSegment(std::int64_t now)
         blackKnown_ = true;
     }
     segmentAt_ = (segmentAt_ + 1) % kSegments;
+    ++segmentsClosed_;
     segments_ = std::min<int>(segments_ + 1, static_cast<int>(kSegments));
     segmentMin_ = 1e30f;
     segmentMax_ = -1e30f;
@@ -128,8 +130,9 @@ void SyncSeparator::updateLevels(std::int64_t now)
         depth = std::max(black_, kDepthMin * swing_);
     // A pulse overdue (a gap at black) may come with its tip risen: let the level rise too.
     const float allowance =
-        fresh ? 0.5f * depth * static_cast<float>(std::clamp(since / period_ - 1.1, 0.0, 1.0))
-              : 0.0f;
+        fresh && !steady_
+            ? 0.5f * depth * static_cast<float>(std::clamp(since / period_ - 1.1, 0.0, 1.0))
+            : 0.0f;
     float level = tip + 0.5f * depth + allowance;
     if (fresh) {
         // Never above half a sync depth under the video of the last half line.
@@ -152,11 +155,16 @@ void SyncSeparator::finishPulse(double end, std::int64_t now, std::vector<SyncPu
 {
     inPulse_ = false;
     const double width = end - pulseStart_;
-    if (width < minWidth_ || width > maxWidth_)
-        return;
     const float tip = bottomCount_ > 0 ? bottomSum_ / static_cast<float>(bottomCount_) : pulseMin_;
-    if (pulseMin_ > shallow_)
+    if (width < minWidth_ || width > maxWidth_ || pulseMin_ > shallow_) {
+        // Not sync: its samples are video after all, as far as the segments they lie in go.
+        if (segmentsClosed_ == pulseSegment_) {
+            segmentDirty_ = dirtyBefore_;
+            dirty_[(segmentAt_ + kSegments - 1) % kSegments] = previousDirtyBefore_;
+        }
+        settleUntil_ = INT64_MIN / 2;
         return;
+    }
     tip_ = tipAt_ < now - static_cast<std::int64_t>(kFresh * period_)
                ? tip
                : tip_ + tipFollow_ * (tip - tip_);
@@ -231,6 +239,9 @@ void SyncSeparator::process(const float* video, std::size_t count, std::int64_t 
                 if (i == stop)
                     break;
                 inPulse_ = true;
+                pulseSegment_ = segmentsClosed_;
+                dirtyBefore_ = segmentDirty_;
+                previousDirtyBefore_ = dirty_[(segmentAt_ + kSegments - 1) % kSegments];
                 segmentDirty_ = true;
                 const std::int64_t at = first + static_cast<std::int64_t>(i);
                 // The fall into the pulse began up to a smoothing length earlier.

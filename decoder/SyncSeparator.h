@@ -29,9 +29,9 @@ public:
     void setSettleSamples(double samples);
     // Smooths over at least this many samples (a noisy AM envelope wants more than baseband).
     void setMinimumSmoothing(int samples);
-    // How far each pulse moves the tip level (1: to the pulse's own). Baseband follows fast, as
-    // AC coupling moves the levels from line to line; an envelope's levels stay put.
-    void setTipFollow(float share);
+    // An envelope's levels stay put: the tip is averaged over many pulses and not expected to
+    // rise over a gap. Baseband levels move from line to line with AC coupling.
+    void setSteadyLevels(bool steady);
 
     // video[0] is sample number first. Found pulses are appended to out.
     void process(const float* video, std::size_t count, std::int64_t first,
@@ -72,12 +72,16 @@ private:
     std::array<bool, kSegments> dirty_{};
     int segments_ = 0; // filled, up to kSegments
     std::size_t segmentAt_ = 0;
+    std::int64_t segmentsClosed_ = 0;
+    std::int64_t pulseSegment_ = -1; // segmentsClosed_ when the pulse began
+    bool dirtyBefore_ = false, previousDirtyBefore_ = false;
     std::int64_t settleUntil_ = 0;
 
     bool active_ = false;
     float low_ = -1e30f, high_ = -1e30f, bottom_ = -1e30f, shallow_ = 1e30f;
     float tip_ = 0;
-    float tipFollow_ = 0.5f;
+    float tipFollow_ = 0.5f; // how far each pulse moves the tip towards its own
+    bool steady_ = false;
     std::int64_t tipAt_ = INT64_MIN / 2; // when tip_ was last measured
     float black_ = 0;                    // lowest video away from pulses, above the tip
     bool blackKnown_ = false;
