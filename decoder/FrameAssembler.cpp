@@ -17,6 +17,10 @@ constexpr float kMarkFade = 0.7f;
 constexpr float kConfirm = 1.6f;
 constexpr float kMargin = 1.0f;
 constexpr float kLost = 0.4f;
+// Where marks come at many lines, noise makes them: a frame start must hold this share of all
+// the marks' score to be taken, and keep this share to stay.
+constexpr float kShare = 0.4f;
+constexpr float kKeepShare = 0.25f;
 constexpr std::uint8_t kCoasted = 1, kJumped = 2;
 constexpr int kMaxCoasted = 3;
 // How far the automatic levels move towards a new frame's.
@@ -80,6 +84,14 @@ void FrameAssembler::setLevels(const LockedSettings& settings)
     settings_.manualWhite = settings.manualWhite;
 }
 
+float FrameAssembler::total() const
+{
+    float sum = 0;
+    for (const float m : marks_)
+        sum += m;
+    return sum;
+}
+
 bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, double syncWidth)
 {
     // Lines go to slots by their count since lock, one frame's worth round; marks are scored
@@ -97,14 +109,16 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, dou
         for (int k = 0; k < lines_; ++k)
             if (k != slot)
                 other = std::max(other, marks_[static_cast<std::size_t>(k)]);
-        if (slot != phase_ && mark >= kConfirm && mark >= other + kMargin) {
+        if (slot != phase_ && mark >= kConfirm && mark >= other + kMargin &&
+            mark >= kShare * total()) {
             // Confirmed here: the frame before, if all of it came since lock, is complete. (When
             // the start moves, a new transmission, the frame before is a mix of two.)
             complete = phase_ < 0 && lineCount_ >= lines_;
             phase_ = slot;
         }
     }
-    if (phase_ >= 0 && marks_[static_cast<std::size_t>(phase_)] < kLost)
+    if (phase_ >= 0 && (marks_[static_cast<std::size_t>(phase_)] < kLost ||
+                        marks_[static_cast<std::size_t>(phase_)] < kKeepShare * total()))
         phase_ = -1;
     if (complete)
         complete = render();

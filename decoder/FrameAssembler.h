@@ -35,6 +35,7 @@ private:
     void store(const PictureLine& line, const VideoHistory& video, double syncWidth, int row);
     // Builds frame_ from the slots; false (and frame_ left) when the frame is not to be trusted.
     bool render();
+    float total() const; // all marks' score
 
     LockedSettings settings_;
     int lines_;

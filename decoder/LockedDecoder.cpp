@@ -97,7 +97,8 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             restartSearch();
             amCarrier = 0;
             amTipKnown = false;
-            // Back to baseband: the separator's own smoothing and moving levels.
+            // The separator starts over with its own smoothing and moving levels; an envelope
+            // gets its settings once its carrier is known.
             sync.setMinimumSmoothing(1);
             sync.setSettleSamples(0);
             sync.setSteadyLevels(false);
@@ -111,7 +112,6 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             amCarrier = carrier;
             am.configure(sampleRate, carrier);
             sync.setSettleSamples(AmDemodulator::kDelay + 1);
-
             sync.setSteadyLevels(true);
         }
         if (amCarrier > 0)
