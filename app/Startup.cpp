@@ -38,6 +38,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     const QCommandLineOption list(
         QStringLiteral("list-devices"),
         QStringLiteral("Print each recording device's name and description, one a line."));
+    const QCommandLineOption monitor(
+        QStringLiteral("monitor"),
+        QStringLiteral("Open the Monitor as well: the picture locked to the transmission's "
+                       "sync, large."));
+    parser.addOption(monitor);
     parser.addOptions({input, loop, device, list});
     const auto settingsOptions = settingOptions(true);
     addSettingOptions(parser, settingsOptions);
@@ -68,6 +73,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     StartupOptions options;
     options.inputFile = parser.value(input);
     options.loop = parser.isSet(loop);
+    options.monitor = parser.isSet(monitor);
     options.deviceName = parser.value(device);
     options.listDevices = parser.isSet(list);
     // Repeated, the last wins; an empty one anywhere is still a mistake.

@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "DisplayProbe.h"
 #include "Launcher.h"
+#include "MonitorLink.h"
 #include "RecordingDevices.h"
 #include "Startup.h"
 #include "TerminationSignals.h"
@@ -97,8 +98,10 @@ int main(int argc, char** argv)
         return device;
     };
     DetachedProcessLauncher launcher;
-    return runReceiver(app, options.settings, makeDevice, launcher, [](TFormMain& form) {
+    return runReceiver(app, options.settings, makeDevice, launcher, [&options](TFormMain& form) {
         // Asked to end: close the window as the Exit button would. Goes with the window.
         new TerminationSignals([&form] { form.close(); }, &form);
+        if (options.monitor)
+            form.monitorLink().openMonitor();
     });
 }

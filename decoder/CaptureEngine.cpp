@@ -75,6 +75,7 @@ void CaptureEngine::StartCapture()
         return;
     }
     state_.deviceOpen = true;
+    state_.sampleRate = format.sampleRate;
     closeRequested_ = false;
     for (int i = 0; i < kBuffersInFlight; ++i) {
         QueueBuffer();
@@ -131,10 +132,24 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
     if (decodedTap_) {
         decodedTap_(buffer->data.get(), count);
     }
+    for (const auto& [id, tap] : moreTaps_) {
+        tap(buffer->data.get(), count);
+    }
     ReleaseBuffer(buffer);
     if (state_.buffersQueued == 0) {
         closeDevice();
     }
+}
+
+int CaptureEngine::addDecodedTap(BlockTap tap)
+{
+    moreTaps_.emplace_back(++lastTapId_, std::move(tap));
+    return lastTapId_;
+}
+
+void CaptureEngine::removeDecodedTap(int id)
+{
+    std::erase_if(moreTaps_, [id](const auto& entry) { return entry.first == id; });
 }
 
 void CaptureEngine::OnWaveClose()

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QEvent;
@@ -26,6 +27,9 @@ struct CaptureState
     bool restartPending = false;
     std::int32_t buffersQueued = 0;
     std::uint32_t deviceNumber = 0;
+    // The rate the device was opened at: what the buffers still coming back were recorded at,
+    // even after the settings have changed.
+    std::int32_t sampleRate = 0;
 };
 
 // Records from the device and feeds every finished buffer to the decoder. Single-threaded:
@@ -66,6 +70,10 @@ public:
 
     // Sees every block just after it has been decoded, before its buffer is released.
     void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
+    // More taps beside that one, for windows that come and go: each sees every block after it,
+    // in the order they were added. addDecodedTap returns what removeDecodedTap takes.
+    int addDecodedTap(BlockTap tap);
+    void removeDecodedTap(int id);
 
 private:
     class Call;
@@ -88,6 +96,8 @@ private:
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
     BlockTap decodedTap_;
+    std::vector<std::pair<int, BlockTap>> moreTaps_;
+    int lastTapId_ = 0;
 
     int callDepth_ = 0;
     bool showingMessages_ = false;

@@ -10,8 +10,10 @@
 namespace corvane {
 
 // How a standard lays its lines on the picture, as seen by the viewer.
-enum class ScanOrder {
-    VerticalBottomUpRightToLeft, // NBTVA and Baird: vertical lines drawn upward, first line on the right
+enum class ScanOrder
+{
+    VerticalBottomUpRightToLeft,  // NBTVA and Baird: vertical lines drawn upward, first line on the
+                                  // right
     HorizontalLeftToRightTopDown, // German 30-line and most custom landscape pictures
 };
 
@@ -34,7 +36,12 @@ struct LockedStandard
 // portrait); nullopt for any other name.
 std::optional<LockedStandard> standardByName(const QString& name);
 
-enum class SignalKind { Auto, Baseband, Am };
+enum class SignalKind
+{
+    Auto,
+    Baseband,
+    Am
+};
 
 struct LockedSettings
 {
@@ -52,13 +59,14 @@ struct LockedSettings
 struct LockedStatus
 {
     bool locked = false;
-    double lineRateHz = 0;        // measured; 0 while searching
+    double lineRateHz = 0; // measured; 0 while searching
     SignalKind detected = SignalKind::Baseband;
-    std::int64_t frames = 0;      // complete frames delivered while locked
-    std::int64_t samples = 0;     // input samples consumed
-    double inputPeak = 0;         // largest |sample| over the last ~0.2 s, 0..1 of full scale
-    bool inputTooLow = false;     // peak below a level that gives a clean picture
-    bool inputClipping = false;   // samples at or near full scale in the last ~0.2 s
+    double carrierHz = 0;       // estimated AM carrier; 0 for baseband
+    std::int64_t frames = 0;    // complete frames delivered while locked
+    std::int64_t samples = 0;   // input samples consumed
+    double inputPeak = 0;       // largest |sample| over the last ~0.2 s, 0..1 of full scale
+    bool inputTooLow = false;   // peak below a level that gives a clean picture
+    bool inputClipping = false; // samples at or near full scale in the last ~0.2 s
 };
 
 // Decodes a real NBTV transmission by locking to its line and frame sync: samples in (any rate

@@ -5,6 +5,7 @@
 #include "ErrorDisplay.h"
 #include "FormFonts.h"
 #include "Launcher.h"
+#include "MonitorLink.h"
 #include "Receiver.h"
 #include "StrToInt.h"
 
@@ -44,6 +45,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     SliderMax->setValue(receiver_.settings().maxLevel);
 
     ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
+    monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     const QIcon icon = corvaneIcon();
     setWindowIcon(icon);

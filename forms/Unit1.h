@@ -13,6 +13,7 @@ class CaptureEngine;
 class ProgramLauncher;
 class Receiver;
 class TFormAbout;
+class MonitorLink;
 
 // The main window: the picture, the level sliders, the settings boxes and the command buttons.
 // It is the target of the recording device's notifications and hands them to the capture
@@ -34,6 +35,9 @@ public:
 
     // The directory of the running executable, with a trailing separator.
     const QString& ExeDirectory() const { return ExeDirectory_; }
+
+    // The Monitor window and the picture's context menu that opens it.
+    MonitorLink& monitorLink() { return *monitorLink_; }
 
 public slots:
     void Button1Click(); // Start / Stop
@@ -73,6 +77,7 @@ private:
     ProgramLauncher& launcher_;
     TFormAbout* FormAbout_ = nullptr;
     QString ExeDirectory_;
+    MonitorLink* monitorLink_ = nullptr;
 };
 
 } // namespace corvane

@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png: the main window, on a private virtual display, playing the demo
-# signal. Needs a build (./scripts/run.sh or ./scripts/test.sh first) and imagemagick.
+# signal. With --monitor, makes docs/monitor.png instead: the Monitor window locked to an NBTVA
+# transmission of the test picture. Needs a build (./scripts/run.sh or ./scripts/test.sh first)
+# and imagemagick.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 ensure_packages xvfb xauth imagemagick x11-utils
+
+mode=main
+case "${1:-}" in
+"") ;;
+--monitor) mode=monitor ;;
+*) echo "usage: $0 [--monitor]" >&2; exit 2 ;;
+esac
 
 bin="${CORVANE_BUILD:-$CORVANE_ROOT/build}/bin"
 work="$(mktemp -d)"
@@ -14,16 +23,33 @@ cleanup() {
 }
 trap cleanup EXIT
 
-start_private_display "$work" 800x600x24
+# Room for the Monitor beside the main window.
+screen=800x600x24
+[ "$mode" = monitor ] && screen=1280x1024x24
+start_private_display "$work" "$screen"
+# A settings folder of its own: the windows start as a new user sees them.
+export XDG_CONFIG_HOME="$work/config"
 
-"$bin/corvane-testcard" -o "$work/demo.wav"
-"$bin/corvane" --input "$work/demo.wav" --loop >"$work/corvane.log" 2>&1 &
+if [ "$mode" = monitor ]; then
+    "$bin/corvane-testcard" --standard nbtva --seconds 10 --level 0.5 --ac-coupling 20 \
+        -o "$work/demo.wav"
+    "$bin/corvane" --input "$work/demo.wav" --loop --monitor >"$work/corvane.log" 2>&1 &
+    title="Corvane Monitor"
+    output="$CORVANE_ROOT/docs/monitor.png"
+else
+    "$bin/corvane-testcard" -o "$work/demo.wav"
+    "$bin/corvane" --input "$work/demo.wav" --loop >"$work/corvane.log" 2>&1 &
+    title="Corvane"
+    output="$CORVANE_ROOT/docs/screenshot.png"
+fi
 app_pid=$!
 
-# The first mapped top-level window captioned "Corvane" (Qt also makes unmapped helper windows).
+# The first mapped top-level window with that caption (Qt also makes unmapped helper windows;
+# the window system may add the application's name to a caption).
 window=""
 for _ in $(seq 100); do
-    for id in $(xwininfo -root -tree 2>/dev/null | awk '/"Corvane"/ {print $1}'); do
+    for id in $(xwininfo -root -tree 2>/dev/null |
+        awk -v t="\"$title\"" -v u="\"$title " 'index($0, t) || index($0, u) {print $1}'); do
         if xwininfo -id "$id" 2>/dev/null | grep -q "IsViewable"; then
             window="$id"
             break
@@ -35,5 +61,5 @@ done
 [ -n "$window" ] || { echo "The window did not appear" >&2; cat "$work/corvane.log" >&2; exit 1; }
 sleep "${SCREENSHOT_DELAY:-3}" # let a few frames of the demo signal arrive
 mkdir -p "$CORVANE_ROOT/docs"
-import -window "$window" "$CORVANE_ROOT/docs/screenshot.png"
-echo "Wrote $CORVANE_ROOT/docs/screenshot.png"
+import -window "$window" "$output"
+echo "Wrote $output"

@@ -1,14 +1,17 @@
 // Writes a synthetic transmission that the decoder turns into a test card; the demo, the
 // tests and the benchmarks make their signals with it.
 #include "DecoderSettings.h"
+#include "NbtvTransmitter.h"
 #include "SettingOptions.h"
 #include "SoundFile.h"
 #include "TestCard.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QImageReader>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 using namespace corvane;
 
@@ -24,6 +27,145 @@ int fail(int code, const QString& message)
     return code;
 }
 
+// The NBTV test transmitter's options, beside the decoder-settings ones.
+struct TransmitterCli
+{
+    QCommandLineOption standard{QStringLiteral("standard"),
+                                QStringLiteral("Send a real NBTV signal of this standard: nbtva "
+                                               "(32 lines, 400 lines/s) or baird (30 lines, "
+                                               "375 lines/s). The options below need it."),
+                                QStringLiteral("NAME")};
+    QCommandLineOption image{QStringLiteral("image"),
+                             QStringLiteral("Picture to send (any format Qt reads), shown in grey; "
+                                            "default: a built-in test picture."),
+                             QStringLiteral("PICTURE")};
+    QCommandLineOption rate{QStringLiteral("rate"),
+                            QStringLiteral("Sample rate in Hz, 8000..192000 (default 48000)."),
+                            QStringLiteral("HZ"), QStringLiteral("48000")};
+    QCommandLineOption am{QStringLiteral("am"),
+                          QStringLiteral("Send the video on an AM carrier of HZ instead of as "
+                                         "baseband."),
+                          QStringLiteral("HZ")};
+    QCommandLineOption frameMark{
+        QStringLiteral("frame-mark"),
+        QStringLiteral("How the first line of each frame is marked: missing (its sync pulse left "
+                       "out, the default: line and frame rates and every picture element stay as "
+                       "the standard has them), wide (a sync pulse three times as wide, covering "
+                       "the start of that line) or gap (1.5 lines at black before it, which "
+                       "lengthens the frame)."),
+        QStringLiteral("KIND"), QStringLiteral("missing")};
+    QCommandLineOption level{QStringLiteral("level"),
+                             QStringLiteral("Peak amplitude as a share of full scale, above 0 up "
+                                            "to 1 (default 0.8)."),
+                             QStringLiteral("FRACTION"), QStringLiteral("0.8")};
+    QCommandLineOption negative{QStringLiteral("negative"),
+                                QStringLiteral("Send the picture negative (black high).")};
+    QCommandLineOption acCoupling{QStringLiteral("ac-coupling"),
+                                  QStringLiteral("Pass the signal through a first-order high pass "
+                                                 "at HZ, as a sound card's input does."),
+                                  QStringLiteral("HZ")};
+    QCommandLineOption snr{QStringLiteral("snr"),
+                           QStringLiteral("Add Gaussian noise DB below the signal's power."),
+                           QStringLiteral("DB")};
+    QCommandLineOption seed{QStringLiteral("seed"),
+                            QStringLiteral("Seed of the noise (default 1)."), QStringLiteral("N"),
+                            QStringLiteral("1")};
+    QCommandLineOption speed{QStringLiteral("speed"),
+                             QStringLiteral("Play PERCENT faster (negative: slower), as when the "
+                                            "clocks of sender and recorder differ."),
+                             QStringLiteral("PERCENT")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {standard, image,      rate, am,   frameMark, level,
+                negative, acCoupling, snr,  seed, speed};
+    }
+};
+
+// A number option within [min, max], or a complaint naming it.
+std::optional<QString> readNumber(const QCommandLineParser& parser,
+                                  const QCommandLineOption& option, double min, double max,
+                                  double& value)
+{
+    if (!parser.isSet(option) && option.defaultValues().isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const QString text = parser.value(option);
+    const double read = text.trimmed().toDouble(&ok);
+    if (!ok || !(read >= min && read <= max))
+        return QStringLiteral("--%1 must be a number from %2 to %3 (got '%4')")
+            .arg(option.names().front())
+            .arg(min)
+            .arg(max)
+            .arg(text);
+    value = read;
+    return std::nullopt;
+}
+
+int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double seconds,
+             const QString& out)
+{
+    const auto standard = standardByName(parser.value(cli.standard));
+    if (!standard)
+        return fail(kBadUsage, QStringLiteral("--standard must be nbtva or baird (got '%1')")
+                                   .arg(parser.value(cli.standard)));
+    TransmitterOptions options;
+    options.standard = *standard;
+    options.seconds = seconds;
+    options.negative = parser.isSet(cli.negative);
+    const auto mark = frameMarkByName(parser.value(cli.frameMark));
+    if (!mark)
+        return fail(kBadUsage,
+                    QStringLiteral("--frame-mark must be missing, wide or gap (got '%1')")
+                        .arg(parser.value(cli.frameMark)));
+    options.mark = *mark;
+    double acHz = 0, snrDb = 0, seed = 1, speed = 0;
+    std::optional<QString> problem;
+    if (!problem)
+        problem = readNumber(parser, cli.rate, 8000, 192000, options.sampleRate);
+    if (!problem)
+        problem = readNumber(parser, cli.level, 1e-6, 1, options.level);
+    if (!problem)
+        problem = readNumber(parser, cli.am, 100, options.sampleRate / 2, options.amHz);
+    if (!problem)
+        problem = readNumber(parser, cli.acCoupling, 0.01, 1000, acHz);
+    if (!problem)
+        problem = readNumber(parser, cli.snr, -20, 120, snrDb);
+    if (!problem)
+        problem = readNumber(parser, cli.seed, 0, 4294967295.0, seed);
+    if (!problem)
+        problem = readNumber(parser, cli.speed, -20, 20, speed);
+    if (problem)
+        return fail(kBadUsage, *problem);
+
+    QImage picture;
+    if (parser.isSet(cli.image)) {
+        QImageReader reader(parser.value(cli.image));
+        reader.setAutoTransform(true);
+        picture = reader.read();
+        if (picture.isNull())
+            return fail(kCannotWrite, QStringLiteral("cannot read the picture '%1': %2")
+                                          .arg(parser.value(cli.image), reader.errorString()));
+    } else {
+        picture = testPicture(240, 360);
+    }
+
+    std::vector<float> signal = transmit(rasterFor(picture, options.standard), options);
+    QString error;
+    if (speed != 0) {
+        auto changed = changeSpeed(signal, speed, &error);
+        if (!changed)
+            return fail(kBadUsage, error);
+        signal = std::move(*changed);
+    }
+    acCouple(signal, options.sampleRate, acHz);
+    if (parser.isSet(cli.snr))
+        addNoise(signal, snrDb, static_cast<std::uint32_t>(seed));
+    if (!writeFloatSamples(out, signal, static_cast<int>(std::lround(options.sampleRate)), &error))
+        return fail(kCannotWrite, error);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -36,7 +178,9 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Writes a test-card signal for the given decoder settings: grey wedges, a ring, a sync "
         "line along the top (azure when --min-level is above 0) and, with --clip, a clipped "
-        "burst in every second frame."));
+        "burst in every second frame. With --standard it is a test transmitter instead: a "
+        "picture in, a correct NBTV signal out, optionally through what a real path does to it "
+        "(--ac-coupling, --snr, --speed, --level; 8-bit by naming a .u8 or .raw file)."));
     addHelpOption(parser);
     parser.addVersionOption();
     const auto options = settingOptions(false);
@@ -50,12 +194,15 @@ int main(int argc, char** argv)
         QStringLiteral("clip"), QStringLiteral("Add a clipped burst to every second frame."));
     const QCommandLineOption outOption(
         QStringList{QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Where to write: *.wav (8-bit PCM), *.raw or *.u8 (raw unsigned 8-bit), "
-                       "or - for raw bytes on stdout."),
+        QStringLiteral("Where to write: *.wav (8-bit PCM; 16-bit with --standard), *.raw or "
+                       "*.u8 (raw unsigned 8-bit), or - for raw bytes on stdout."),
         QStringLiteral("OUT"));
     parser.addOption(secondsOption);
     parser.addOption(clipOption);
     parser.addOption(outOption);
+    const TransmitterCli transmitter;
+    for (const QCommandLineOption& option : transmitter.all())
+        parser.addOption(option);
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadUsage, parser.errorText());
@@ -66,6 +213,20 @@ int main(int argc, char** argv)
     if (!parser.positionalArguments().isEmpty())
         return fail(kBadUsage, QStringLiteral("unexpected argument '%1' (the output goes with -o)")
                                    .arg(parser.positionalArguments().front()));
+
+    if (!parser.isSet(transmitter.standard)) {
+        for (const QCommandLineOption& option : transmitter.all())
+            if (parser.isSet(option))
+                return fail(kBadUsage,
+                            QStringLiteral("--%1 needs --standard").arg(option.names().front()));
+    } else {
+        for (const SettingOption& option : options)
+            if (parser.isSet(QString::fromLatin1(option.name)))
+                return fail(kBadUsage, QStringLiteral("--%1 does not go with --standard")
+                                           .arg(QString::fromLatin1(option.name)));
+        if (parser.isSet(clipOption))
+            return fail(kBadUsage, QStringLiteral("--clip does not go with --standard"));
+    }
 
     TestCardOptions card;
     if (const auto problem = readSettingOptions(parser, options, card.settings))
@@ -92,6 +253,9 @@ int main(int argc, char** argv)
                 kBadUsage,
                 QStringLiteral("-o must name a .wav, .raw or .u8 file or - (got '%1')").arg(each));
     }
+
+    if (parser.isSet(transmitter.standard))
+        return sendNbtv(parser, transmitter, seconds, out);
 
     card.samples = std::llround(seconds * card.settings.sampleRate);
     card.clippedBurst = parser.isSet(clipOption);

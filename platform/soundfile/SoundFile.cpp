@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
@@ -351,6 +352,209 @@ bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples,
         return writeWav(path, samples, sampleRate, error);
     setError(error,
              QStringLiteral("cannot write '%1': use a name ending in .wav, .raw or .u8").arg(path));
+    return false;
+}
+
+std::unique_ptr<SampleFileWriter> SampleFileWriter::open(const QString& path, int sampleRate,
+                                                         QString* error)
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    const QString partial = path + QStringLiteral(".part");
+    SNDFILE* file = sf_open(QFile::encodeName(partial).constData(), SFM_WRITE, &info);
+    if (!file) {
+        setError(error, QStringLiteral("cannot write '%1': %2")
+                            .arg(partial, QString::fromUtf8(sf_strerror(nullptr))));
+        return nullptr;
+    }
+    // A recording cut off by a crash or a full disk still says how long it is.
+    sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+    return std::unique_ptr<SampleFileWriter>(new SampleFileWriter(path, sampleRate, file));
+}
+
+SampleFileWriter::SampleFileWriter(const QString& path, int sampleRate, void* file)
+    : path_(path), sampleRate_(sampleRate), file_(file)
+{}
+
+SampleFileWriter::~SampleFileWriter()
+{
+    close(nullptr);
+}
+
+bool SampleFileWriter::write(const std::uint8_t* samples, std::size_t count, QString* error)
+{
+    if (!failure_.isEmpty() || !file_) {
+        setError(error,
+                 failure_.isEmpty() ? QStringLiteral("'%1' is closed").arg(path_) : failure_);
+        return false;
+    }
+    auto* file = static_cast<SNDFILE*>(file_);
+    // For 8-bit WAV the file's bytes are the samples themselves.
+    const sf_count_t done = sf_write_raw(file, samples, static_cast<sf_count_t>(count));
+    if (done > 0)
+        written_ += done;
+    if (done != static_cast<sf_count_t>(count)) {
+        // libsndfile words a failed write as "System error : File too large."
+        QString reason = QString::fromUtf8(sf_strerror(file)).trimmed();
+        reason.remove(QRegularExpression(QStringLiteral("^System error\\s*:\\s*|\\.$")));
+        failure_ = QStringLiteral("cannot write '%1': %2").arg(partialPath(), reason);
+        setError(error, failure_);
+        return false;
+    }
+    return true;
+}
+
+bool SampleFileWriter::close(QString* error)
+{
+    if (!file_) {
+        if (!failure_.isEmpty())
+            setError(error, failure_);
+        return failure_.isEmpty();
+    }
+    const bool closed = sf_close(static_cast<SNDFILE*>(file_)) == 0;
+    file_ = nullptr;
+    if (failure_.isEmpty() && !closed)
+        failure_ = QStringLiteral("cannot finish '%1'").arg(partialPath());
+    if (failure_.isEmpty()) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::rename(fs::path(QFile::encodeName(partialPath()).toStdString()),
+                   fs::path(QFile::encodeName(path_).toStdString()), ec);
+        if (ec)
+            failure_ = QStringLiteral("cannot write '%1': %2")
+                           .arg(path_, QString::fromStdString(ec.message()));
+    }
+    if (!failure_.isEmpty()) {
+        setError(error, failure_);
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvane
+
+namespace corvane {
+
+FloatSoundReader::FloatSoundReader() = default;
+
+FloatSoundReader::~FloatSoundReader()
+{
+    if (file_)
+        sf_close(static_cast<SNDFILE*>(file_));
+}
+
+bool FloatSoundReader::open(const QString& path, QString* error)
+{
+    if (file_)
+        sf_close(static_cast<SNDFILE*>(file_));
+    file_ = nullptr;
+    path_ = path;
+    const QFileInfo fileInfo(path);
+    if (!fileInfo.exists() || fileInfo.isDir()) {
+        setError(error, QStringLiteral("cannot open '%1': %2")
+                            .arg(path, fileInfo.isDir() ? QStringLiteral("it is a directory")
+                                                        : QStringLiteral("no such file")));
+        return false;
+    }
+    SF_INFO info{};
+    const QByteArray name = QFile::encodeName(path);
+    SNDFILE* file = sf_open(name.constData(), SFM_READ, &info);
+    if (!file) {
+        setError(error, QStringLiteral("cannot read '%1' as a sound file: %2")
+                            .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
+        return false;
+    }
+    if (info.channels < 1 || info.samplerate < 1) {
+        sf_close(file);
+        setError(error, QStringLiteral("'%1' has no usable audio (%2 channels at %3 Hz)")
+                            .arg(path)
+                            .arg(info.channels)
+                            .arg(info.samplerate));
+        return false;
+    }
+    file_ = file;
+    channels_ = info.channels;
+    sampleRate_ = info.samplerate;
+    return true;
+}
+
+std::int64_t FloatSoundReader::read(float* out, std::size_t max, QString* error)
+{
+    if (!file_ || max == 0)
+        return 0;
+    auto* file = static_cast<SNDFILE*>(file_);
+    const auto channels = static_cast<std::size_t>(channels_);
+    const std::size_t frames = std::min<std::size_t>(max, 1 << 15);
+    float* target = out;
+    if (channels > 1) {
+        interleaved_.resize(frames * channels);
+        target = interleaved_.data();
+    }
+    const sf_count_t got = sf_readf_float(file, target, static_cast<sf_count_t>(frames));
+    if (sf_error(file) != SF_ERR_NO_ERROR) {
+        setError(error, QStringLiteral("cannot read '%1': %2")
+                            .arg(path_, QString::fromUtf8(sf_strerror(file))));
+        return -1;
+    }
+    if (channels > 1) {
+        for (sf_count_t i = 0; i < got; ++i) {
+            float sum = 0;
+            for (std::size_t c = 0; c < channels; ++c)
+                sum += interleaved_[static_cast<std::size_t>(i) * channels + c];
+            out[i] = sum / static_cast<float>(channels);
+        }
+    }
+    return got;
+}
+
+bool writeFloatSamples(const QString& path, const std::vector<float>& samples, int sampleRate,
+                       QString* error)
+{
+    if (path == QLatin1String("-") || isRawSampleName(path)) {
+        std::vector<std::uint8_t> bytes(samples.size());
+        std::transform(samples.begin(), samples.end(), bytes.begin(), toUnsigned8);
+        return writeSamples(path, bytes, sampleRate, error);
+    }
+    if (!path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive)) {
+        setError(
+            error,
+            QStringLiteral("cannot write '%1': use a name ending in .wav, .raw or .u8").arg(path));
+        return false;
+    }
+    namespace fs = std::filesystem;
+    const fs::path target(QFile::encodeName(path).toStdString());
+    fs::path partial = target;
+    partial += ".part-" + std::to_string(::getpid());
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        setError(error, QStringLiteral("cannot write '%1': %2")
+                            .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
+        return false;
+    }
+    // Full scale stays full scale, not a wrapped-around minimum.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const sf_count_t written =
+        sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    const bool complete = written == static_cast<sf_count_t>(samples.size());
+    const QString reason = QString::fromUtf8(sf_strerror(file));
+    const bool closed = sf_close(file) == 0;
+    std::error_code ec;
+    if (complete && closed) {
+        fs::rename(partial, target, ec);
+        if (!ec)
+            return true;
+        setError(error, QStringLiteral("cannot write '%1': %2")
+                            .arg(path, QString::fromStdString(ec.message())));
+    } else {
+        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, reason));
+    }
+    fs::remove(partial, ec);
     return false;
 }
 

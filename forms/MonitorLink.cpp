@@ -1,0 +1,83 @@
+#include "MonitorLink.h"
+
+#include "ErrorReporting.h"
+#include "MonitorWindow.h"
+#include "Receiver.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QMenu>
+#include <QWidget>
+
+namespace corvane {
+
+MonitorLink::MonitorLink(Receiver& receiver, QWidget* mainWindow, QWidget* picture)
+    : QObject(mainWindow), receiver_(receiver), mainWindow_(mainWindow), picture_(picture),
+      monitorAction_(new QAction(tr("Monitor"), this)),
+      savePictureAction_(new QAction(tr("Save picture…"), this))
+{
+    monitorAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    mainWindow_->addAction(monitorAction_);
+    connect(monitorAction_, &QAction::triggered, this, [this] { openMonitor(); });
+    connect(savePictureAction_, &QAction::triggered, this, &MonitorLink::savePicture);
+    picture_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(picture_, &QWidget::customContextMenuRequested, this, &MonitorLink::showContextMenu);
+}
+
+MonitorLink::~MonitorLink()
+{
+    delete monitor_;
+    if (tap_ != 0 && receiver_.attached())
+        receiver_.engine().removeDecodedTap(tap_);
+}
+
+void MonitorLink::showContextMenu(const QPoint& position)
+{
+    auto* menu = new QMenu(mainWindow_);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(monitorAction_);
+    menu->addAction(savePictureAction_);
+    menu->popup(picture_->mapToGlobal(position));
+}
+
+MonitorWindow* MonitorLink::openMonitor()
+{
+    if (!monitor_) {
+        monitor_ = new MonitorWindow;
+        monitor_->setAttribute(Qt::WA_DeleteOnClose);
+        monitor_->setFileChooser(chooseFile_);
+        // The first time, beside the main window rather than over it.
+        if (!monitor_->placeRestored())
+            monitor_->move(mainWindow_->frameGeometry().topRight() + QPoint(8, 0));
+        if (tap_ == 0 && receiver_.attached()) {
+            tap_ = receiver_.engine().addDecodedTap(
+                [this](const std::uint8_t* data, std::int32_t count) {
+                    if (monitor_ && count > 0)
+                        monitor_->feedU8(data, static_cast<std::size_t>(count),
+                                         receiver_.engine().state().sampleRate);
+                });
+        }
+    }
+    monitor_->show();
+    monitor_->raise();
+    monitor_->activateWindow();
+    return monitor_;
+}
+
+void MonitorLink::savePicture()
+{
+    // Taken now, so the picture saved is the one on screen when the user asked.
+    const QImage image = receiver_.surface().image().copy();
+    const QString chosen =
+        chooseFile_(mainWindow_, tr("Save the picture"),
+                    timeStampedPath(QStandardPaths::PicturesLocation, QStringLiteral("png"),
+                                    QDateTime::currentDateTime()),
+                    tr("PNG images (*.png)"));
+    if (chosen.isEmpty())
+        return;
+    QString error;
+    if (!savePng(image, withSuffix(chosen, QStringLiteral("png")), &error))
+        reportError(error);
+}
+
+} // namespace corvane

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+namespace corvane {
+
+// The Monitor's picture: the latest frame scaled to fill the widget at the picture's aspect,
+// black bars elsewhere. Sharp element edges unless smooth scaling is asked for. Repaints when a
+// frame arrives, nothing more.
+class MonitorPicture : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MonitorPicture(QWidget* parent = nullptr);
+
+    void setFrame(const QImage& frame);
+    const QImage& frame() const { return frame_; }
+    // Height divided by width of the picture as the viewer sees it.
+    void setAspect(double aspect);
+    void setSmooth(bool smooth);
+
+    // Where the frame is drawn inside the widget.
+    QRect pictureRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage frame_;
+    double aspect_ = 1.5;
+    bool smooth_ = false;
+};
+
+} // namespace corvane

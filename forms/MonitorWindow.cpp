@@ -1,0 +1,384 @@
+#include "MonitorWindow.h"
+
+#include "ErrorReporting.h"
+#include "SoundFile.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QSettings>
+#include <QTimer>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+// The rates the locked decoder works at.
+constexpr int kMinRate = 8000;
+constexpr int kMaxRate = 192000;
+
+enum StandardIndex
+{
+    kNbtva,
+    kBaird,
+    kCustom
+};
+
+QSettings userSettings()
+{
+    return QSettings(QStringLiteral("corvane"), QStringLiteral("corvane"));
+}
+
+QString minutesAndSeconds(std::int64_t seconds)
+{
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+} // namespace
+
+MonitorWindow::MonitorWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setupUi(this);
+    // The main window ends the program; an open Monitor does not keep it running.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    const auto command = [this](const QString& text, const QKeySequence& keys, auto handler) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, handler);
+        // Window-wide, so the keys work in full screen where the buttons are hidden.
+        addAction(action);
+        picture->addAction(action);
+        return action;
+    };
+    QAction* snapshotAction =
+        command(tr("Snapshot…"), QKeySequence(Qt::CTRL | Qt::Key_S), &MonitorWindow::snapshot);
+    QAction* recordAction =
+        command(tr("Record / stop recording…"), QKeySequence(Qt::CTRL | Qt::Key_R),
+                &MonitorWindow::toggleRecording);
+    fullScreenAction_ =
+        command(tr("Full screen"), QKeySequence(Qt::Key_F11), &MonitorWindow::toggleFullScreen);
+    connect(snapshotButton, &QPushButton::clicked, snapshotAction, &QAction::trigger);
+    connect(recordButton, &QPushButton::clicked, recordAction, &QAction::trigger);
+    connect(fullScreenButton, &QPushButton::clicked, fullScreenAction_, &QAction::trigger);
+
+    restoreOptions();
+    for (QCheckBox* box : {negativeBox, autoLevelsBox, smoothBox})
+        connect(box, &QCheckBox::toggled, this, &MonitorWindow::controlsChanged);
+    connect(standardBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::controlsChanged);
+    connect(linesBox, &QSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
+    connect(lineRateBox, &QDoubleSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
+    connect(aspectBox, &QDoubleSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
+    connect(blackSlider, &QSlider::valueChanged, this, &MonitorWindow::blackMoved);
+    connect(whiteSlider, &QSlider::valueChanged, this, &MonitorWindow::whiteMoved);
+    controlsChanged();
+
+    // Ten status updates a second are plenty for a reader; the picture repaints per frame.
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(100);
+    connect(statusTimer_, &QTimer::timeout, this, &MonitorWindow::showStatus);
+    showStatus();
+}
+
+MonitorWindow::~MonitorWindow()
+{
+    // The program is ending: no window is left to say that the recording could not be finished.
+    if (recorder_) {
+        QString error;
+        if (!recorder_->close(&error))
+            qWarning("Recording stopped: %s. What was recorded is kept in '%s'.", qPrintable(error),
+                     qPrintable(recorder_->partialPath()));
+    }
+    storeOptions();
+}
+
+void MonitorWindow::restoreOptions()
+{
+    QSettings settings = userSettings();
+    settings.beginGroup(QStringLiteral("Monitor"));
+    placeRestored_ = restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
+    const QString standard = settings.value(QStringLiteral("standard")).toString();
+    standardBox->setCurrentIndex(standard == QLatin1String("baird")    ? kBaird
+                                 : standard == QLatin1String("custom") ? kCustom
+                                                                       : kNbtva);
+    linesBox->setValue(settings.value(QStringLiteral("lines"), linesBox->value()).toInt());
+    lineRateBox->setValue(
+        settings.value(QStringLiteral("lineRate"), lineRateBox->value()).toDouble());
+    aspectBox->setValue(settings.value(QStringLiteral("aspect"), aspectBox->value()).toDouble());
+    negativeBox->setChecked(settings.value(QStringLiteral("negative"), false).toBool());
+    autoLevelsBox->setChecked(settings.value(QStringLiteral("autoLevels"), true).toBool());
+    smoothBox->setChecked(settings.value(QStringLiteral("smooth"), false).toBool());
+    whiteSlider->setValue(settings.value(QStringLiteral("white"), whiteSlider->value()).toInt());
+    blackSlider->setValue(settings.value(QStringLiteral("black"), blackSlider->value()).toInt());
+}
+
+void MonitorWindow::storeOptions() const
+{
+    QSettings settings = userSettings();
+    settings.beginGroup(QStringLiteral("Monitor"));
+    // The window's normal place; full screen is where it goes for the moment only.
+    if (!isFullScreen())
+        settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("standard"), settings_.standard.name);
+    settings.setValue(QStringLiteral("lines"), linesBox->value());
+    settings.setValue(QStringLiteral("lineRate"), lineRateBox->value());
+    settings.setValue(QStringLiteral("aspect"), aspectBox->value());
+    settings.setValue(QStringLiteral("negative"), negativeBox->isChecked());
+    settings.setValue(QStringLiteral("autoLevels"), autoLevelsBox->isChecked());
+    settings.setValue(QStringLiteral("smooth"), smoothBox->isChecked());
+    settings.setValue(QStringLiteral("black"), blackSlider->value());
+    settings.setValue(QStringLiteral("white"), whiteSlider->value());
+}
+
+LockedSettings MonitorWindow::settingsFromControls() const
+{
+    LockedSettings settings = settings_;
+    switch (standardBox->currentIndex()) {
+    case kBaird:
+        settings.standard = standardByName(QStringLiteral("baird")).value_or(LockedStandard{});
+        break;
+    case kCustom:
+        settings.standard = LockedStandard{};
+        settings.standard.name = QStringLiteral("custom");
+        settings.standard.lines = linesBox->value();
+        settings.standard.lineRateHz = lineRateBox->value();
+        settings.standard.aspect = aspectBox->value();
+        break;
+    default:
+        settings.standard = standardByName(QStringLiteral("nbtva")).value_or(LockedStandard{});
+        break;
+    }
+    settings.negative = negativeBox->isChecked();
+    settings.autoLevels = autoLevelsBox->isChecked();
+    settings.manualBlack = blackSlider->value() / 100.0;
+    settings.manualWhite = whiteSlider->value() / 100.0;
+    return settings;
+}
+
+void MonitorWindow::controlsChanged()
+{
+    const LockedStandard before = settings_.standard;
+    settings_ = settingsFromControls();
+    const LockedStandard& now = settings_.standard;
+    customPanel->setVisible(standardBox->currentIndex() == kCustom);
+    manualLevels->setVisible(!settings_.autoLevels);
+    picture->setSmooth(smoothBox->isChecked());
+    if (now.name != before.name || now.lines != before.lines ||
+        now.lineRateHz != before.lineRateHz || now.aspect != before.aspect) {
+        // A frame of the old raster would show at the wrong shape until the new one locks.
+        picture->setFrame(QImage());
+        picture->setAspect(now.aspect);
+    }
+    if (decoder_)
+        decoder_->setSettings(settings_);
+}
+
+void MonitorWindow::blackMoved(int value)
+{
+    // Black stays below white: pushing one past the other takes the other along.
+    if (value >= whiteSlider->value())
+        whiteSlider->setValue(std::min(value + 1, whiteSlider->maximum()));
+    if (value >= whiteSlider->value())
+        blackSlider->setValue(whiteSlider->value() - 1);
+    controlsChanged();
+}
+
+void MonitorWindow::whiteMoved(int value)
+{
+    if (value <= blackSlider->value())
+        blackSlider->setValue(std::max(value - 1, blackSlider->minimum()));
+    if (value <= blackSlider->value())
+        whiteSlider->setValue(blackSlider->value() + 1);
+    controlsChanged();
+}
+
+void MonitorWindow::makeDecoder(int sampleRate)
+{
+    sampleRate_ = sampleRate;
+    decoder_.reset();
+    if (sampleRate < kMinRate || sampleRate > kMaxRate)
+        return;
+    decoder_ = std::make_unique<LockedDecoder>(sampleRate, settings_);
+    decoder_->setFrameCallback([this](const QImage& frame) {
+        frameStandard_ = decoder_->settings().standard;
+        picture->setFrame(frame);
+    });
+}
+
+void MonitorWindow::feedU8(const std::uint8_t* samples, std::size_t count, int sampleRate)
+{
+    if (sampleRate != sampleRate_) {
+        if (recorder_) {
+            stopRecording();
+            reportLater(tr("The recording ended because the sample rate changed to %1 Hz.")
+                            .arg(sampleRate));
+        }
+        makeDecoder(sampleRate);
+    }
+    // A failed write ends the recording; closing it says why and where the rest is.
+    if (recorder_ && !recorder_->write(samples, count, nullptr))
+        stopRecording();
+    if (decoder_)
+        decoder_->feedU8(samples, count);
+}
+
+void MonitorWindow::reportLater(const QString& message)
+{
+    // A message box runs an event loop, which would hand this window the next block while the
+    // current one is still being fed.
+    QTimer::singleShot(0, this, [message] { reportError(message); });
+}
+
+void MonitorWindow::showStatus()
+{
+    QString status;
+    QString advice;
+    InputLevelMeter::Verdict verdict = InputLevelMeter::Verdict::TooLow;
+    double peak = 0;
+    if (sampleRate_ != 0 && !decoder_) {
+        status = tr("Cannot decode at %1 Hz").arg(sampleRate_);
+        advice =
+            tr("Set a sample rate of %1 to %2 Hz in the main window.").arg(kMinRate).arg(kMaxRate);
+    } else if (!decoder_) {
+        status = tr("Searching…");
+        advice = tr("No input yet");
+    } else {
+        const LockedStatus now = decoder_->status();
+        status = now.locked ? tr("Locked · %1 lines/s").arg(now.lineRateHz, 0, 'f', 1)
+                            : tr("Searching…");
+        peak = now.inputPeak;
+        if (now.inputClipping) {
+            verdict = InputLevelMeter::Verdict::Clipping;
+            advice = tr("Input clipping: lower the receiver's volume");
+        } else if (now.inputTooLow) {
+            advice = tr("Input too low: raise the receiver's volume");
+        } else {
+            verdict = InputLevelMeter::Verdict::Good;
+            advice = tr("Input level good");
+        }
+    }
+    if (statusLabel->text() != status)
+        statusLabel->setText(status);
+    if (levelAdvice->text() != advice)
+        levelAdvice->setText(advice);
+    levelMeter->setLevel(peak, verdict);
+
+    const QString record =
+        recorder_
+            ? tr("Stop recording (%1)")
+                  .arg(minutesAndSeconds(recorder_->samplesWritten() / recorder_->sampleRate()))
+            : tr("Record…");
+    if (recordButton->text() != record)
+        recordButton->setText(record);
+    recordButton->setChecked(recorder_ != nullptr);
+}
+
+QImage MonitorWindow::snapshotImage() const
+{
+    const QImage& frame = picture->frame();
+    if (frame.isNull())
+        return {};
+    return displayFrame(frame, frameStandard_, 320, smoothBox->isChecked());
+}
+
+void MonitorWindow::snapshot()
+{
+    // Taken now, so the picture saved is the one on screen when the user asked.
+    const QImage image = snapshotImage();
+    if (image.isNull()) {
+        reportError(tr("There is no picture to save yet: the Monitor has not locked to a signal."));
+        return;
+    }
+    const QString chosen =
+        chooseFile_(this, tr("Save the picture"),
+                    timeStampedPath(QStandardPaths::PicturesLocation, QStringLiteral("png"),
+                                    QDateTime::currentDateTime()),
+                    tr("PNG images (*.png)"));
+    if (chosen.isEmpty())
+        return;
+    QString error;
+    if (!savePng(image, withSuffix(chosen, QStringLiteral("png")), &error))
+        reportError(error);
+}
+
+void MonitorWindow::toggleRecording()
+{
+    if (recorder_) {
+        stopRecording();
+        return;
+    }
+    if (sampleRate_ == 0) {
+        reportError(tr("Nothing is being received yet: start reception in the main window."));
+        showStatus();
+        return;
+    }
+    const QString chosen =
+        chooseFile_(this, tr("Record the received audio"),
+                    timeStampedPath(QStandardPaths::MusicLocation, QStringLiteral("wav"),
+                                    QDateTime::currentDateTime()),
+                    tr("WAV audio (*.wav)"));
+    if (!chosen.isEmpty()) {
+        QString error;
+        recorder_ =
+            SampleFileWriter::open(withSuffix(chosen, QStringLiteral("wav")), sampleRate_, &error);
+        if (!recorder_)
+            reportError(error);
+    }
+    showStatus();
+}
+
+void MonitorWindow::stopRecording()
+{
+    if (!recorder_)
+        return;
+    QString error;
+    const bool finished = recorder_->close(&error);
+    const QString partial = recorder_->partialPath();
+    recorder_.reset();
+    if (!finished)
+        reportLater(
+            tr("Recording stopped: %1. What was recorded is kept in '%2'.").arg(error, partial));
+    if (isVisible())
+        showStatus();
+}
+
+void MonitorWindow::toggleFullScreen()
+{
+    if (isFullScreen()) {
+        controls->show();
+        showNormal();
+    } else {
+        controls->hide();
+        showFullScreen();
+    }
+}
+
+void MonitorWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && isFullScreen()) {
+        toggleFullScreen();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void MonitorWindow::closeEvent(QCloseEvent* event)
+{
+    stopRecording();
+    storeOptions();
+    event->accept();
+}
+
+void MonitorWindow::showEvent(QShowEvent* event)
+{
+    statusTimer_->start();
+    QWidget::showEvent(event);
+}
+
+void MonitorWindow::hideEvent(QHideEvent* event)
+{
+    statusTimer_->stop();
+    QWidget::hideEvent(event);
+}
+
+} // namespace corvane

@@ -1,0 +1,223 @@
+// The Monitor in the program: opened from the picture's menu while the main window records a
+// test transmission from a private PulseAudio source, it locks and saves the picture it shows;
+// recordings hold exactly the bytes received; its options outlive it.
+#include "ErrorReporting.h"
+#include "FormsTestSupport.h"
+#include "MonitorLink.h"
+#include "NbtvTransmitter.h"
+#include "PrivatePulse.h"
+#include "Receiver.h"
+#include "RecordingDevices.h"
+#include "SoundFile.h"
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QSettings>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+constexpr int kRate = 28800;
+
+// Pearson correlation of the grey levels of two pictures, both brought to size.
+double correlation(const QImage& a, const QImage& b, QSize size)
+{
+    const auto grey = [size](const QImage& image) {
+        return image.convertToFormat(QImage::Format_Grayscale8)
+            .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    };
+    const QImage x = grey(a), y = grey(b);
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    const double n = double(size.width()) * size.height();
+    for (int row = 0; row < size.height(); ++row)
+        for (int col = 0; col < size.width(); ++col) {
+            const double p = x.constScanLine(row)[col], q = y.constScanLine(row)[col];
+            sx += p, sy += q, sxx += p * p, syy += q * q, sxy += p * q;
+        }
+    return (sxy - sx * sy / n) / std::sqrt((sxx - sx * sx / n) * (syy - sy * sy / n));
+}
+
+// An NBTVA transmission of picture as the sound card records it: from a transmitter whose
+// clock runs 2 % fast, with noise 30 dB down, AC-coupled, 8-bit.
+std::vector<std::uint8_t> transmission(const QImage& picture, double seconds, double level)
+{
+    TransmitterOptions options;
+    options.sampleRate = kRate;
+    options.seconds = seconds;
+    options.level = level;
+    std::vector<float> signal =
+        *changeSpeed(transmit(rasterFor(picture, options.standard), options), 2, nullptr);
+    addNoise(signal, 30, 1);
+    acCouple(signal, kRate, 20);
+    return toUnsigned8(signal);
+}
+
+class Monitor : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        setErrorReporter([this](const QString& message) { errors.push_back(message); });
+    }
+    void TearDown() override { setErrorReporter({}); }
+
+    FileChooser answer(const QString& name)
+    {
+        return [path = dir.filePath(name)](QWidget*, const QString&, const QString&,
+                                           const QString&) { return path; };
+    }
+    void feedInBlocks(MonitorWindow& monitor, const std::vector<std::uint8_t>& bytes)
+    {
+        for (std::size_t at = 0; at < bytes.size(); at += 1024)
+            monitor.feedU8(bytes.data() + at, std::min<std::size_t>(1024, bytes.size() - at),
+                           kRate);
+    }
+
+    QTemporaryDir dir;
+    std::vector<QString> errors;
+};
+
+TEST_F(Monitor, OpenedFromThePictureMenuItLocksToTheReceivedSignalAndSavesWhatItShows)
+{
+    PrivatePulse pulse;
+    ASSERT_TRUE(pulse.start()) << pulse.log().toStdString();
+    Receiver receiver(makePulseRecordingDevice(QString()), std::make_unique<RecordingSink>());
+    RecordingLauncher launcher;
+    TFormMain form(receiver, launcher);
+    form.monitorLink().setFileChooser(answer("snapshot.png"));
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_TRUE(waitUntil([&] { return receiver.engine().state().capturing; }, 10000));
+
+    // A right click on the picture, then "Monitor" in the menu it brings up.
+    const QPoint at(40, 40);
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, form.ImageAlign->mapToGlobal(at));
+    QApplication::sendEvent(form.ImageAlign, &rightClick);
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        return menu && menu->isVisible();
+    }));
+    QAction* open = form.monitorLink().monitorAction();
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(open).center());
+    MonitorWindow* monitor = form.monitorLink().monitor();
+    ASSERT_NE(monitor, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(monitor));
+
+    const QImage source = testPicture(200, 300);
+    pulse.feedInRealTime(transmission(source, 4, 0.5));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return monitor->statusText().startsWith(QStringLiteral("Locked")) &&
+                   monitor->decoder()->status().frames >= 10;
+        },
+        15000))
+        << monitor->statusText().toStdString();
+
+    const QString rate = monitor->statusText().section(QChar(0xb7), 1).section(u' ', 1, 1);
+    EXPECT_NEAR(rate.toDouble(), 408, 2) << monitor->statusText().toStdString();
+
+    QTest::keyClick(monitor, Qt::Key_S, Qt::ControlModifier);
+    const QImage saved(dir.filePath("snapshot.png"));
+    ASSERT_FALSE(saved.isNull()) << "no snapshot; errors: " << errors.size();
+    MonitorPicture* view = monitor->pictureView();
+    const QImage shown = view->grab(view->pictureRect()).toImage();
+    EXPECT_GT(correlation(saved, shown, shown.size()), 0.98);
+    EXPECT_GT(correlation(saved, source, QSize(32, 48)), 0.9);
+    EXPECT_NEAR(double(saved.height()) / saved.width(), 1.5, 0.05);
+    EXPECT_TRUE(pulse.waitFed(std::chrono::seconds(10)));
+
+    // "Save picture…" in the same menu saves the main window's own picture.
+    form.monitorLink().setFileChooser(answer("main.png"));
+    form.monitorLink().savePictureAction()->trigger();
+    EXPECT_EQ(QImage(dir.filePath("main.png")).convertToFormat(QImage::Format_RGB32),
+              receiver.surface().image().convertToFormat(QImage::Format_RGB32));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Monitor, ARecordingHoldsTheBytesReceivedAndOneThatFailsIsNotPassedOffAsComplete)
+{
+    const std::vector<std::uint8_t> bytes = transmission(testPicture(64, 96), 1, 0.8);
+    auto monitor = std::make_unique<MonitorWindow>();
+    monitor->setFileChooser(answer("reception.wav"));
+    monitor->feedU8(bytes.data(), 1024, kRate); // before recording
+    monitor->toggleRecording();
+    ASSERT_TRUE(monitor->recording());
+    feedInBlocks(*monitor, {bytes.begin() + 1024, bytes.end()});
+    monitor->toggleRecording();
+    ASSERT_FALSE(monitor->recording());
+    QString error;
+    auto recorded = readSamples(dir.filePath("reception.wav"), kRate, &error);
+    ASSERT_TRUE(recorded) << error.toStdString();
+    EXPECT_TRUE(*recorded == std::vector<std::uint8_t>(bytes.begin() + 1024, bytes.end()));
+
+    // Closing the window while recording finishes the file.
+    monitor->setFileChooser(answer("closed.wav"));
+    monitor->toggleRecording();
+    feedInBlocks(*monitor, bytes);
+    monitor.reset();
+    recorded = readSamples(dir.filePath("closed.wav"), kRate, &error);
+    ASSERT_TRUE(recorded) << error.toStdString();
+    EXPECT_TRUE(*recorded == bytes);
+
+    // The disk fills up (a file-size limit stands in for it) during the recording.
+    monitor = std::make_unique<MonitorWindow>();
+    monitor->setFileChooser(answer("full.wav"));
+    monitor->feedU8(bytes.data(), 1024, kRate);
+    monitor->toggleRecording();
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 16384;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    feedInBlocks(*monitor, bytes);
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_FALSE(monitor->recording());
+    ASSERT_TRUE(waitUntil([&] { return !errors.empty(); }));
+    EXPECT_TRUE(errors[0].contains(dir.filePath("full.wav.part"))) << errors[0].toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("full.wav")));
+    const auto kept = readSamples(dir.filePath("full.wav.part"), kRate, &error);
+    ASSERT_TRUE(kept) << error.toStdString();
+    EXPECT_GT(kept->size(), 8000u);
+    EXPECT_TRUE(std::equal(kept->begin(), kept->end(), bytes.begin()));
+}
+
+TEST_F(Monitor, ReopenedItHasTheStandardOptionsAndSizeItWasLeftWith)
+{
+    {
+        MonitorWindow monitor;
+        monitor.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
+        monitor.resize(300, 520);
+        auto* standard = monitor.findChild<QComboBox*>("standardBox");
+        standard->setCurrentIndex(standard->findText("Baird", Qt::MatchStartsWith));
+        monitor.findChild<QCheckBox*>("negativeBox")->setChecked(true);
+        monitor.findChild<QCheckBox*>("autoLevelsBox")->setChecked(false);
+        monitor.findChild<QSlider*>("blackSlider")->setValue(40);
+        monitor.close();
+    }
+    MonitorWindow monitor;
+    EXPECT_EQ(monitor.size(), QSize(300, 520));
+    const std::vector<std::uint8_t> silence(1024, 128);
+    monitor.feedU8(silence.data(), silence.size(), kRate);
+    const LockedSettings& settings = monitor.decoder()->settings();
+    EXPECT_EQ(settings.standard.name, QStringLiteral("baird"));
+    EXPECT_TRUE(settings.negative);
+    EXPECT_FALSE(settings.autoLevels);
+    EXPECT_DOUBLE_EQ(settings.manualBlack, 0.4);
+}
+
+} // namespace
