@@ -1,6 +1,7 @@
 // Writes a synthetic transmission that the decoder turns into a test card; the demo, the
 // tests and the benchmarks make their signals with it.
 #include "DecoderSettings.h"
+#include "SafeFile.h"
 #include "SettingOptions.h"
 #include "SoundFile.h"
 #include "TestCard.h"
@@ -59,10 +60,13 @@ int main(int argc, char** argv)
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadUsage, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        const QString text = parser.isSet(QStringLiteral("help"))
+                                 ? parser.helpText()
+                                 : QStringLiteral("corvane-testcard %1\n").arg(CORVANE_VERSION);
+        QString error;
+        return writeStandardOutput(text.toUtf8(), &error) ? 0 : fail(kCannotWrite, error);
+    }
     if (!parser.positionalArguments().isEmpty())
         return fail(kBadUsage, QStringLiteral("unexpected argument '%1' (the output goes with -o)")
                                    .arg(parser.positionalArguments().front()));
@@ -86,9 +90,11 @@ int main(int argc, char** argv)
             kBadUsage,
             QStringLiteral("-o must name a .wav, .raw or .u8 file or - (got '%1')").arg(out));
 
+    QString error;
+    if (out != QLatin1String("-") && !canReplaceFile(out, &error))
+        return fail(kCannotWrite, error);
     card.samples = std::llround(seconds * card.settings.sampleRate);
     card.clippedBurst = parser.isSet(clipOption);
-    QString error;
     if (!writeSamples(out, makeTestCard(card), card.settings.sampleRate, &error))
         return fail(kCannotWrite, error);
     return 0;
