@@ -33,6 +33,8 @@ int fail(int code, const QString& message)
 QByteArray pictureFormat(const QString& path)
 {
     const QString lower = path.toLower();
+    if (path == QLatin1String("-"))
+        return "png";
     if (lower.endsWith(QLatin1String(".png")))
         return "png";
     if (lower.endsWith(QLatin1String(".ppm")))
@@ -53,6 +55,8 @@ bool writePicture(const QString& path, const QByteArray& format, const QImage& i
         *error = QStringLiteral("cannot write '%1': %2").arg(path, writer.errorString());
         return false;
     }
+    if (path == QLatin1String("-"))
+        return writeStandardOutput(bytes, error);
     return writeFileSafely(path, bytes, error);
 }
 
@@ -119,9 +123,11 @@ int main(int argc, char** argv)
     addSettingOptions(parser, options);
     const QCommandLineOption statsOption(
         QStringLiteral("stats"), QStringLiteral("Print the decoder's counters as one JSON line."));
-    const QCommandLineOption outOption(QStringList{QStringLiteral("o"), QStringLiteral("output")},
-                                       QStringLiteral("Write the picture to OUT (.png or .ppm)."),
-                                       QStringLiteral("OUT"));
+    const QCommandLineOption outOption(
+        QStringList{QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the picture to OUT (.png or .ppm; - writes PNG "
+                       "to standard output)."),
+        QStringLiteral("OUT"));
     const QCommandLineOption maxSecondsOption(
         QStringLiteral("max-seconds"),
         QStringLiteral("Stop with an error when INPUT holds more than S seconds of audio "
@@ -164,8 +170,10 @@ int main(int argc, char** argv)
                         QStringLiteral("-o must name a .png or .ppm file (got '%1')").arg(out));
     }
 
+    if (out == QLatin1String("-") && parser.isSet(statsOption))
+        return fail(kBadUsage, QStringLiteral("--stats and -o - cannot share standard output"));
     QString error;
-    if (parser.isSet(outOption) && !canReplaceFile(out, &error))
+    if (parser.isSet(outOption) && out != QLatin1String("-") && !canReplaceFile(out, &error))
         return fail(kBadInput, error);
 
     SampleReadOptions reading;
