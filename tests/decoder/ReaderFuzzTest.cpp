@@ -94,6 +94,13 @@ QByteArray mutate(QByteArray bytes, std::mt19937& random)
 
 } // namespace
 
+// libvorbis keeps its stream set-up when libsndfile gives up on some malformed Ogg files: their
+// leak, not ours, so the leak checker of the sanitizer build is told to let it pass.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libvorbis.so\n";
+}
+
 TEST(ReaderFuzz, MutatedRecordingsAreReadOrRefusedCleanly)
 {
     QTemporaryDir dir;
