@@ -198,6 +198,10 @@ bool streamSoundFile(const QString& path, int sampleRate, const SampleSink& sink
             }
         }
         if (last) {
+            if (!damage.isEmpty() && total == 0) { // nothing to keep: plainly unreadable
+                setError(error, QStringLiteral("cannot read '%1': %2").arg(path, damage));
+                return false;
+            }
             if (!damage.isEmpty() && warning)
                 *warning = QStringLiteral("'%1' is damaged (%2); kept the %3 s before the damage")
                                .arg(path, damage)
