@@ -35,22 +35,14 @@ Outcome run(const QString& program, const QStringList& args, const QString& stdi
             const QString& stdoutFile = {})
 {
     QProcess process;
-    if (!stdinFile.isEmpty())
-        process.setStandardInputFile(stdinFile);
+    process.setStandardInputFile(stdinFile.isEmpty() ? QProcess::nullDevice() : stdinFile);
     if (!stdoutFile.isEmpty())
         process.setStandardOutputFile(stdoutFile);
     process.start(QStringLiteral(CORVANE_BIN_DIR "/") + program, args);
-    if (!process.waitForStarted())
-        return {};
-    if (stdinFile.isEmpty())
-        process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return {-3, {}, "timed out"};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+    const bool ended =
+        process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -2, process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
 QByteArray contents(const QString& path)
