@@ -1,5 +1,7 @@
 #include "TerminationSignals.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 #include <csignal>
 #include <stdexcept>
@@ -55,6 +57,24 @@ void TerminationSignals::readSignal()
     [[maybe_unused]] const auto read = ::read(signalPipe[1], &byte, 1);
     if (onSignal_)
         onSignal_();
+}
+
+void endProgram(QWidget& window)
+{
+    // Told first, so that boxes a closing handler opens return at once instead of waiting.
+    QCoreApplication::exit(0);
+    for (int guard = 0; guard < 100; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            modal->hide(); // a box that will not be rejected (no Escape button) goes anyway
+    }
+    window.close();
 }
 
 } // namespace corvane

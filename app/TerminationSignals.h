@@ -4,6 +4,7 @@
 #include <functional>
 
 class QSocketNotifier;
+class QWidget;
 
 namespace corvane {
 
@@ -25,5 +26,11 @@ private:
     std::function<void()> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
 };
+
+// What the program does when asked to end: closes any message box that is up (each runs an
+// event loop of its own, under which the program could not end), closes window as its Exit
+// button would, and leaves every event loop. A box that a handler would open afterwards
+// returns at once.
+void endProgram(QWidget& window);
 
 } // namespace corvane

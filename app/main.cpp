@@ -3,6 +3,7 @@
 #include "Launcher.h"
 #include "MonitorLink.h"
 #include "RecordingDevices.h"
+#include "SafeFile.h"
 #include "Startup.h"
 #include "TerminationSignals.h"
 #include "Unit1.h"
@@ -16,18 +17,28 @@
 using namespace corvane;
 
 namespace {
+// Text for standard output; a failed write (a full disk, a closed pipe) is a failed run.
+bool print(const QString& text)
+{
+    QString error;
+    if (writeStandardOutput(text.toUtf8(), &error))
+        return true;
+    QTextStream(stderr) << error << '\n';
+    return false;
+}
+
 int listDevices()
 {
-    QTextStream out(stdout);
     QString error;
     const auto devices = listRecordingDevices(&error);
     if (!devices) {
         QTextStream(stderr) << error << '\n';
         return 1;
     }
+    QString text;
     for (const RecordingDeviceInfo& device : *devices)
-        out << device.name << '\t' << device.description << '\n';
-    return 0;
+        text += device.name + u'\t' + device.description + u'\n';
+    return print(text) ? 0 : 1;
 }
 
 // A source the server does not have would leave the window open and deaf; say which ones it
@@ -65,7 +76,8 @@ int main(int argc, char** argv)
         QCoreApplication commandLine(argc, argv);
         nameApplication();
         const ParsedCommandLine parsed = parseCommandLine(commandLine.arguments());
-        QTextStream(stdout) << parsed.output;
+        if (!print(parsed.output))
+            return 1;
         QTextStream(stderr) << parsed.errorOutput;
         if (!parsed.options)
             return parsed.exitCode;
@@ -99,8 +111,8 @@ int main(int argc, char** argv)
     };
     DetachedProcessLauncher launcher;
     return runReceiver(app, options.settings, makeDevice, launcher, [&options](TFormMain& form) {
-        // Asked to end: close the window as the Exit button would. Goes with the window.
-        new TerminationSignals([&form] { form.close(); }, &form);
+        // Asked to end: close any box and the window, and leave. Goes with the window.
+        new TerminationSignals([&form] { endProgram(form); }, &form);
         if (options.monitor)
             form.monitorLink().openMonitor();
     });

@@ -1,16 +1,19 @@
-// corvane-decode with the literal decoder inside: reads the input and writes the picture the
-// same way, so timing both over one file compares the decoders, start-up and I/O included.
+// corvane-decode with the literal decoder inside: reads the input (streamed, in blocks) and
+// writes the picture the same way, so timing both over one file compares the decoders, start-up and
+// I/O included.
 #include "ImageSurface.h"
 #include "LiteralDecoder.h"
+#include "SafeFile.h"
 #include "SettingOptions.h"
 #include "SoundFile.h"
 
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 using namespace corvane;
 
@@ -37,20 +40,35 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "corvane-literal-decode: expects exactly one INPUT\n");
         return 2;
     }
+    testing::ArraySurface surface;
+    testing::LiteralDecoder decoder(settings, surface);
+    const auto blockSize = static_cast<std::size_t>(settings.blockSize);
+    std::vector<std::uint8_t> block;
+    block.reserve(blockSize);
+    const auto decode = [&] {
+        decoder.DecodeBlock(block.data(), static_cast<std::int32_t>(block.size()));
+        block.clear();
+    };
     QString error;
-    const auto samples =
-        loadSamples(parser.positionalArguments().front(), settings.sampleRate, &error);
-    if (!samples) {
+    const bool read = streamSamples(
+        parser.positionalArguments().front(), settings.sampleRate,
+        [&](const std::uint8_t* data, std::size_t count) {
+            while (count > 0) {
+                const std::size_t take = std::min(count, blockSize - block.size());
+                block.insert(block.end(), data, data + take);
+                data += take;
+                count -= take;
+                if (block.size() == blockSize)
+                    decode();
+            }
+        },
+        SampleReadOptions{}, &error, nullptr);
+    if (!read) {
         std::fprintf(stderr, "corvane-literal-decode: %s\n", qUtf8Printable(error));
         return 1;
     }
-
-    testing::ArraySurface surface;
-    testing::LiteralDecoder decoder(settings, surface);
-    const auto block = static_cast<std::size_t>(settings.blockSize);
-    for (std::size_t at = 0; at < samples->size(); at += block)
-        decoder.DecodeBlock(samples->data() + at,
-                            static_cast<std::int32_t>(std::min(block, samples->size() - at)));
+    if (!block.empty())
+        decode();
 
     if (parser.isSet(outOption)) {
         QImage image(ImageSurface::kWidth, ImageSurface::kHeight, QImage::Format_RGB32);
@@ -58,12 +76,13 @@ int main(int argc, char** argv)
             for (int x = 0; x < ImageSurface::kWidth; ++x)
                 image.setPixel(x, y, ImageSurface::toRgb(surface.at(x, y)));
         const QString out = parser.value(outOption);
-        QSaveFile file(out);
         const QByteArray format = out.toLower().endsWith(QLatin1String(".ppm")) ? "ppm" : "png";
-        QImageWriter writer(&file, format);
-        if (!file.open(QIODevice::WriteOnly) || !writer.write(image) || !file.commit()) {
-            std::fprintf(stderr, "corvane-literal-decode: cannot write '%s'\n",
-                         qUtf8Printable(out));
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!QImageWriter(&buffer, format).write(image) || !writeFileSafely(out, bytes, &error)) {
+            std::fprintf(stderr, "corvane-literal-decode: cannot write '%s': %s\n",
+                         qUtf8Printable(out), qUtf8Printable(error));
             return 1;
         }
     }

@@ -13,6 +13,12 @@ namespace {
 // Three buffers in flight: the device always has work queued while we decode one.
 constexpr int kBuffersInFlight = 3;
 
+// The device's own reason, when it has one, on a line of its own under the message.
+QString withReason(const QString& text, const QString& reason)
+{
+    return reason.isEmpty() ? text : text + u'\n' + reason;
+}
+
 } // namespace
 
 // Marks one public entry into the engine. When the outermost one ends, the messages it raised
@@ -65,13 +71,13 @@ void CaptureEngine::StartCapture()
         return;
     }
     if (device_.deviceCount() == 0) {
-        report(QStringLiteral("There are no recording devices!"));
+        report(withReason(QStringLiteral("There are no recording devices!"), device_.lastError()));
         return;
     }
     WaveFormat format;
     format.sampleRate = settings_.sampleRate;
     if (!device_.open(state_.deviceNumber, format, target_)) {
-        report(QStringLiteral("Can't open audio device"));
+        report(withReason(QStringLiteral("Can't open audio device"), device_.lastError()));
         return;
     }
     state_.deviceOpen = true;

@@ -54,6 +54,9 @@ public:
     // Closes the device; a kWaveCloseEvent follows. Fails while buffers are still queued.
     virtual bool close() = 0;
 
+    // Why the last failed call failed, in words for the user; empty when the device cannot tell.
+    virtual QString lastError() const { return {}; }
+
     // Used when the program ends with the device still open: stop at once, post nothing
     // more, forget every buffer (the caller frees them). Never waits for notifications.
     virtual void abandon() = 0;

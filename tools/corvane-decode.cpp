@@ -4,17 +4,19 @@
 #include "ImageSurface.h"
 #include "LockedDecoder.h"
 #include "PixelDecoder.h"
+#include "SafeFile.h"
 #include "SettingOptions.h"
 #include "SoundFile.h"
 
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 using namespace corvane;
@@ -33,6 +35,8 @@ int fail(int code, const QString& message)
 // The picture format for an output name, or an empty string when we cannot write it.
 QByteArray pictureFormat(const QString& path)
 {
+    if (path == QLatin1String("-"))
+        return "png";
     const QString lower = path.toLower();
     if (lower.endsWith(QLatin1String(".png")))
         return "png";
@@ -41,19 +45,68 @@ QByteArray pictureFormat(const QString& path)
     return {};
 }
 
-// Writes image to path as format, complete or not at all.
-std::optional<QString> writePicture(const QString& path, const QByteArray& format,
-                                    const QImage& image)
+// Encodes the picture in memory and writes it through the safe-file path, so a full disk or a
+// device in the way is reported instead of leaving a truncated or empty picture.
+bool writePicture(const QString& path, const QByteArray& format, const QImage& image,
+                  QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("cannot write '%1': %2").arg(path, file.errorString());
-    QImageWriter writer(&file, format);
-    if (!writer.write(image))
-        return QStringLiteral("cannot write '%1': %2").arg(path, writer.errorString());
-    if (!file.commit())
-        return QStringLiteral("cannot write '%1': %2").arg(path, file.errorString());
-    return std::nullopt;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image)) {
+        *error = QStringLiteral("cannot write '%1': %2").arg(path, writer.errorString());
+        return false;
+    }
+    if (path == QLatin1String("-"))
+        return writeStandardOutput(bytes, error);
+    return writeFileSafely(path, bytes, error);
+}
+
+// Hands samples to the decoder in blocks of the configured size, as capture does, however
+// they arrive from the input.
+class BlockFeeder
+{
+public:
+    BlockFeeder(PixelDecoder& decoder, std::size_t blockSize) : decoder_(decoder), block_(blockSize)
+    {}
+
+    void feed(const std::uint8_t* data, std::size_t count)
+    {
+        total_ += count;
+        while (count > 0) {
+            const std::size_t take = std::min(count, block_.size() - filled_);
+            std::memcpy(block_.data() + filled_, data, take);
+            filled_ += take;
+            data += take;
+            count -= take;
+            if (filled_ == block_.size())
+                flush();
+        }
+    }
+
+    void flush()
+    {
+        if (filled_ > 0)
+            decoder_.DecodeBlock(block_.data(), static_cast<std::int32_t>(filled_));
+        filled_ = 0;
+    }
+
+    std::size_t total() const { return total_; }
+
+private:
+    PixelDecoder& decoder_;
+    std::vector<std::uint8_t> block_;
+    std::size_t filled_ = 0;
+    std::size_t total_ = 0;
+};
+
+int printOrFail(const QString& text)
+{
+    QString error;
+    if (!writeStandardOutput(text.toUtf8(), &error))
+        return fail(kBadInput, error);
+    return 0;
 }
 
 // The options of locked decoding, beside the literal decoder's.
@@ -128,7 +181,8 @@ const char* signalName(SignalKind kind)
 }
 
 int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
-                 const DecoderSettings& rawSettings, const QString& input, bool stats)
+                 const DecoderSettings& rawSettings, const QString& input, bool stats,
+                 const SampleReadOptions& reading)
 {
     LockedSettings settings;
     const auto standard = standardByName(parser.value(cli.standard));
@@ -170,6 +224,9 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
             return fail(kBadUsage,
                         QStringLiteral("-o must name a .png or .ppm file (got '%1')").arg(out));
     }
+    QString error;
+    if (!out.isEmpty() && out != QLatin1String("-") && !canReplaceFile(out, &error))
+        return fail(kBadInput, error);
     QString framesDir;
     if (parser.isSet(cli.frames)) {
         framesDir = parser.value(cli.frames);
@@ -178,15 +235,10 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
     }
 
     // Raw bytes carry no rate; sound files are read at their own, in full resolution.
-    QString error;
-    std::optional<SampleBuffer> raw;
+    const bool raw = isRawSampleName(input);
     FloatSoundReader sound;
     double sampleRate = rawSettings.sampleRate;
-    if (isRawSampleName(input)) {
-        raw = loadSamples(input, rawSettings.sampleRate, &error);
-        if (!raw)
-            return fail(kBadInput, error);
-    } else {
+    if (!raw) {
         if (!sound.open(input, &error))
             return fail(kBadInput, error);
         sampleRate = sound.sampleRate();
@@ -207,7 +259,9 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
             return;
         const QString name = QDir(framesDir).filePath(
             QStringLiteral("frame-%1.png").arg(++written, 6, 10, QLatin1Char('0')));
-        frameError = writePicture(name, "png", displayFrame(frame, settings.standard));
+        QString problem;
+        if (!writePicture(name, "png", displayFrame(frame, settings.standard), &problem))
+            frameError = problem;
     });
     double lineRate = 0;
     const auto note = [&] {
@@ -217,20 +271,34 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
             lineRate = s.lineRateHz;
         }
     };
-    constexpr std::size_t kChunk = 1 << 15;
     if (raw) {
-        for (std::size_t at = 0; at < raw->size() && !frameError; at += kChunk) {
-            decoder.feedU8(raw->data() + at, std::min(kChunk, raw->size() - at));
+        QString warning;
+        const auto feed = [&](const std::uint8_t* data, std::size_t count) {
+            if (frameError)
+                return;
+            decoder.feedU8(data, count);
             note();
-        }
+        };
+        if (!streamSamples(input, rawSettings.sampleRate, feed, reading, &error, &warning))
+            return fail(kBadInput, error);
     } else {
+        constexpr std::size_t kChunk = 1 << 15;
+        const double limit = reading.maxSeconds * sampleRate;
         std::vector<float> chunk(kChunk);
-        for (;;) {
+        for (double total = 0;;) {
             const std::int64_t got = sound.read(chunk.data(), chunk.size(), &error);
             if (got < 0)
                 return fail(kBadInput, error);
             if (got == 0 || frameError)
                 break;
+            total += static_cast<double>(got);
+            if (total > limit)
+                return fail(kBadInput,
+                            QStringLiteral("stopped reading '%1': it holds more than the "
+                                           "limit of %2 s of audio at %3 Hz")
+                                .arg(input)
+                                .arg(reading.maxSeconds)
+                                .arg(sampleRate));
             decoder.feed(chunk.data(), static_cast<std::size_t>(got));
             note();
         }
@@ -240,15 +308,15 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
 
     const LockedStatus status = decoder.status();
     if (stats) {
-        std::printf("{\"locked\":%s,\"everLocked\":%s,\"lineRateHz\":%.3f,\"frames\":%lld,"
-                    "\"signal\":\"%s\",\"carrierHz\":%.1f,\"samples\":%lld,\"sampleRate\":%.0f,"
-                    "\"inputPeak\":%.4f}\n",
-                    status.locked ? "true" : "false", everLocked ? "true" : "false", lineRate,
-                    static_cast<long long>(status.frames), signalName(status.detected),
-                    status.carrierHz, static_cast<long long>(status.samples), sampleRate,
-                    status.inputPeak);
-        if (std::fflush(stdout) != 0)
-            return fail(kBadInput, QStringLiteral("cannot write the statistics"));
+        if (printOrFail(QString::asprintf(
+                "{\"locked\":%s,\"everLocked\":%s,\"lineRateHz\":%.3f,\"frames\":%lld,"
+                "\"signal\":\"%s\",\"carrierHz\":%.1f,\"samples\":%lld,\"sampleRate\":%.0f,"
+                "\"inputPeak\":%.4f}\n",
+                status.locked ? "true" : "false", everLocked ? "true" : "false", lineRate,
+                static_cast<long long>(status.frames), signalName(status.detected),
+                status.carrierHz, static_cast<long long>(status.samples), sampleRate,
+                status.inputPeak)) != 0)
+            return kBadInput;
     }
     if (!everLocked || decoder.lastFrame().isNull())
         return fail(kBadInput,
@@ -260,11 +328,9 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
                         .arg(input)
                         .arg(settings.standard.lines)
                         .arg(settings.standard.lineRateHz));
-    if (!out.isEmpty()) {
-        if (const auto problem =
-                writePicture(out, format, displayFrame(decoder.lastFrame(), settings.standard)))
-            return fail(kBadInput, *problem);
-    }
+    if (!out.isEmpty() &&
+        !writePicture(out, format, displayFrame(decoder.lastFrame(), settings.standard), &error))
+        return fail(kBadInput, error);
     return 0;
 }
 
@@ -285,11 +351,24 @@ int main(int argc, char** argv)
     addSettingOptions(parser, options);
     const QCommandLineOption statsOption(
         QStringLiteral("stats"), QStringLiteral("Print the decoder's counters as one JSON line."));
-    const QCommandLineOption outOption(QStringList{QStringLiteral("o"), QStringLiteral("output")},
-                                       QStringLiteral("Write the picture to OUT (.png or .ppm)."),
-                                       QStringLiteral("OUT"));
+    const QCommandLineOption outOption(
+        QStringList{QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Write the picture to OUT (.png or .ppm; - writes PNG "
+                       "to standard output)."),
+        QStringLiteral("OUT"));
+    const QCommandLineOption maxSecondsOption(
+        QStringLiteral("max-seconds"),
+        QStringLiteral("Stop with an error when INPUT holds more than S seconds of audio "
+                       "(default %1: standard input or a FIFO may never end).")
+            .arg(kDefaultMaxSeconds),
+        QStringLiteral("S"));
+    const QCommandLineOption allowEmptyOption(
+        QStringLiteral("allow-empty"),
+        QStringLiteral("Accept an INPUT without samples (a black picture) instead of failing."));
     parser.addOption(statsOption);
     parser.addOption(outOption);
+    parser.addOption(maxSecondsOption);
+    parser.addOption(allowEmptyOption);
     const LockedCli locked;
     for (const QCommandLineOption& option : locked.all())
         parser.addOption(option);
@@ -301,9 +380,9 @@ int main(int argc, char** argv)
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadUsage, parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+        return printOrFail(parser.helpText());
     if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+        return printOrFail(QStringLiteral("corvane-decode %1\n").arg(CORVANE_VERSION));
 
     const QStringList inputs = parser.positionalArguments();
     if (inputs.size() != 1)
@@ -312,8 +391,20 @@ int main(int argc, char** argv)
     DecoderSettings settings;
     if (const auto problem = readSettingOptions(parser, options, settings))
         return fail(kBadUsage, *problem);
+    if (parser.value(outOption) == QLatin1String("-") && parser.isSet(statsOption))
+        return fail(kBadUsage, QStringLiteral("--stats and -o - cannot share standard output"));
+    SampleReadOptions reading;
+    if (parser.isSet(maxSecondsOption)) {
+        bool ok = false;
+        reading.maxSeconds = parser.value(maxSecondsOption).toDouble(&ok);
+        if (!ok || !(reading.maxSeconds > 0) || !std::isfinite(reading.maxSeconds))
+            return fail(kBadUsage, QStringLiteral("--max-seconds must be a number above 0 (got "
+                                                  "'%1')")
+                                       .arg(parser.value(maxSecondsOption)));
+    }
     if (parser.isSet(locked.locked))
-        return decodeLocked(parser, locked, settings, inputs.front(), parser.isSet(statsOption));
+        return decodeLocked(parser, locked, settings, inputs.front(), parser.isSet(statsOption),
+                            reading);
     for (const QCommandLineOption& option : locked.all())
         if (parser.isSet(option))
             return fail(kBadUsage,
@@ -334,43 +425,37 @@ int main(int argc, char** argv)
     }
 
     QString error;
-    const auto samples = loadSamples(inputs.front(), settings.sampleRate, &error);
-    if (!samples)
+    if (parser.isSet(outOption) && out != QLatin1String("-") && !canReplaceFile(out, &error))
         return fail(kBadInput, error);
 
     ImageSurface surface; // black at start
     PixelDecoder decoder(settings, surface);
-    const std::size_t block = static_cast<std::size_t>(settings.blockSize);
-    for (std::size_t at = 0; at < samples->size(); at += block) {
-        const std::size_t count = std::min(block, samples->size() - at);
-        decoder.DecodeBlock(samples->data() + at, static_cast<std::int32_t>(count));
-    }
+    BlockFeeder feeder(decoder, static_cast<std::size_t>(settings.blockSize));
+    QString warning;
+    if (!streamSamples(
+            inputs.front(), settings.sampleRate,
+            [&feeder](const std::uint8_t* data, std::size_t count) { feeder.feed(data, count); },
+            reading, &error, &warning))
+        return fail(kBadInput, error);
+    feeder.flush();
+    if (!warning.isEmpty())
+        std::fprintf(stderr, "corvane-decode: warning: %s\n", qUtf8Printable(warning));
+    if (feeder.total() == 0 && !parser.isSet(allowEmptyOption))
+        return fail(
+            kBadInput,
+            QStringLiteral("no samples in '%1' (--allow-empty accepts that)").arg(inputs.front()));
 
-    if (parser.isSet(outOption)) {
-        // The picture appears only when it has been written completely.
-        QSaveFile file(out);
-        if (!file.open(QIODevice::WriteOnly))
-            return fail(kBadInput,
-                        QStringLiteral("cannot write '%1': %2").arg(out, file.errorString()));
-        QImageWriter writer(&file, format);
-        if (!writer.write(surface.image()))
-            return fail(kBadInput,
-                        QStringLiteral("cannot write '%1': %2").arg(out, writer.errorString()));
-        if (!file.commit())
-            return fail(kBadInput,
-                        QStringLiteral("cannot write '%1': %2").arg(out, file.errorString()));
-    }
+    if (parser.isSet(outOption) && !writePicture(out, format, surface.image(), &error))
+        return fail(kBadInput, error);
 
     if (parser.isSet(statsOption)) {
         const ScanPosition pos = decoder.scanPosition();
-        std::printf("{\"samples\":%zu,\"elements\":%lld,\"repaints\":%lld,\"row\":%d,\"col\":%d,"
-                    "\"clip\":%s,\"sync_counter\":%d,\"sample_counter\":%d}\n",
-                    samples->size(), static_cast<long long>(decoder.elementCount()),
-                    static_cast<long long>(surface.repaintRequests()), pos.row, pos.col,
-                    decoder.clipFlag() ? "true" : "false", decoder.syncCounter(),
-                    decoder.sampleCounter());
-        if (std::fflush(stdout) != 0)
-            return fail(kBadInput, QStringLiteral("cannot write the statistics"));
+        return printOrFail(QString::asprintf(
+            "{\"samples\":%zu,\"elements\":%lld,\"repaints\":%lld,\"row\":%d,\"col\":%d,"
+            "\"clip\":%s,\"sync_counter\":%d,\"sample_counter\":%d}\n",
+            feeder.total(), static_cast<long long>(decoder.elementCount()),
+            static_cast<long long>(surface.repaintRequests()), pos.row, pos.col,
+            decoder.clipFlag() ? "true" : "false", decoder.syncCounter(), decoder.sampleCounter()));
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // tests and the benchmarks make their signals with it.
 #include "DecoderSettings.h"
 #include "NbtvTransmitter.h"
+#include "SafeFile.h"
 #include "SettingOptions.h"
 #include "SoundFile.h"
 #include "TestCard.h"
@@ -206,10 +207,13 @@ int main(int argc, char** argv)
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kBadUsage, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        const QString text = parser.isSet(QStringLiteral("help"))
+                                 ? parser.helpText()
+                                 : QStringLiteral("corvane-testcard %1\n").arg(CORVANE_VERSION);
+        QString error;
+        return writeStandardOutput(text.toUtf8(), &error) ? 0 : fail(kCannotWrite, error);
+    }
     if (!parser.positionalArguments().isEmpty())
         return fail(kBadUsage, QStringLiteral("unexpected argument '%1' (the output goes with -o)")
                                    .arg(parser.positionalArguments().front()));
@@ -254,12 +258,14 @@ int main(int argc, char** argv)
                 QStringLiteral("-o must name a .wav, .raw or .u8 file or - (got '%1')").arg(each));
     }
 
+    QString error;
+    if (out != QLatin1String("-") && !canReplaceFile(out, &error))
+        return fail(kCannotWrite, error);
     if (parser.isSet(transmitter.standard))
         return sendNbtv(parser, transmitter, seconds, out);
 
     card.samples = std::llround(seconds * card.settings.sampleRate);
     card.clippedBurst = parser.isSet(clipOption);
-    QString error;
     if (!writeSamples(out, makeTestCard(card), card.settings.sampleRate, &error))
         return fail(kCannotWrite, error);
     return 0;

@@ -49,6 +49,7 @@ public:
     bool unprepareBuffer(WaveBuffer* buffer) override;
     bool close() override;
     void abandon() override;
+    QString lastError() const override { return error_; }
 
 private:
     bool load(std::int32_t sampleRate);

@@ -66,7 +66,7 @@ public:
     // Bytes lost because neither a buffer nor the backlog had room (any thread).
     std::int64_t bytesDropped() const { return bytesDropped_.load(); }
     // Why the last connection attempt failed, for the user.
-    QString lastError() const;
+    QString lastError() const override;
 
 private:
     class Lock;

@@ -1,12 +1,15 @@
 #include "SoundFile.h"
 
+#include "SafeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
+#include <QtGlobal>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -26,6 +29,25 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
+// Samples held at once while reading, whatever the file claims about itself.
+constexpr std::size_t kChunkSamples = std::size_t{1} << 16;
+
+// How much audio a read may deliver: streams need not end.
+struct ReadLimit
+{
+    std::int64_t samples;
+    int sampleRate;
+};
+
+QString tooLong(const QString& name, const ReadLimit& limit)
+{
+    return QStringLiteral("stopped reading '%1': it holds more than the limit of %2 s of audio "
+                          "at %3 Hz")
+        .arg(name)
+        .arg(static_cast<double>(limit.samples) / limit.sampleRate)
+        .arg(limit.sampleRate);
+}
+
 std::uint8_t toUnsigned8(float value)
 {
     if (!std::isfinite(value))
@@ -34,45 +56,31 @@ std::uint8_t toUnsigned8(float value)
     return static_cast<std::uint8_t>(std::clamp(level, 0L, 255L));
 }
 
-std::optional<std::vector<std::uint8_t>> readStdin(QString* error)
+// Raw bytes read from fd until its end, in chunks, whatever kind of file it is: a pipe, FIFO or
+// device has no size to go by.
+bool streamRaw(int fd, const QString& name, const SampleSink& sink, const ReadLimit& limit,
+               QString* error)
 {
-    std::vector<std::uint8_t> samples;
-    std::vector<std::uint8_t> chunk(1 << 16);
+    std::vector<std::uint8_t> chunk(kChunkSamples);
+    std::int64_t total = 0;
     for (;;) {
-        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), stdin);
-        samples.insert(samples.end(), chunk.begin(), chunk.begin() + static_cast<long>(got));
-        if (got < chunk.size()) {
-            if (std::ferror(stdin)) {
-                setError(error, QStringLiteral("cannot read standard input"));
-                return std::nullopt;
-            }
-            return samples;
-        }
-    }
-}
-
-std::optional<std::vector<std::uint8_t>> readRaw(const QString& path, QString* error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("cannot open '%1': %2").arg(path, file.errorString()));
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> samples(static_cast<std::size_t>(std::max<qint64>(file.size(), 0)));
-    qint64 done = 0;
-    while (done < static_cast<qint64>(samples.size())) {
-        const qint64 got = file.read(reinterpret_cast<char*>(samples.data()) + done,
-                                     static_cast<qint64>(samples.size()) - done);
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
         if (got < 0) {
-            setError(error, QStringLiteral("cannot read '%1': %2").arg(path, file.errorString()));
-            return std::nullopt;
+            if (errno == EINTR)
+                continue;
+            setError(error, QStringLiteral("cannot read '%1': %2")
+                                .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
         }
         if (got == 0)
-            break;
-        done += got;
+            return true;
+        total += got;
+        if (total > limit.samples) {
+            setError(error, tooLong(name, limit));
+            return false;
+        }
+        sink(chunk.data(), static_cast<std::size_t>(got));
     }
-    samples.resize(static_cast<std::size_t>(done));
-    return samples;
 }
 
 struct SndfileCloser
@@ -84,8 +92,8 @@ struct ResamplerDeleter
     void operator()(SRC_STATE* state) const { src_delete(state); }
 };
 
-std::optional<std::vector<std::uint8_t>> readSoundFile(const QString& path, int sampleRate,
-                                                       QString* error)
+bool streamSoundFile(const QString& path, int sampleRate, const SampleSink& sink,
+                     const ReadLimit& limit, QString* error, QString* warning)
 {
     SF_INFO info{};
     const QByteArray name = QFile::encodeName(path);
@@ -93,14 +101,14 @@ std::optional<std::vector<std::uint8_t>> readSoundFile(const QString& path, int 
     if (!file) {
         setError(error, QStringLiteral("cannot read '%1' as a sound file: %2")
                             .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
-        return std::nullopt;
+        return false;
     }
     if (info.channels < 1 || info.samplerate < 1) {
         setError(error, QStringLiteral("'%1' has no usable audio (%2 channels at %3 Hz)")
                             .arg(path)
                             .arg(info.channels)
                             .arg(info.samplerate));
-        return std::nullopt;
+        return false;
     }
 
     const bool resample = info.samplerate != sampleRate;
@@ -112,32 +120,48 @@ std::optional<std::vector<std::uint8_t>> readSoundFile(const QString& path, int 
                                 .arg(path)
                                 .arg(info.samplerate)
                                 .arg(sampleRate));
-            return std::nullopt;
+            return false;
         }
         int status = 0;
         resampler.reset(src_new(SRC_SINC_MEDIUM_QUALITY, 1, &status));
         if (!resampler) {
             setError(error, QStringLiteral("cannot resample '%1': %2")
                                 .arg(path, QString::fromUtf8(src_strerror(status))));
-            return std::nullopt;
+            return false;
         }
     }
 
-    constexpr sf_count_t kFrames = 1 << 15;
+    // The header's channel count and length are only claims: every buffer is sized from a
+    // fixed budget of samples, never from them.
     const auto channels = static_cast<std::size_t>(info.channels);
-    std::vector<float> interleaved(static_cast<std::size_t>(kFrames) * channels);
-    std::vector<float> mono(static_cast<std::size_t>(kFrames));
-    std::vector<float> converted(static_cast<std::size_t>(kFrames * ratio) + 64);
+    const auto frames = static_cast<sf_count_t>(std::max<std::size_t>(kChunkSamples / channels, 1));
+    std::vector<float> interleaved(static_cast<std::size_t>(frames) * channels);
+    std::vector<float> mono(static_cast<std::size_t>(frames));
+    std::vector<float> converted(kChunkSamples);
     std::vector<std::uint8_t> samples;
-    if (info.frames > 0)
-        samples.reserve(static_cast<std::size_t>(std::min<double>(info.frames * ratio, 1e9)));
+    samples.reserve(kChunkSamples);
+    std::int64_t total = 0;
+    QString damage;
+    const auto handOver = [&] {
+        total += static_cast<std::int64_t>(samples.size());
+        if (total > limit.samples) {
+            setError(error, tooLong(path, limit));
+            return false;
+        }
+        if (!samples.empty())
+            sink(samples.data(), samples.size());
+        samples.clear();
+        return true;
+    };
 
     for (;;) {
-        const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), kFrames);
+        sf_count_t got = sf_readf_float(file.get(), interleaved.data(), frames);
+        bool last = got < frames;
         if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-            setError(error, QStringLiteral("cannot read '%1': %2")
-                                .arg(path, QString::fromUtf8(sf_strerror(file.get()))));
-            return std::nullopt;
+            // Damage part-way: keep what decoded before it and say where it stopped.
+            damage = QString::fromUtf8(sf_strerror(file.get()));
+            got = std::max<sf_count_t>(got, 0);
+            last = true;
         }
         for (sf_count_t i = 0; i < got; ++i) {
             float sum = 0;
@@ -145,10 +169,11 @@ std::optional<std::vector<std::uint8_t>> readSoundFile(const QString& path, int 
                 sum += interleaved[static_cast<std::size_t>(i) * channels + c];
             mono[static_cast<std::size_t>(i)] = sum / static_cast<float>(channels);
         }
-        const bool last = got < kFrames;
         if (!resample) {
             for (sf_count_t i = 0; i < got; ++i)
                 samples.push_back(toUnsigned8(mono[static_cast<std::size_t>(i)]));
+            if (!handOver())
+                return false;
         } else {
             SRC_DATA data{};
             data.data_in = mono.data();
@@ -162,73 +187,104 @@ std::optional<std::vector<std::uint8_t>> readSoundFile(const QString& path, int 
                 if (const int status = src_process(resampler.get(), &data)) {
                     setError(error, QStringLiteral("cannot resample '%1': %2")
                                         .arg(path, QString::fromUtf8(src_strerror(status))));
-                    return std::nullopt;
+                    return false;
                 }
                 for (long i = 0; i < data.output_frames_gen; ++i)
                     samples.push_back(toUnsigned8(converted[static_cast<std::size_t>(i)]));
+                if (!handOver())
+                    return false;
                 data.data_in += data.input_frames_used;
                 data.input_frames -= data.input_frames_used;
                 if (data.input_frames == 0 && (!last || data.output_frames_gen == 0))
                     break;
             }
         }
-        if (last)
-            return samples;
+        if (last) {
+            if (!damage.isEmpty() && total == 0) { // nothing to keep: plainly unreadable
+                setError(error, QStringLiteral("cannot read '%1': %2").arg(path, damage));
+                return false;
+            }
+            if (!damage.isEmpty() && warning)
+                *warning = QStringLiteral("'%1' is damaged (%2); kept the %3 s before the damage")
+                               .arg(path, damage)
+                               .arg(static_cast<double>(total) / sampleRate, 0, 'f', 2);
+            return true;
+        }
     }
 }
 
-bool writeRaw(const QString& path, const std::vector<std::uint8_t>& samples, QString* error)
+// libsndfile writing through our own descriptor calls, so a failed write keeps its errno.
+struct WavSink
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
-        return false;
-    }
-    if (file.write(reinterpret_cast<const char*>(samples.data()),
-                   static_cast<qint64>(samples.size())) != static_cast<qint64>(samples.size()) ||
-        !file.commit()) {
-        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
+    int fd = -1;
+    int error = 0;
+};
+
+sf_count_t wavLength(void* user)
+{
+    struct stat info = {};
+    return ::fstat(static_cast<WavSink*>(user)->fd, &info) == 0 ? info.st_size : -1;
 }
 
-bool writeWav(const QString& path, const std::vector<std::uint8_t>& samples, int sampleRate,
-              QString* error)
+sf_count_t wavSeek(sf_count_t offset, int whence, void* user)
 {
-    namespace fs = std::filesystem;
-    const fs::path target(QFile::encodeName(path).toStdString());
-    fs::path partial = target;
-    partial += ".part-" + std::to_string(::getpid());
+    return ::lseek(static_cast<WavSink*>(user)->fd, offset, whence);
+}
 
+sf_count_t wavRead(void*, sf_count_t, void*)
+{
+    return 0;
+}
+
+sf_count_t wavWrite(const void* data, sf_count_t count, void* user)
+{
+    auto* sink = static_cast<WavSink*>(user);
+    if (writeAll(sink->fd, data, static_cast<std::size_t>(count)))
+        return count;
+    sink->error = errno;
+    return 0;
+}
+
+sf_count_t wavTell(void* user)
+{
+    return ::lseek(static_cast<WavSink*>(user)->fd, 0, SEEK_CUR);
+}
+
+// Writes a mono WAV of the given sample format into fd; put() hands libsndfile the samples.
+bool fillWav(int fd, int sampleRate, int format, const std::function<bool(SNDFILE*)>& put,
+             QString* reason)
+{
+    SF_VIRTUAL_IO io{wavLength, wavSeek, wavRead, wavWrite, wavTell};
+    WavSink sink{fd, 0};
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
-    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
+    info.format = SF_FORMAT_WAV | format;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
     if (!file) {
-        setError(error, QStringLiteral("cannot write '%1': %2")
-                            .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
+        *reason = sink.error ? QString::fromLocal8Bit(std::strerror(sink.error))
+                             : QString::fromUtf8(sf_strerror(nullptr));
         return false;
     }
-    // For 8-bit WAV the file's bytes are the samples themselves.
-    const sf_count_t written =
-        sf_write_raw(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    const bool complete = written == static_cast<sf_count_t>(samples.size());
-    const QString reason = QString::fromUtf8(sf_strerror(file));
-    const bool closed = sf_close(file) == 0;
-    std::error_code ec;
-    if (complete && closed) {
-        fs::rename(partial, target, ec);
-        if (!ec)
-            return true;
-        setError(error, QStringLiteral("cannot write '%1': %2")
-                            .arg(path, QString::fromStdString(ec.message())));
-    } else {
-        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, reason));
-    }
-    fs::remove(partial, ec);
+    const bool complete = put(file);
+    const QString libraryReason = QString::fromUtf8(sf_strerror(file));
+    const bool closed = sf_close(file) == 0; // rewrites the header with the final sizes
+    if (complete && closed && sink.error == 0)
+        return true;
+    *reason = sink.error ? QString::fromLocal8Bit(std::strerror(sink.error)) : libraryReason;
     return false;
+}
+
+bool fillWav(int fd, const std::vector<std::uint8_t>& samples, int sampleRate, QString* reason)
+{
+    return fillWav(
+        fd, sampleRate, SF_FORMAT_PCM_U8,
+        [&samples](SNDFILE* file) {
+            // For 8-bit WAV the file's bytes are the samples themselves.
+            const auto count = static_cast<sf_count_t>(samples.size());
+            return sf_write_raw(file, samples.data(), count) == count;
+        },
+        reason);
 }
 
 } // namespace
@@ -240,23 +296,54 @@ bool isRawSampleName(const QString& path)
            path.endsWith(QLatin1String(".u8"), Qt::CaseInsensitive);
 }
 
-std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
-                                                     QString* error)
+bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
+                   const SampleReadOptions& options, QString* error, QString* warning)
 {
+    const int rate = std::max(sampleRate, 1);
+    const ReadLimit limit{
+        static_cast<std::int64_t>(std::clamp(std::floor(options.maxSeconds * rate), 0.0, 9e18)),
+        rate};
     if (path == QLatin1String("-"))
-        return readStdin(error);
+        return streamRaw(STDIN_FILENO, QStringLiteral("standard input"), sink, limit, error);
     const QFileInfo info(path);
     if (!info.exists()) {
         setError(error, QStringLiteral("cannot open '%1': no such file").arg(path));
-        return std::nullopt;
+        return false;
     }
     if (info.isDir()) {
         setError(error, QStringLiteral("cannot open '%1': it is a directory").arg(path));
-        return std::nullopt;
+        return false;
     }
-    if (isRawSampleName(path))
-        return readRaw(path, error);
-    return readSoundFile(path, sampleRate, error);
+    if (!isRawSampleName(path))
+        return streamSoundFile(path, sampleRate, sink, limit, error, warning);
+    // Opened once: a FIFO's writer is paired with this one reader.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, QStringLiteral("cannot open '%1': %2")
+                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    }
+    const bool ok = streamRaw(fd, path, sink, limit, error);
+    ::close(fd);
+    return ok;
+}
+
+std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
+                                                     QString* error)
+{
+    std::vector<std::uint8_t> samples;
+    QString warning;
+    const bool ok = streamSamples(
+        path, sampleRate,
+        [&samples](const std::uint8_t* data, std::size_t count) {
+            samples.insert(samples.end(), data, data + count);
+        },
+        SampleReadOptions{}, error, &warning);
+    if (!ok)
+        return std::nullopt;
+    if (!warning.isEmpty())
+        qWarning("%s", qUtf8Printable(warning));
+    return samples;
 }
 
 SampleBuffer::SampleBuffer(std::vector<std::uint8_t> samples)
@@ -300,28 +387,23 @@ void SampleBuffer::release()
 
 std::optional<SampleBuffer> loadSamples(const QString& path, int sampleRate, QString* error)
 {
-    if (path == QLatin1String("-") || !isRawSampleName(path) || QFileInfo(path).isDir()) {
-        auto samples = readSamples(path, sampleRate, error);
-        if (!samples)
-            return std::nullopt;
-        return SampleBuffer(std::move(*samples));
-    }
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     struct stat info = {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
-        if (fd >= 0)
-            ::close(fd);
-        // Not a plain file we can map (or an empty one): read it the ordinary way, which
-        // also words any error.
+    // Only a plain, non-empty file can be mapped. Anything else (a FIFO above all) is never
+    // opened here: a second open would cost its writer its reader.
+    if (path == QLatin1String("-") || !isRawSampleName(path) ||
+        ::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
         auto samples = readSamples(path, sampleRate, error);
         if (!samples)
             return std::nullopt;
         return SampleBuffer(std::move(*samples));
     }
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     const auto size = static_cast<std::size_t>(info.st_size);
-    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    ::close(fd);
+    void* mapping =
+        fd < 0 ? MAP_FAILED : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (fd >= 0)
+        ::close(fd);
     if (mapping == MAP_FAILED) {
         auto samples = readSamples(path, sampleRate, error);
         if (!samples)
@@ -338,18 +420,21 @@ std::optional<SampleBuffer> loadSamples(const QString& path, int sampleRate, QSt
 bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples, int sampleRate,
                   QString* error)
 {
-    if (path == QLatin1String("-")) {
-        if (std::fwrite(samples.data(), 1, samples.size(), stdout) != samples.size() ||
-            std::fflush(stdout) != 0) {
-            setError(error, QStringLiteral("cannot write standard output"));
-            return false;
-        }
-        return true;
-    }
+    if (path == QLatin1String("-"))
+        return writeStandardOutput(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(samples.data()),
+                                    static_cast<qsizetype>(samples.size())),
+            error);
     if (isRawSampleName(path))
-        return writeRaw(path, samples, error);
+        return writeFileSafely(
+            path,
+            QByteArray::fromRawData(reinterpret_cast<const char*>(samples.data()),
+                                    static_cast<qsizetype>(samples.size())),
+            error);
     if (path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
-        return writeWav(path, samples, sampleRate, error);
+        return writeFileSafely(
+            path, [&](int fd, QString* reason) { return fillWav(fd, samples, sampleRate, reason); },
+            error);
     setError(error,
              QStringLiteral("cannot write '%1': use a name ending in .wav, .raw or .u8").arg(path));
     return false;
@@ -523,39 +608,18 @@ bool writeFloatSamples(const QString& path, const std::vector<float>& samples, i
             QStringLiteral("cannot write '%1': use a name ending in .wav, .raw or .u8").arg(path));
         return false;
     }
-    namespace fs = std::filesystem;
-    const fs::path target(QFile::encodeName(path).toStdString());
-    fs::path partial = target;
-    partial += ".part-" + std::to_string(::getpid());
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(partial.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        setError(error, QStringLiteral("cannot write '%1': %2")
-                            .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
-        return false;
-    }
-    // Full scale stays full scale, not a wrapped-around minimum.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const sf_count_t written =
-        sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    const bool complete = written == static_cast<sf_count_t>(samples.size());
-    const QString reason = QString::fromUtf8(sf_strerror(file));
-    const bool closed = sf_close(file) == 0;
-    std::error_code ec;
-    if (complete && closed) {
-        fs::rename(partial, target, ec);
-        if (!ec)
-            return true;
-        setError(error, QStringLiteral("cannot write '%1': %2")
-                            .arg(path, QString::fromStdString(ec.message())));
-    } else {
-        setError(error, QStringLiteral("cannot write '%1': %2").arg(path, reason));
-    }
-    fs::remove(partial, ec);
-    return false;
+    const auto fill = [&samples, sampleRate](int fd, QString* reason) {
+        return fillWav(
+            fd, sampleRate, SF_FORMAT_PCM_16,
+            [&samples](SNDFILE* file) {
+                // Full scale stays full scale, not a wrapped-around minimum.
+                sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+                const auto count = static_cast<sf_count_t>(samples.size());
+                return sf_writef_float(file, samples.data(), count) == count;
+            },
+            reason);
+    };
+    return writeFileSafely(path, fill, error);
 }
 
 } // namespace corvane

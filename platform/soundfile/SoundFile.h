@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -13,11 +14,33 @@ namespace corvane {
 // True for names the tools treat as raw unsigned 8-bit mono: "-" (stdin), *.raw and *.u8.
 bool isRawSampleName(const QString& path);
 
+// How much audio a read takes before it stops with an error, unless told otherwise: a stream
+// (standard input, a FIFO, a device) need not end.
+inline constexpr double kDefaultMaxSeconds = 3 * 3600;
+
+struct SampleReadOptions
+{
+    double maxSeconds = kDefaultMaxSeconds; // at the requested sample rate
+};
+
+// Takes samples as they are read, a bounded chunk at a time.
+using SampleSink = std::function<void(const std::uint8_t* data, std::size_t count)>;
+
+// Reads path as readSamples below does, handing the samples to sink as they come instead of
+// collecting them: memory stays flat however long the input. Pipes, FIFOs and devices are read
+// until their end. Past options.maxSeconds of audio it stops with an error. A sound file
+// damaged part-way is no failure: the samples before the damage are handed over and *warning
+// (when given) says what happened and how much was kept. On failure returns false with a
+// one-line reason in *error; samples handed over before it stay handed over.
+bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
+                   const SampleReadOptions& options, QString* error, QString* warning);
+
 // Reads every sample of path. "-" reads raw bytes from stdin, *.raw and *.u8 are raw bytes
 // taken as they are (they carry no rate, so sampleRate does not apply); anything else is
 // opened with libsndfile (WAV, FLAC, Ogg, ...), mixed to mono, resampled to sampleRate when
 // its own rate differs, and converted to 8 bits. On failure returns nullopt and, when error is
-// given, a one-line reason naming the file.
+// given, a one-line reason naming the file. Reads at most kDefaultMaxSeconds; a damaged sound
+// file gives the samples before the damage and a warning on the log.
 std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
                                                      QString* error);
 

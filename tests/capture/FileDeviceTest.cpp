@@ -115,6 +115,21 @@ TEST_F(FileDeviceTest, SoundFileIsResampledToTheRateItIsOpenedWith)
     EXPECT_TRUE(sink.texts.isEmpty()) << messages();
 }
 
+// A rate the recording cannot be resampled to: the message says why, not only that it failed.
+TEST_F(FileDeviceTest, RateBeyondTheResamplerSaysWhy)
+{
+    QString error;
+    const QString path = dir.filePath("slow.wav");
+    ASSERT_TRUE(writeSamples(path, ramp(400), 200, &error)) << error.toStdString();
+    play(path, false);            // 200 Hz to 28800 Hz is within the resampler's range ...
+    settings.sampleRate = 192000; // ... this is not
+    engine->StartCapture();
+    ASSERT_EQ(sink.texts.size(), 1) << messages();
+    EXPECT_TRUE(sink.texts[0].startsWith("Can't open audio device\n")) << messages();
+    EXPECT_TRUE(sink.texts[0].contains("cannot resample")) << messages();
+    EXPECT_TRUE(closed());
+}
+
 // Files that cannot be played are refused when the device is made, with a reason naming them.
 using UnplayableFileTest = ::testing::TestWithParam<const char*>;
 

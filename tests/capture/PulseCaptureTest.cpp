@@ -157,7 +157,8 @@ TEST_P(PulseDisappearanceTest, EndsInOneMessageAndACleanStop)
     // the source the server now offers as its default.
     if (d.retryMessage) {
         engine->StartCapture();
-        EXPECT_EQ(sink.texts.value(1), QString::fromUtf8(d.retryMessage));
+        EXPECT_TRUE(sink.texts.value(1).startsWith(QString::fromUtf8(d.retryMessage)))
+            << messages();
         EXPECT_TRUE(closed());
     } else {
         EXPECT_TRUE(startAndWait());
@@ -178,7 +179,9 @@ TEST_F(PulseCaptureTest, NoServerMeansNoRecordingDevices)
     pulse.pointAtNoServer();
     makeEngine();
     engine->StartCapture();
-    EXPECT_EQ(sink.texts, QStringList{"There are no recording devices!"});
+    // The message says why, as the server's client library put it.
+    EXPECT_EQ(sink.texts, QStringList{"There are no recording devices!\nCan't connect to the "
+                                      "audio server: Connection refused"});
     EXPECT_TRUE(closed());
 
     QString error;
@@ -199,7 +202,9 @@ TEST_F(PulseCaptureTest, ServerThatStopsAnsweringNeverHangsTheEngine)
     engine->StopCapture(); // answers locally; the server is not asked for anything
     ASSERT_TRUE(waitUntil([&] { return closed(); }));
     engine->StartCapture(); // every question to the server times out
-    EXPECT_EQ(sink.texts, QStringList{"There are no recording devices!"});
+    ASSERT_EQ(sink.texts.size(), 1);
+    EXPECT_TRUE(sink.texts[0].startsWith("There are no recording devices!\n")) << messages();
+    EXPECT_TRUE(sink.texts[0].contains("audio server")) << messages();
     EXPECT_TRUE(closed());
 
     pulse.thaw(); // and once it answers again, so do we

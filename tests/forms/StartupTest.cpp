@@ -222,6 +222,34 @@ TEST_F(Started, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)
         EXPECT_EQ(qobject_cast<TFormMain*>(w), nullptr);
 }
 
+// A box runs an event loop of its own: a signal must end the program under it, not wait for OK.
+TEST_F(Started, TerminationEndsTheProgramUnderAMessageBox)
+{
+    bool answeredByHand = false;
+    const int code = runReceiver(
+        *qApp, {}, [] { return std::make_unique<FakeRecordingDevice>(); }, launcher,
+        [&](TFormMain& form) {
+            new TerminationSignals([&form] { endProgram(form); }, &form);
+            QTimer::singleShot(0, &form, [] { MessageBoxSink().showMessage("Error"); });
+            auto* poll = new QTimer(&form);
+            QObject::connect(poll, &QTimer::timeout, [poll] {
+                if (QApplication::activeModalWidget()) {
+                    poll->stop();
+                    std::raise(SIGTERM);
+                }
+            });
+            poll->start(10);
+            // Should the signal not end it, fail instead of hanging.
+            QTimer::singleShot(10000, &form, [&] {
+                answeredByHand = true;
+                QCoreApplication::exit(0); // leaves the box's loop and the main one
+            });
+        });
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(answeredByHand);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
 TEST(CaptureMessages, WarningBoxWithEmptyCaptionAndOk)
 {
     MessageBoxSink sink;

@@ -1,0 +1,292 @@
+// Inputs and outputs a user can throw at the tools that are not plain files: a full disk,
+// device nodes, FIFOs, endless or empty streams, damaged and lying sound files.
+#include "SoundFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sndfile.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+using namespace corvane;
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs a program of the build; stdinFile/stdoutFile redirect its standard streams.
+Outcome run(const QString& program, const QStringList& args, const QString& stdinFile = {},
+            const QString& stdoutFile = {})
+{
+    QProcess process;
+    process.setStandardInputFile(stdinFile.isEmpty() ? QProcess::nullDevice() : stdinFile);
+    if (!stdoutFile.isEmpty())
+        process.setStandardOutputFile(stdoutFile);
+    process.start(QStringLiteral(CORVANE_BIN_DIR "/") + program, args);
+    const bool ended =
+        process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -2, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool putFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A 64 KB tmpfs, unmounted when done.
+struct SmallDisk
+{
+    explicit SmallDisk(const QString& where) : path(QFile::encodeName(where))
+    {
+        QDir().mkpath(where);
+        mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount(path.constData());
+    }
+    // Takes every free byte, so the next write fails with ENOSPC.
+    void fill() const
+    {
+        std::ofstream filler((path + "/filler").toStdString());
+        while (filler.put('x') && filler.flush()) {
+        }
+    }
+    QByteArray path;
+    bool mounted = false;
+};
+
+// ---- Outputs: a failed write is a failed run, and the old file survives it.
+
+enum class Target
+{
+    FullDisk,
+    LinkToDevice,
+    LinkToFifo
+};
+
+struct OutputCase
+{
+    Target target;
+    const char* command; // OUT and IN stand for the output and a short raw card
+    const char* out;
+
+    friend void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.command << " " << c.out; }
+};
+
+using Outputs = ::testing::TestWithParam<OutputCase>;
+
+TEST_P(Outputs, FailLoudlyAndKeepWhatWasThere)
+{
+    const OutputCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString card = dir.filePath("card.u8");
+    ASSERT_EQ(run("corvane-testcard", {"--seconds", "0.5", "-o", card}).exitCode, 0);
+    const bool full = c.target == Target::FullDisk;
+    const QString where = full ? dir.filePath("disk") : dir.path();
+    const QString out = where + "/" + c.out;
+    const QByteArray old = "the good file from before";
+    std::optional<SmallDisk> disk;
+    if (full) {
+        if (!disk.emplace(where).mounted)
+            GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror(errno);
+        ASSERT_TRUE(putFile(out, old));
+        disk->fill();
+    } else {
+        // A private node, never the system's /dev/null: a faulty build would replace it.
+        const QString node = dir.filePath("node");
+        const QByteArray name = QFile::encodeName(node);
+        if (c.target == Target::LinkToFifo)
+            ASSERT_EQ(::mkfifo(name.constData(), 0600), 0);
+        else if (::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
+        ASSERT_TRUE(QFile::link(node, out));
+    }
+    const QStringList entries = QDir(where).entryList(QDir::AllEntries | QDir::System |
+                                                      QDir::Hidden | QDir::NoDotAndDotDot);
+
+    QStringList args = QString::fromLatin1(c.command).split(' ');
+    const QString program = args.takeFirst();
+    for (QString& arg : args)
+        arg = arg == "OUT" ? out : arg == "IN" ? card : arg;
+    const Outcome r = run(program, args);
+    EXPECT_EQ(r.exitCode, 1) << r.err.constData();
+    EXPECT_TRUE(r.err.contains(full ? "No space left on device" : "is not a regular file"))
+        << r.err.constData();
+    if (full) {
+        EXPECT_EQ(contents(out), old);
+    } else {
+        EXPECT_TRUE(QFileInfo(out).isSymLink()); // not replaced by a regular file
+    }
+    // No temporary file left behind.
+    EXPECT_EQ(QDir(where).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                    QDir::NoDotAndDotDot),
+              entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, Outputs,
+    ::testing::Values(OutputCase{Target::FullDisk, "corvane-decode -o OUT IN", "p.png"},
+                      OutputCase{Target::FullDisk, "corvane-testcard --seconds 0.1 -o OUT",
+                                 "c.raw"},
+                      OutputCase{Target::FullDisk, "corvane-testcard --seconds 3 -o OUT", "c.wav"},
+                      OutputCase{Target::LinkToDevice, "corvane-decode -o OUT IN", "p.ppm"},
+                      OutputCase{Target::LinkToDevice, "corvane-testcard -o OUT", "c.wav"},
+                      OutputCase{Target::LinkToFifo, "corvane-testcard -o OUT", "c.u8"},
+                      OutputCase{Target::LinkToFifo, "corvane-decode -o OUT IN", "p.png"}));
+
+// ---- Standard output that cannot take the text fails the run.
+
+TEST(FullStdout, FailsTheRun)
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath("c.u8");
+    ASSERT_EQ(run("corvane-testcard", {"-o", card}).exitCode, 0);
+    const QStringList commands[] = {
+        {"corvane-decode", "--help"},   {"corvane-decode", "--stats", card},
+        {"corvane-testcard", "--help"}, {"corvane-testcard", "-o", "-"},
+        {"corvane", "--help"},          {"corvane", "--version"}};
+    for (QStringList args : commands) {
+        const QString program = args.takeFirst();
+        SCOPED_TRACE(qPrintable(program + " " + args.join(' ')));
+        if (!QFileInfo::exists(QStringLiteral(CORVANE_BIN_DIR "/") + program))
+            continue; // the receiver is not part of a core-only build
+        const Outcome r = run(program, args, {}, "/dev/full");
+        EXPECT_EQ(r.exitCode, 1) << r.err.constData();
+        EXPECT_TRUE(r.err.contains("No space left on device")) << r.err.constData();
+    }
+}
+
+// ---- Streams: read to their end once, bounded, and never taken for a file with a size.
+
+TEST(Streams, FifoInputIsReadOnceToItsEnd)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("live.u8");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // The shell opens the FIFO in the child: opening it here would wait for a reader.
+    QProcess writer;
+    writer.start("/bin/sh", {"-c", "exec \"$0\" --seconds 0.5 -o - > \"$1\"",
+                             CORVANE_BIN_DIR "/corvane-testcard", fifo});
+    const Outcome r = run("corvane-decode", {"--stats", fifo});
+    writer.waitForFinished();
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(QJsonDocument::fromJson(r.out).object()["samples"].toInteger(), 14400);
+}
+
+TEST(Streams, EndlessInputStopsAtTheLimitAndEmptyInputIsAnError)
+{
+    const Outcome endless = run("corvane-decode", {"--stats", "--max-seconds", "2", "-"}, "/dev/zero");
+    EXPECT_EQ(endless.exitCode, 1);
+    EXPECT_TRUE(endless.err.contains("more than the limit of 2 s")) << endless.err.constData();
+
+    const Outcome empty = run("corvane-decode", {"--stats", "-"}, "/dev/null");
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_TRUE(empty.err.contains("no samples in '-'")) << empty.err.constData();
+    EXPECT_EQ(run("corvane-decode", {"--stats", "--allow-empty", "-"}, "/dev/null").exitCode, 0);
+}
+
+// ---- Sound files that lie or break part-way.
+
+// Frames of a slow sine in a 16-bit mono sound file of the given format, as its bytes.
+QByteArray sineFile(int format, int frames)
+{
+    std::vector<short> samples(static_cast<std::size_t>(frames));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<short>(12000 * std::sin(static_cast<double>(i) / 40));
+    QTemporaryDir dir;
+    SF_INFO info{0, 28800, 1, format | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(dir.filePath("s")).constData(), SFM_WRITE, &info);
+    if (!file)
+        return {};
+    sf_write_short(file, samples.data(), frames);
+    sf_close(file);
+    return contents(dir.filePath("s"));
+}
+
+TEST(DamagedSoundFile, KeepsWhatDecodedBeforeTheDamageAndSaysSo)
+{
+    const QByteArray whole = sineFile(SF_FORMAT_FLAC, 28800);
+    ASSERT_GT(whole.size(), 1000);
+    QByteArray scrambled = whole;
+    for (qsizetype i = whole.size() / 2; i < whole.size() / 2 + 200; ++i)
+        scrambled[i] = static_cast<char>(i * 131);
+    QTemporaryDir dir;
+    for (const QByteArray& damaged : {whole.left(whole.size() * 6 / 10), scrambled}) {
+        ASSERT_TRUE(putFile(dir.filePath("d.flac"), damaged));
+        std::size_t kept = 0;
+        QString error;
+        QString warning;
+        EXPECT_TRUE(streamSamples(
+            dir.filePath("d.flac"), 28800,
+            [&](const std::uint8_t*, std::size_t count) { kept += count; }, {}, &error, &warning))
+            << qPrintable(error);
+        EXPECT_GT(kept, 28800u / 4);
+        EXPECT_LT(kept, 28800u);
+        EXPECT_TRUE(warning.contains("damaged")) << qPrintable(warning);
+    }
+}
+
+// Peak resident memory since the call, in bytes; -1 where the kernel cannot reset the peak.
+long peakGrowth(const std::function<void()>& work)
+{
+    const auto field = [](const char* key) {
+        std::ifstream status("/proc/self/status");
+        std::string word;
+        long value = -1;
+        while (status >> word)
+            if (word == key && status >> value)
+                break;
+        return value * 1024;
+    };
+    if (!std::ofstream("/proc/self/clear_refs").write("5", 1))
+        return -1;
+    const long before = field("VmRSS:");
+    work();
+    return field("VmHWM:") - before;
+}
+
+TEST(LyingSoundFile, HeaderClaimsCostNoMemory)
+{
+    // A 57 KB WAV whose header claims 1024 channels (byte rate and frame size to match).
+    QByteArray wav = sineFile(SF_FORMAT_WAV, 28672);
+    ASSERT_EQ(wav.mid(20, 4), QByteArray::fromHex("01000100"));
+    wav.replace(22, 2, QByteArray::fromHex("0004"));
+    wav.replace(28, 6, QByteArray::fromHex("000084030008"));
+    QTemporaryDir dir;
+    ASSERT_TRUE(putFile(dir.filePath("wide.wav"), wav));
+    const long growth = peakGrowth([&] {
+        QString error;
+        EXPECT_TRUE(readSamples(dir.filePath("wide.wav"), 28800, &error)) << qPrintable(error);
+    });
+    if (growth < 0)
+        GTEST_SKIP() << "the kernel cannot reset the peak resident size here";
+    EXPECT_LT(growth, 16L << 20);
+}
+
+} // namespace
