@@ -6,6 +6,7 @@
 #include "FormFonts.h"
 #include "MessageBoxSink.h"
 #include "Receiver.h"
+#include "TimingTrace.h"
 #include "Unit1.h"
 
 #include <QApplication>
@@ -102,15 +103,19 @@ int runReceiver(QApplication& app, const DeviceFactory& makeDevice, ProgramLaunc
                 const std::function<void(TFormMain&)>& onWindowShown)
 {
     try {
-        // Declared before the window, so it outlives it.
-        Receiver receiver(makeDevice(), std::make_unique<MessageBoxSink>());
         // A timing trace for measuring the live program; off unless asked for.
-        if (const QString trace = qEnvironmentVariable("CORVANE_TRACE"); !trace.isEmpty()) {
+        std::unique_ptr<TimingTrace> trace;
+        if (const QString path = qEnvironmentVariable("CORVANE_TRACE"); !path.isEmpty()) {
             QString error;
-            if (!receiver.openTrace(trace, &error))
+            if (!(trace = TimingTrace::open(path, &error)))
                 qWarning("%s", qPrintable(error));
         }
+        // Declared before the window, so they outlive it.
+        Receiver receiver(makeDevice(), std::make_unique<MessageBoxSink>());
         TFormMain formMain(receiver, launcher);
+        // Before the loop runs, so no buffer is decoded untraced.
+        if (trace)
+            trace->watch(receiver.engine(), formMain, *formMain.ImageAlign);
         // Hidden until the About button; it goes with the main window.
         formMain.setAboutWindow(new TFormAbout(&formMain));
         formMain.show();

@@ -47,9 +47,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     receiver_.surface().setRepaintCallback([view = ImageAlign] { view->update(); });
 
     try {
-        CaptureEngine& engine = receiver_.attach(this);
-        hookUpTrace(engine);
-        engine.StartCapture();
+        receiver_.attach(this).StartCapture();
     } catch (...) {
         // The device must not go on posting to a window that was never finished.
         receiver_.surface().setRepaintCallback({});
@@ -101,24 +99,7 @@ bool TFormMain::event(QEvent* event)
     // The device's notifications go to the capture engine, everything else to QWidget.
     bool handled = false;
     runGuarded([&] { handled = receiver_.attached() && receiver_.engine().dispatch(event); });
-    if (handled)
-        return true;
-    const bool updating = event->type() == QEvent::UpdateRequest;
-    handled = QWidget::event(event);
-    // The update request is where the backing store paints and flushes to the window system.
-    if (updating && receiver_.trace())
-        receiver_.trace()->flushed();
-    return handled;
-}
-
-void TFormMain::hookUpTrace(CaptureEngine& engine)
-{
-    TimingTrace* trace = receiver_.trace();
-    if (!trace)
-        return;
-    engine.setDecodedTap(
-        [trace](const std::uint8_t* data, std::int32_t count) { trace->decoded(data, count); });
-    ImageAlign->setPaintedHook([trace] { trace->painted(); });
+    return handled || QWidget::event(event);
 }
 
 void TFormMain::closeEvent(QCloseEvent* event)

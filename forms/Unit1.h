@@ -8,7 +8,6 @@ class QCloseEvent;
 
 namespace corvane {
 
-class CaptureEngine;
 class ProgramLauncher;
 class Receiver;
 class TFormAbout;
@@ -63,7 +62,6 @@ private:
     void applyFonts();
     void bindHandlers();
     void clearPicture();
-    void hookUpTrace(CaptureEngine& engine);
 
     Receiver& receiver_;
     ProgramLauncher& launcher_;
