@@ -191,18 +191,3 @@ TEST(ImageSurface, ConvertsRedInLowByteColours)
     surface.clear();
     EXPECT_EQ(surface.image().pixel(1, 1), qRgb(0, 0, 0));
 }
-
-TEST(ImageSurface, CountsRepaintRequestsAndCallsBack)
-{
-    ImageSurface surface;
-    int calls = 0;
-    surface.setRepaintCallback([&] { ++calls; });
-    DecoderSettings settings;
-    settings.samplesPerPixel = 1;
-    settings.rows = 1;
-    PixelDecoder decoder(settings, surface);
-    const std::vector<std::uint8_t> bytes(48, 128);
-    decoder.DecodeBlock(bytes.data(), 48);
-    EXPECT_EQ(surface.repaintRequests(), 12);
-    EXPECT_EQ(calls, 12);
-}

@@ -115,71 +115,63 @@ TEST_F(Tools, ClippedBurstPaintsTheRestOfItsFrameRed)
     EXPECT_EQ(qGreen(early), qBlue(early));
 }
 
-struct CliCase
-{
-    const char* tool;
-    QStringList args;
-    int exitCode;
-    const char* message;
-};
-
-class CliErrors : public ::testing::TestWithParam<CliCase>
-{
-};
-
 // Mistakes a user can make: a clear one-line message, the right exit code, nothing written.
-TEST_P(CliErrors, ReportAndLeaveNothingBehind)
+TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
 {
-    QTemporaryDir dir;
-    QFile garbage(dir.filePath("garbage.wav"));
+    QFile garbage(path("garbage.wav"));
     ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
     garbage.write("RIFF....WAVEnot really");
     garbage.close();
-    QFile raw(dir.filePath("ok.raw"));
+    QFile raw(path("ok.raw"));
     ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
     raw.write(QByteArray(100, char(128)));
     raw.close();
 
-    const CliCase c = GetParam();
-    QStringList args;
-    for (QString arg : c.args)
-        args << arg.replace("DIR", dir.path());
-    const ToolRun r = run(c.tool, args);
-    EXPECT_EQ(r.exitCode, c.exitCode) << r.err.constData();
-    EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.message).replace("DIR", dir.path()).toUtf8()))
-        << r.err.constData();
-    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-    EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"garbage.wav", "ok.raw"}));
+    const struct
+    {
+        const char* tool;
+        QStringList args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"corvane-decode",
+         {"--rows", "0", "-o", "DIR/p.png", "DIR/ok.raw"},
+         2,
+         "--rows must be an integer between 1 and 1000 (got '0')"},
+        {"corvane-decode",
+         {"--block-size", "99999999999", "DIR/ok.raw"},
+         2,
+         "--block-size must be an integer between 1 and 4194304"},
+        {"corvane-decode", {"--frobnicate", "DIR/ok.raw"}, 2, "Unknown option"},
+        {"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
+        {"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
+        {"corvane-decode", {"-o", "DIR/p.jpg", "DIR/ok.raw"}, 2, "-o must name a .png"},
+        {"corvane-decode", {"-o", "DIR/p.png", "DIR"}, 1, "it is a directory"},
+        {"corvane-decode",
+         {"-o", "DIR/p.png", "DIR/garbage.wav"},
+         1,
+         "cannot read 'DIR/garbage.wav' as a sound file"},
+        {"corvane-decode",
+         {"-o", "DIR/no/such/dir/p.png", "DIR/ok.raw"},
+         1,
+         "cannot write 'DIR/no/such/dir/p.png'"},
+        {"corvane-testcard", {"--seconds", "nan", "-o", "DIR/t.wav"}, 2, "above 0"},
+        {"corvane-testcard", {"--seconds", "1e9", "-o", "DIR/t.wav"}, 2, "at most 10800"},
+        {"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}};
+    for (const auto& c : cases) {
+        QStringList args;
+        for (QString arg : c.args)
+            args << arg.replace("DIR", dir.path());
+        const ToolRun r = run(c.tool, args);
+        SCOPED_TRACE(args.join(' ').toStdString());
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.constData();
+        EXPECT_TRUE(r.err.contains(QString(c.message).replace("DIR", dir.path()).toUtf8()))
+            << r.err.constData();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(entries(), (QStringList{"garbage.wav", "ok.raw"}));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Tools, CliErrors,
-    ::testing::Values(
-        CliCase{"corvane-decode",
-                {"--rows", "0", "-o", "DIR/p.png", "DIR/ok.raw"},
-                2,
-                "--rows must be an integer between 1 and 1000 (got '0')"},
-        CliCase{"corvane-decode",
-                {"--block-size", "99999999999", "DIR/ok.raw"},
-                2,
-                "--block-size must be an integer between 1 and 4194304"},
-        CliCase{"corvane-decode", {"--frobnicate", "DIR/ok.raw"}, 2, "Unknown option"},
-        CliCase{"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
-        CliCase{"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
-        CliCase{"corvane-decode", {"-o", "DIR/p.jpg", "DIR/ok.raw"}, 2, "-o must name a .png"},
-        CliCase{"corvane-decode", {"-o", "DIR/p.png", "DIR"}, 1, "it is a directory"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/p.png", "DIR/garbage.wav"},
-                1,
-                "cannot read 'DIR/garbage.wav' as a sound file"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/no/such/dir/p.png", "DIR/ok.raw"},
-                1,
-                "cannot write 'DIR/no/such/dir/p.png'"},
-        CliCase{"corvane-testcard", {"--seconds", "nan", "-o", "DIR/t.wav"}, 2, "above 0"},
-        CliCase{"corvane-testcard", {"--seconds", "1e9", "-o", "DIR/t.wav"}, 2, "at most 10800"},
-        CliCase{"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}));
 
 // The decoder, fed the card with matching settings, paints each element near the level the
 // card asks for, for a spread of settings.

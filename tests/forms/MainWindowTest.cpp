@@ -156,24 +156,6 @@ TEST_F(MainWindowTest, ApplyWhileCapturingRestartsOnceWithTheNewSettings)
     EXPECT_FALSE(state().restartPending);
 }
 
-TEST_F(MainWindowTest, ApplyWhileStoppedLeavesTheRestartPending)
-{
-    stopAndWait();
-    device->clearCalls();
-    form->EditSampleBlockSize->setText("256");
-    click(form->Button5);
-    EXPECT_TRUE(device->ops().empty());
-    EXPECT_TRUE(state().restartPending);
-
-    click(form->Button1); // Start
-    ASSERT_TRUE(waitUntil([&] { return state().capturing; }));
-    click(form->Button1); // Stop: closes and at once reopens
-    ASSERT_TRUE(waitUntil([&] { return device->count(Op::Open) == 2 && state().capturing; }));
-    EXPECT_FALSE(state().restartPending);
-    stopAndWait(); // a second Stop stops
-    EXPECT_EQ(preparedLengths(*device), Lengths(6, 256));
-}
-
 TEST_F(MainWindowTest, NotAnIntegerStopsApplyAtThatBoxAndTheWindowGoesOn)
 {
     feed(bytes(1024, 200));
