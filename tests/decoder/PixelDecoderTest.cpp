@@ -69,112 +69,86 @@ TEST(PixelDecoder, SilenceAtDefaultsPaintsBlackAndAdvancesTheScan)
     EXPECT_EQ(f.blockAt(16, 10), 0x123456u); // not reached yet
 }
 
-struct LevelCase
+// One element of 8 samples averaged over 8: its window sum against the two levels.
+TEST(PixelDecoder, WindowSumAgainstTheLevelsGivesTheColour)
 {
-    std::int32_t minLevel;
-    std::int32_t maxLevel;
-    std::int32_t sum;
-    WinColour colour;
-};
-
-class Levels : public ::testing::TestWithParam<LevelCase>
-{
-};
-
-TEST_P(Levels, MapWindowSumToColour)
-{
-    const LevelCase c = GetParam();
-    Fixture f;
-    f.settings.minLevel = c.minLevel;
-    f.settings.maxLevel = c.maxLevel;
-    f.settings.samplesAveraged = 8;
-    f.settings.samplesPerPixel = 8;
-    decode(f.decoder, samplesWithSum(c.sum, 8));
-    ASSERT_EQ(f.decoder.elementCount(), 1);
-    EXPECT_EQ(f.blockAt(0, 0), c.colour);
+    const struct
+    {
+        std::int32_t minLevel, maxLevel, sum;
+        WinColour colour;
+    } cases[] = {{0, 255, 0, 0x000000},     {0, 255, 100, 0x646464},
+                 {0, 255, 640, 0xFFFFFF},   {0, 100, 50, 0x7F7F7F}, // 127.5 truncates
+                 {10, 20, 9, kAzure},                               // below the minimum: sync
+                 {10, 20, 10, 0x000000},                            // at the minimum: black
+                 {50, 50, 50, 0xFFFFFF},                            // no range: full level
+                 {50, 50, 49, kAzure},                              //
+                 {200, 100, 200, 0xFFFFFF},                         // maximum below minimum
+                 {200, 100, 199, kAzure}};
+    for (const auto& c : cases) {
+        Fixture f;
+        f.settings.minLevel = c.minLevel;
+        f.settings.maxLevel = c.maxLevel;
+        f.settings.samplesAveraged = 8;
+        f.settings.samplesPerPixel = 8;
+        decode(f.decoder, samplesWithSum(c.sum, 8));
+        EXPECT_EQ(f.blockAt(0, 0), c.colour) << c.minLevel << ".." << c.maxLevel << ": " << c.sum;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    PixelDecoder, Levels,
-    ::testing::Values(LevelCase{0, 255, 0, 0x000000}, LevelCase{0, 255, 100, 0x646464},
-                      LevelCase{0, 255, 640, 0xFFFFFF},
-                      LevelCase{0, 100, 50, 0x7F7F7F},    // 127.5 truncates
-                      LevelCase{10, 20, 9, kAzure},       // below the minimum: sync
-                      LevelCase{10, 20, 10, 0x000000},    // at the minimum: black
-                      LevelCase{50, 50, 50, 0xFFFFFF},    // no range: full level
-                      LevelCase{50, 50, 49, kAzure},      //
-                      LevelCase{200, 100, 200, 0xFFFFFF}, // maximum below minimum
-                      LevelCase{200, 100, 199, kAzure}));
-
-struct NudgeCase
-{
-    std::int32_t rows;
-    std::int32_t rowBefore;
-    std::int32_t rowAfter;
-};
-
-class PhaseNudge : public ::testing::TestWithParam<NudgeCase>
-{
-};
 
 // The 1001st sync element moves the row a third of the way toward the nearer edge, and the
 // element is painted where the nudge put it.
-TEST_P(PhaseNudge, MovesTowardTheNearerEdge)
+TEST(PixelDecoder, PhaseNudgeMovesTowardTheNearerEdge)
 {
-    const NudgeCase c = GetParam();
-    Fixture f;
-    f.settings.minLevel = 10;
-    f.settings.rows = c.rows;
-    f.settings.cols = 50;
-    decode(f.decoder, filled(1000 * 4, 128));
-    ASSERT_EQ(f.decoder.syncCounter(), 1000);
-    f.decoder.scanPosition().row = c.rowBefore;
-    const std::int32_t col = f.decoder.scanPosition().col;
-    decode(f.decoder, filled(4, 128));
-    EXPECT_EQ(f.decoder.syncCounter(), 0);
-    const ScanPosition next =
-        c.rowAfter + 1 >= c.rows ? ScanPosition{0, col + 1} : ScanPosition{c.rowAfter + 1, col};
-    EXPECT_EQ(f.decoder.scanPosition(), next);
-    EXPECT_EQ(f.blockAt(c.rowAfter, col), kAzure);
+    const struct
+    {
+        std::int32_t rows, rowBefore, rowAfter;
+    } cases[] = {{24, 5, 4},   {24, 18, 20}, {24, 2, 2},   {24, 11, 8},
+                 {24, 12, 16}, {24, 23, 23}, {25, 12, 16}, {1, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rows) + " rows, from " + std::to_string(c.rowBefore));
+        Fixture f;
+        f.settings.minLevel = 10;
+        f.settings.rows = c.rows;
+        f.settings.cols = 50;
+        decode(f.decoder, filled(1000 * 4, 128));
+        ASSERT_EQ(f.decoder.syncCounter(), 1000);
+        f.decoder.scanPosition().row = c.rowBefore;
+        const std::int32_t col = f.decoder.scanPosition().col;
+        decode(f.decoder, filled(4, 128));
+        EXPECT_EQ(f.decoder.syncCounter(), 0);
+        const ScanPosition next =
+            c.rowAfter + 1 >= c.rows ? ScanPosition{0, col + 1} : ScanPosition{c.rowAfter + 1, col};
+        EXPECT_EQ(f.decoder.scanPosition(), next);
+        EXPECT_EQ(f.blockAt(c.rowAfter, col), kAzure);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(PixelDecoder, PhaseNudge,
-                         ::testing::Values(NudgeCase{24, 5, 4}, NudgeCase{24, 18, 20},
-                                           NudgeCase{24, 2, 2}, NudgeCase{24, 11, 8},
-                                           NudgeCase{24, 12, 16}, NudgeCase{24, 23, 23},
-                                           NudgeCase{25, 12, 16}, NudgeCase{1, 0, 0}));
-
-class FullScale : public ::testing::TestWithParam<std::pair<std::uint8_t, bool>>
+// One sample at full scale (0, 1 or 255) paints the rest of the frame in reds; the next frame
+// is grey again.
+TEST(PixelDecoder, FullScaleTurnsTheRestOfTheFrameRed)
 {
-};
-
-// One sample at full scale paints the rest of the frame in reds; the next frame is grey.
-TEST_P(FullScale, TurnsTheRestOfTheFrameRed)
-{
-    const auto [value, clips] = GetParam();
-    Fixture f;
-    f.settings.rows = 4;
-    f.settings.cols = 3;
-    f.settings.samplesAveraged = 1;
-    f.settings.samplesPerPixel = 2;
-    std::vector<std::uint8_t> frame = filled(4 * 3 * 2, 128 + 100);
-    frame[9] = value; // inside element 4: row 0, col 1
-    decode(f.decoder, frame);
-    EXPECT_EQ(f.blockAt(3, 0), 0x646464u);
-    const WinColour late = clips ? 0x000064 : 0x646464;
-    EXPECT_EQ(f.blockAt(1, 1), late);
-    EXPECT_EQ(f.blockAt(3, 2), late);
-    EXPECT_FALSE(f.decoder.clipFlag()); // the frame wrapped
-    decode(f.decoder, filled(2, 128 + 100));
-    EXPECT_EQ(f.blockAt(0, 0), 0x646464u);
+    for (const auto& [value, clips] : {std::pair<std::uint8_t, bool>{0, true},
+                                       {1, true},
+                                       {255, true},
+                                       {2, false},
+                                       {254, false}}) {
+        Fixture f;
+        f.settings.rows = 4;
+        f.settings.cols = 3;
+        f.settings.samplesAveraged = 1;
+        f.settings.samplesPerPixel = 2;
+        std::vector<std::uint8_t> frame = filled(4 * 3 * 2, 128 + 100);
+        frame[9] = value; // inside element 4: row 0, col 1
+        decode(f.decoder, frame);
+        EXPECT_EQ(f.blockAt(3, 0), 0x646464u);
+        const WinColour late = clips ? 0x000064 : 0x646464;
+        EXPECT_EQ(f.blockAt(1, 1), late) << int(value);
+        EXPECT_EQ(f.blockAt(3, 2), late) << int(value);
+        EXPECT_FALSE(f.decoder.clipFlag()); // the frame wrapped
+        decode(f.decoder, filled(2, 128 + 100));
+        EXPECT_EQ(f.blockAt(0, 0), 0x646464u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(PixelDecoder, FullScale,
-                         ::testing::Values(std::pair<std::uint8_t, bool>{0, true},
-                                           std::pair<std::uint8_t, bool>{1, true},
-                                           std::pair<std::uint8_t, bool>{255, true},
-                                           std::pair<std::uint8_t, bool>{2, false},
-                                           std::pair<std::uint8_t, bool>{254, false}));
 
 // The colour numbers carry red in the low byte; the image must show them as such.
 TEST(ImageSurface, ConvertsRedInLowByteColours)
