@@ -37,7 +37,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     applyFonts();
     bindHandlers();
 
-    ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
+    exeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
 
     const QIcon icon = corvaneIcon();
     setWindowIcon(icon);
@@ -130,8 +130,8 @@ void TFormMain::Button2Click()
 
 void TFormMain::Button3Click()
 {
-    if (FormAbout_)
-        FormAbout_->exec();
+    if (formAbout_)
+        formAbout_->exec();
 }
 
 void TFormMain::Button4Click()
@@ -203,7 +203,7 @@ void TFormMain::FormClose()
 
 void TFormMain::MenuHelpClick()
 {
-    openHelpPage(launcher_, ExeDirectory_);
+    openHelpPage(launcher_, exeDirectory_);
 }
 
 void TFormMain::MenuStartReceiveClick()

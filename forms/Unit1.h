@@ -27,10 +27,10 @@ public:
     ~TFormMain() override;
 
     // The About window shown by the "About" button; created after this window at start-up.
-    void setAboutWindow(TFormAbout* about) { FormAbout_ = about; }
+    void setAboutWindow(TFormAbout* about) { formAbout_ = about; }
 
     // The directory of the running executable, with a trailing separator.
-    const QString& ExeDirectory() const { return ExeDirectory_; }
+    const QString& ExeDirectory() const { return exeDirectory_; }
 
 public slots:
     void Button1Click(); // Start / Stop
@@ -65,8 +65,8 @@ private:
 
     Receiver& receiver_;
     ProgramLauncher& launcher_;
-    TFormAbout* FormAbout_ = nullptr;
-    QString ExeDirectory_;
+    TFormAbout* formAbout_ = nullptr;
+    QString exeDirectory_;
 };
 
 } // namespace corvane
