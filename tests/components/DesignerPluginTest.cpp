@@ -1,5 +1,5 @@
 // The built Designer plugin loaded the way Designer loads it: four controls on the "Samples"
-// page, each creatable, each with a header uic can include.
+// page, each creatable, each with an icon, help texts and a header uic can include.
 #include <QFileInfo>
 #include <QPluginLoader>
 #include <QWidget>
@@ -20,6 +20,7 @@ TEST(DesignerPlugin, OffersTheFourSamplesEachCreatable)
         names << name;
         SCOPED_TRACE(name.toStdString());
         EXPECT_EQ(w->group(), QStringLiteral("Samples"));
+        EXPECT_FALSE(w->icon().isNull() || w->toolTip().isEmpty() || w->whatsThis().isEmpty());
         EXPECT_TRUE(QFileInfo::exists(QStringLiteral(CORVANE_SOURCE_DIR "/components/") +
                                       w->includeFile()));
         EXPECT_TRUE(w->domXml().contains(QStringLiteral("class=\"%1\"").arg(name)));
