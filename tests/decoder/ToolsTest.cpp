@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <array>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -174,66 +175,48 @@ TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
 }
 
 // The decoder, fed the card with matching settings, paints each element near the level the
-// card asks for, for a spread of settings.
-class TestCardPicture : public ::testing::TestWithParam<DecoderSettings>
+// card asks for, for a spread of settings (rows, cols, samples per element, averaged, levels).
+TEST(TestCard, ShowsTheRequestedLevels)
 {
-};
+    for (const auto [rows, cols, spp, averaged, minLevel, maxLevel] :
+         {std::array{24, 24, 5, 5, 20, 255}, {64, 58, 2, 1, 0, 100}, {12, 16, 200, 128, 30, 60}}) {
+        TestCardOptions card;
+        DecoderSettings& s = card.settings;
+        s.rows = rows;
+        s.cols = cols;
+        s.samplesPerPixel = spp;
+        s.samplesAveraged = averaged;
+        s.minLevel = minLevel;
+        s.maxLevel = maxLevel;
+        card.samples = 2 * std::int64_t{rows} * cols * spp;
+        const auto samples = makeTestCard(card);
+        ImageSurface surface;
+        PixelDecoder decoder(s, surface);
+        decoder.DecodeBlock(samples.data(), static_cast<std::int32_t>(samples.size()));
+        ASSERT_EQ(decoder.scanPosition(), ScanPosition{});
 
-TEST_P(TestCardPicture, ShowsTheRequestedLevels)
-{
-    TestCardOptions card;
-    card.settings = GetParam();
-    const DecoderSettings& s = card.settings;
-    const std::int64_t frame = std::int64_t{s.rows} * s.cols * s.samplesPerPixel;
-    card.samples = 2 * frame;
-    const auto samples = makeTestCard(card);
-
-    ImageSurface surface;
-    PixelDecoder decoder(card.settings, surface);
-    decoder.DecodeBlock(samples.data(), static_cast<std::int32_t>(samples.size()));
-    ASSERT_EQ(decoder.scanPosition(), ScanPosition{});
-
-    int mismatches = 0;
-    for (int col = 0; col < s.cols; ++col) {
-        for (int row = 0; row < s.rows; ++row) {
-            const int x = 3 * s.cols - 3 * col;
-            const int y = 3 * s.rows - 3 * row;
-            if (x > 176 || y > 193)
-                continue;
-            const WinColour got = surface.pixel(x + 1, y + 1);
-            const int level = testCardLevel(row, col, s.rows, s.cols);
-            if (level == kSyncLevel) {
-                // The top row is silent over the whole window: sync, when minLevel allows.
-                if (row == s.rows - 1 && s.samplesAveraged <= 2 * s.samplesPerPixel)
-                    mismatches += got != (s.minLevel > 0 ? 0xFFCA00u : 0u);
-                continue;
+        int mismatches = 0;
+        for (int col = 0; col < cols; ++col) {
+            for (int row = 0; row < rows; ++row) {
+                const int x = 3 * cols - 3 * col;
+                const int y = 3 * rows - 3 * row;
+                if (x > 176 || y > 193)
+                    continue;
+                const WinColour got = surface.pixel(x + 1, y + 1);
+                const int level = testCardLevel(row, col, rows, cols);
+                if (level == kSyncLevel) {
+                    // The top row is silent over the whole window: sync, when minLevel allows.
+                    if (row == rows - 1 && averaged <= 2 * spp)
+                        mismatches += got != (minLevel > 0 ? 0xFFCA00u : 0u);
+                    continue;
+                }
+                // Smoothing blurs the first samples of each element; allow for its reach.
+                const int grey = static_cast<int>(got & 0xFF);
+                const bool isGrey = got == static_cast<WinColour>(grey) * 0x010101u;
+                const int tolerance = averaged > spp ? 256 : 255 / (maxLevel - minLevel) + 1;
+                mismatches += !isGrey || std::abs(grey - level) > tolerance;
             }
-            // Smoothing blurs the first samples of each element; allow for the window's reach.
-            const int grey = static_cast<int>(got & 0xFF);
-            const bool isGrey = got == static_cast<WinColour>(grey) * 0x010101u;
-            const int tolerance =
-                s.samplesAveraged > s.samplesPerPixel ? 256 : 255 / (s.maxLevel - s.minLevel) + 1;
-            mismatches += !isGrey || std::abs(grey - level) > tolerance;
         }
+        EXPECT_EQ(mismatches, 0) << rows << "x" << cols << " spp " << spp << " avg " << averaged;
     }
-    EXPECT_EQ(mismatches, 0);
 }
-
-namespace {
-DecoderSettings with(std::int32_t rows, std::int32_t cols, std::int32_t spp, std::int32_t averaged,
-                     std::int32_t minLevel, std::int32_t maxLevel)
-{
-    DecoderSettings s;
-    s.rows = rows;
-    s.cols = cols;
-    s.samplesPerPixel = spp;
-    s.samplesAveraged = averaged;
-    s.minLevel = minLevel;
-    s.maxLevel = maxLevel;
-    return s;
-}
-} // namespace
-
-INSTANTIATE_TEST_SUITE_P(Tools, TestCardPicture,
-                         ::testing::Values(with(24, 24, 5, 5, 20, 255), with(64, 58, 2, 1, 0, 100),
-                                           with(12, 16, 200, 128, 30, 60)));
