@@ -7,6 +7,7 @@
 #include "MessageBoxSink.h"
 #include "Receiver.h"
 #include "SettingOptions.h"
+#include "TimingTrace.h"
 #include "Unit1.h"
 
 #include <QApplication>
@@ -120,17 +121,21 @@ int runReceiver(QApplication& app, const DecoderSettings& settings, const Device
                 ProgramLauncher& launcher, const std::function<void(TFormMain&)>& onWindowShown)
 {
     try {
-        // Declared before the window, so it outlives it.
+        // A timing trace for measuring the live program; off unless asked for.
+        std::unique_ptr<TimingTrace> trace;
+        if (const QString path = qEnvironmentVariable("CORVANE_TRACE"); !path.isEmpty()) {
+            QString error;
+            if (!(trace = TimingTrace::open(path, &error)))
+                qWarning("%s", qPrintable(error));
+        }
+        // Declared before the window, so they outlive it.
         Receiver receiver(makeDevice(), std::make_unique<MessageBoxSink>());
         // In place before the window starts capture with them and shows them.
         receiver.settings() = settings;
-        // A timing trace for measuring the live program; off unless asked for.
-        if (const QString trace = qEnvironmentVariable("CORVANE_TRACE"); !trace.isEmpty()) {
-            QString error;
-            if (!receiver.openTrace(trace, &error))
-                qWarning("%s", qPrintable(error));
-        }
         TFormMain formMain(receiver, launcher);
+        // Before the loop runs, so no buffer is decoded untraced.
+        if (trace)
+            trace->watch(receiver.engine(), formMain, *formMain.ImageAlign);
         // Hidden until the About button; it goes with the main window.
         formMain.setAboutWindow(new TFormAbout(&formMain));
         formMain.show();

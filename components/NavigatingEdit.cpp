@@ -82,7 +82,7 @@ bool plain(const QKeyEvent* e)
 } // namespace
 
 NavigatingEdit::NavigatingEdit(const QColor& focusColor, QWidget* parent)
-    : QLineEdit(parent), m_focusColor(focusColor)
+    : QLineEdit(parent), focusColor_(focusColor)
 {}
 
 NavigatingEdit::~NavigatingEdit() = default;
@@ -103,14 +103,14 @@ void NavigatingEdit::focusInEvent(QFocusEvent* event)
     QLineEdit::focusInEvent(event);
     // The window coming back to the front, or a popup closing, hands the focus back to the
     // field it never really left: that is no new entry.
-    if (m_entered)
+    if (entered_)
         return;
-    m_entered = true;
+    entered_ = true;
     // Qt selects the whole text when tabbed into; these fields never do, the caret stays
     // where it was until the End key below moves it.
     if (!hadSelection && hasSelectedText())
         setCursorPosition(caret);
-    setBaseColor(m_focusColor);
+    setBaseColor(focusColor_);
     postKey(Qt::Key_End);
 }
 
@@ -133,9 +133,9 @@ void NavigatingEdit::hideEvent(QHideEvent* event)
 
 void NavigatingEdit::leave()
 {
-    if (!m_entered)
+    if (!entered_)
         return;
-    m_entered = false;
+    entered_ = false;
     setBaseColor(QApplication::palette(this).color(QPalette::Base));
     exited();
 }

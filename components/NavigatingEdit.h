@@ -29,7 +29,7 @@ class NavigatingEdit : public QLineEdit
 public:
     ~NavigatingEdit() override;
 
-    QColor focusColor() const { return m_focusColor; }
+    QColor focusColor() const { return focusColor_; }
 
 signals:
     // What a key handler of the form sees, after the field's own treatment: Up never arrives,
@@ -59,8 +59,8 @@ private:
     void setBaseColor(const QColor& color);
     void leave();
 
-    QColor m_focusColor;
-    bool m_entered = false; // between entry and exit, across window switches
+    QColor focusColor_;
+    bool entered_ = false; // between entry and exit, across window switches
 };
 
 } // namespace corvane

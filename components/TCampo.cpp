@@ -27,87 +27,86 @@ public:
 } // namespace
 
 TCampo::TCampo(QWidget* parent)
-    : NavigatingEdit(QColor(255, 255, 0), parent), m_mapper(new QDataWidgetMapper(this))
+    : NavigatingEdit(QColor(255, 255, 0), parent), mapper_(new QDataWidgetMapper(this))
 {
     setValidator(new UpperCase(this));
-    m_mapper->setSubmitPolicy(QDataWidgetMapper::ManualSubmit);
+    mapper_->setSubmitPolicy(QDataWidgetMapper::ManualSubmit);
     // Qt's own "modified" flag is reset by the upper-casing; keep a flag of our own.
-    connect(this, &QLineEdit::textEdited, this, [this] { m_edited = true; });
+    connect(this, &QLineEdit::textEdited, this, [this] { edited_ = true; });
 }
 
 TCampo::~TCampo() = default;
 
 void TCampo::setDataSource(QAbstractItemModel* model)
 {
-    if (model == m_model)
+    if (model == model_)
         return;
-    m_model = model;
+    model_ = model;
     rebind();
 }
 
 void TCampo::setDataField(const QString& field)
 {
-    if (field == m_field)
+    if (field == field_)
         return;
-    m_field = field;
+    field_ = field;
     rebind();
 }
 
 void TCampo::setDataRow(int row)
 {
-    if (row == m_row)
+    if (row == row_)
         return;
-    m_row = row;
-    if (m_mapper->model())
-        m_mapper->setCurrentIndex(row);
-    m_edited = false;
+    row_ = row;
+    if (mapper_->model())
+        mapper_->setCurrentIndex(row);
+    edited_ = false;
 }
 
 int TCampo::fieldColumn() const
 {
-    for (int c = 0; c < m_model->columnCount(); ++c)
-        if (m_model->headerData(c, Qt::Horizontal)
-                .toString()
-                .compare(m_field, Qt::CaseInsensitive) == 0)
+    for (int c = 0; c < model_->columnCount(); ++c)
+        if (model_->headerData(c, Qt::Horizontal).toString().compare(field_, Qt::CaseInsensitive) ==
+            0)
             return c;
     return -1;
 }
 
 void TCampo::rebind()
 {
-    m_mapper->clearMapping();
-    if (!m_model || m_field.isEmpty()) {
+    mapper_->clearMapping();
+    if (!model_ || field_.isEmpty()) {
         return;
     }
     const int column = fieldColumn();
     if (column < 0) {
-        reportError(tr("Field '%1' not found").arg(m_field));
+        reportError(tr("Field '%1' not found").arg(field_));
         return;
     }
-    m_mapper->setModel(m_model);
-    m_mapper->addMapping(this, column);
+    mapper_->setModel(model_);
+    mapper_->addMapping(this, column);
     // The mapper's delegate would take Tab, Enter and Escape for itself; this field has its
     // own ideas about those keys and commits on leaving instead.
-    removeEventFilter(m_mapper->itemDelegate());
-    m_mapper->setCurrentIndex(m_row);
-    m_edited = false;
+    removeEventFilter(mapper_->itemDelegate());
+    mapper_->setCurrentIndex(row_);
+    edited_ = false;
 }
 
 void TCampo::exited()
 {
     // Only what the user changed goes back: showing a value in upper case is no edit. Leaving
     // includes the window closing, so closing it another way than by Escape loses nothing.
-    if (m_edited && m_mapper->model())
-        m_mapper->submit();
-    m_edited = false;
+    if (edited_ && mapper_->model())
+        mapper_->submit();
+    edited_ = false;
 }
 
 void TCampo::escapePressed()
 {
     // Escape means "never mind": the unsaved edit is dropped, not written while closing.
-    if (m_edited && m_mapper->model())
-        m_mapper->revert();
-    m_edited = false;
+    if (edited_ && mapper_->model())
+        mapper_->revert();
+    edited_ = false;
 }
 
 } // namespace corvane

@@ -24,9 +24,9 @@ public:
     explicit TCampo(QWidget* parent = nullptr);
     ~TCampo() override;
 
-    QAbstractItemModel* dataSource() const { return m_model; }
-    QString dataField() const { return m_field; }
-    int dataRow() const { return m_row; }
+    QAbstractItemModel* dataSource() const { return model_; }
+    QString dataField() const { return field_; }
+    int dataRow() const { return row_; }
 
     void setDataSource(QAbstractItemModel* model);
     void setDataField(const QString& field);
@@ -40,11 +40,11 @@ private:
     void rebind();
     int fieldColumn() const;
 
-    QPointer<QAbstractItemModel> m_model;
-    QString m_field;
-    int m_row = 0;
-    bool m_edited = false; // typed into since last shown or written
-    QDataWidgetMapper* m_mapper;
+    QPointer<QAbstractItemModel> model_;
+    QString field_;
+    int row_ = 0;
+    bool edited_ = false; // typed into since last shown or written
+    QDataWidgetMapper* mapper_;
 };
 
 } // namespace corvane

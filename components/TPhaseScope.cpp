@@ -112,9 +112,9 @@ void TPhaseScope::setPhase(float phase)
 {
     if (std::isnan(phase))
         phase = 0.0f;
-    if (phase == m_phase)
+    if (phase == phase_)
         return;
-    m_phase = phase;
+    phase_ = phase;
     refresh();
 }
 
@@ -122,33 +122,33 @@ void TPhaseScope::setAmpl(float ampl)
 {
     if (std::isnan(ampl))
         ampl = 0.0f;
-    if (ampl == m_ampl)
+    if (ampl == ampl_)
         return;
-    m_ampl = ampl;
+    ampl_ = ampl;
     refresh();
 }
 
 void TPhaseScope::setForeColor(const QColor& color)
 {
-    if (color == m_foreColor)
+    if (color == foreColor_)
         return;
-    m_foreColor = color;
+    foreColor_ = color;
     refresh();
 }
 
 void TPhaseScope::setBackColor(const QColor& color)
 {
-    if (color == m_backColor)
+    if (color == backColor_)
         return;
-    m_backColor = color;
-    m_dialSize = QSize(0, 0); // the face and the tick grey come from it
+    backColor_ = color;
+    dialSize_ = QSize(0, 0); // the face and the tick grey come from it
     refresh();
 }
 
 void TPhaseScope::setText(const QString& text)
 {
     // Kept for whoever reads it back; the dial does not show it.
-    m_text = text;
+    text_ = text;
 }
 
 void TPhaseScope::refresh()
@@ -162,7 +162,7 @@ void TPhaseScope::changeEvent(QEvent* event)
 {
     // The corners and the rim come from the palette: a new one needs a new dial.
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
-        m_dialSize = QSize(0, 0);
+        dialSize_ = QSize(0, 0);
     QWidget::changeEvent(event);
 }
 
@@ -172,10 +172,10 @@ void TPhaseScope::renderDial(QSize size)
     const int h = size.height();
     const int cx = w / 2;
     const int cy = h / 2;
-    m_dial = QImage(size, QImage::Format_RGB32);
-    m_buffer = QImage(size, QImage::Format_RGB32);
+    dial_ = QImage(size, QImage::Format_RGB32);
+    buffer_ = QImage(size, QImage::Format_RGB32);
 
-    QPainter p(&m_dial);
+    QPainter p(&dial_);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(QRect(0, 0, w, h), palette().color(backgroundRole()));
 
@@ -183,8 +183,8 @@ void TPhaseScope::renderDial(QSize size)
     // outline reaches one pixel past the rectangle it is given, hence the 5.
     const QRect face(2, 2, w - 5, h - 5);
     if (face.width() >= 0 && face.height() >= 0) {
-        p.setPen(QPen(m_backColor, 1));
-        p.setBrush(m_backColor);
+        p.setPen(QPen(backColor_, 1));
+        p.setBrush(backColor_);
         p.drawEllipse(face);
         p.setBrush(Qt::NoBrush);
 
@@ -202,7 +202,7 @@ void TPhaseScope::renderDial(QSize size)
 
     p.end();
 
-    const int g = m_backColor.red() / 2;
+    const int g = backColor_.red() / 2;
     const QRgb tickGrey = qRgb(g, g, g);
     // Radii are products in double stored as float: 50 * 0.6 is exactly 30, not 30.0000012.
     const auto rxo = static_cast<float>(cx * 0.85);
@@ -221,9 +221,9 @@ void TPhaseScope::renderDial(QSize size)
                           static_cast<int>(double(ryi) * c + cy));
         const QPoint to(static_cast<int>(double(rxo) * s + cx),
                         static_cast<int>(double(ryo) * c + cy));
-        drawThinLine(m_dial, from, to, tickGrey);
+        drawThinLine(dial_, from, to, tickGrey);
     }
-    m_dialSize = size;
+    dialSize_ = size;
 }
 
 void TPhaseScope::composeNeedle()
@@ -232,10 +232,10 @@ void TPhaseScope::composeNeedle()
     const int cy = height() / 2;
     const auto rx = static_cast<float>(cx - 5);
     const auto ry = static_cast<float>(cy - 5);
-    const double a = -(kHalfPi + static_cast<double>(m_phase));
+    const double a = -(kHalfPi + static_cast<double>(phase_));
     // An infinite amplitude counts as the largest finite one, so the direction survives.
     const double ampl =
-        std::clamp(static_cast<double>(m_ampl), -double(std::numeric_limits<float>::max()),
+        std::clamp(static_cast<double>(ampl_), -double(std::numeric_limits<float>::max()),
                    double(std::numeric_limits<float>::max()));
     QPointF reach(std::trunc(std::cos(a) * (ampl * rx)), std::trunc(std::sin(a) * (ampl * ry)));
     if (std::isnan(reach.x()) || std::isnan(reach.y()))
@@ -249,11 +249,11 @@ void TPhaseScope::composeNeedle()
     const int dy = static_cast<int>(reach.y());
 
     // Same size and format: one block copy.
-    std::memcpy(m_buffer.bits(), m_dial.constBits(), static_cast<size_t>(m_dial.sizeInBytes()));
+    std::memcpy(buffer_.bits(), dial_.constBits(), static_cast<size_t>(dial_.sizeInBytes()));
     // A needle of no length is not drawn at all, not even as a dot.
     if (dx == 0 && dy == 0)
         return;
-    drawWideLine(m_buffer, QPointF(cx, cy), QPointF(double(cx) + dx, double(cy) + dy),
+    drawWideLine(buffer_, QPointF(cx, cy), QPointF(double(cx) + dx, double(cy) + dy),
                  qRgb(255, 64, 64));
 }
 
@@ -261,11 +261,11 @@ void TPhaseScope::paintEvent(QPaintEvent*)
 {
     if (width() <= 0 || height() <= 0)
         return;
-    if (m_dialSize != size())
+    if (dialSize_ != size())
         renderDial(size());
     composeNeedle();
     QPainter p(this);
-    p.drawImage(0, 0, m_buffer);
+    p.drawImage(0, 0, buffer_);
 }
 
 } // namespace corvane

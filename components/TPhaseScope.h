@@ -28,12 +28,12 @@ public:
     explicit TPhaseScope(QWidget* parent = nullptr);
     ~TPhaseScope() override;
 
-    float phase() const { return m_phase; }
-    float ampl() const { return m_ampl; }
-    QColor foreColor() const { return m_foreColor; }
-    QColor backColor() const { return m_backColor; }
-    bool showText() const { return m_showText; }
-    QString text() const { return m_text; }
+    float phase() const { return phase_; }
+    float ampl() const { return ampl_; }
+    QColor foreColor() const { return foreColor_; }
+    QColor backColor() const { return backColor_; }
+    bool showText() const { return showText_; }
+    QString text() const { return text_; }
 
     // A NaN is taken as 0: it would make every later comparison fail and the needle undefined.
     void setPhase(float phase);
@@ -53,15 +53,15 @@ private:
     void composeNeedle();
     void refresh();
 
-    float m_phase = 0.0f;
-    float m_ampl = 0.0f;
-    bool m_showText = true;
-    QColor m_foreColor = Qt::black;
-    QColor m_backColor = Qt::white;
-    QString m_text;
-    QSize m_dialSize{0, 0}; // size the dial was last rendered for; 0x0 forces a render
-    QImage m_dial;
-    QImage m_buffer;
+    float phase_ = 0.0f;
+    float ampl_ = 0.0f;
+    bool showText_ = true;
+    QColor foreColor_ = Qt::black;
+    QColor backColor_ = Qt::white;
+    QString text_;
+    QSize dialSize_{0, 0}; // size the dial was last rendered for; 0x0 forces a render
+    QImage dial_;
+    QImage buffer_;
 };
 
 } // namespace corvane

@@ -14,7 +14,7 @@ constexpr int kFirstRepeatMs = 500;
 constexpr int kRepeatMs = 100;
 } // namespace
 
-TSlider::TSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent), m_pageRepeat(new QTimer(this))
+TSlider::TSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent), pageRepeat_(new QTimer(this))
 {
     // The track bar's own defaults, so a freshly placed slider behaves like one.
     setRange(0, 10);
@@ -22,8 +22,8 @@ TSlider::TSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent), m_pageRepea
     setPageStep(2);
     setTickPosition(QSlider::TicksBelow);
     setTickInterval(1);
-    m_pageRepeat->setObjectName(QStringLiteral("pageRepeat"));
-    connect(m_pageRepeat, &QTimer::timeout, this, &TSlider::repeatPaging);
+    pageRepeat_->setObjectName(QStringLiteral("pageRepeat"));
+    connect(pageRepeat_, &QTimer::timeout, this, &TSlider::repeatPaging);
 }
 
 TSlider::~TSlider() = default;
@@ -106,17 +106,17 @@ void TSlider::mousePressEvent(QMouseEvent* event)
         return;
     }
     event->accept();
-    m_pointer = event->position().toPoint();
-    m_pagingAction = action;
+    pointer_ = event->position().toPoint();
+    pagingAction_ = action;
     setSliderDown(false);
     triggerAction(action);
-    m_pageRepeat->start(kFirstRepeatMs);
+    pageRepeat_->start(kFirstRepeatMs);
 }
 
 void TSlider::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_pagingAction != SliderNoAction) {
-        m_pointer = event->position().toPoint();
+    if (pagingAction_ != SliderNoAction) {
+        pointer_ = event->position().toPoint();
         event->accept();
         return;
     }
@@ -125,9 +125,9 @@ void TSlider::mouseMoveEvent(QMouseEvent* event)
 
 void TSlider::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (m_pagingAction != SliderNoAction) {
-        m_pageRepeat->stop();
-        m_pagingAction = SliderNoAction;
+    if (pagingAction_ != SliderNoAction) {
+        pageRepeat_->stop();
+        pagingAction_ = SliderNoAction;
         event->accept();
         return;
     }
@@ -137,12 +137,12 @@ void TSlider::mouseReleaseEvent(QMouseEvent* event)
 void TSlider::repeatPaging()
 {
     // Paging stops once the thumb has reached the pointer, as the track bar's does.
-    if (m_pagingAction == SliderNoAction || pageActionToward(m_pointer) != m_pagingAction) {
-        m_pageRepeat->stop();
+    if (pagingAction_ == SliderNoAction || pageActionToward(pointer_) != pagingAction_) {
+        pageRepeat_->stop();
         return;
     }
-    triggerAction(m_pagingAction);
-    m_pageRepeat->start(kRepeatMs);
+    triggerAction(pagingAction_);
+    pageRepeat_->start(kRepeatMs);
 }
 
 void TSlider::paintEvent(QPaintEvent*)

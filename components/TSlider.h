@@ -29,9 +29,9 @@ private:
     SliderAction pageActionToward(QPoint pos) const;
     void repeatPaging();
 
-    QTimer* m_pageRepeat;
-    SliderAction m_pagingAction = SliderNoAction;
-    QPoint m_pointer;
+    QTimer* pageRepeat_;
+    SliderAction pagingAction_ = SliderNoAction;
+    QPoint pointer_;
 };
 
 } // namespace corvane

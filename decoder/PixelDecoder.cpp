@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane {
 
@@ -30,37 +27,36 @@ inline std::uint8_t rectify(std::uint8_t b)
     return kRectified[b];
 }
 
-// Values 255, 0 and 1 reach full scale (a rectified 127 or 128).
+// A sample at full scale (a rectified 127 or 128: the values 255, 0 and 1) marks its frame
+// clipped. Shifted by one, 255 wraps to 0 and those values are the ones at most 2.
+constexpr std::uint8_t shiftedSample(std::uint8_t b)
+{
+    return static_cast<std::uint8_t>(b + 1);
+}
+constexpr std::uint8_t kFullScaleShifted = 2;
+
 inline bool reachesFullScale(std::uint8_t b)
 {
-    return static_cast<std::uint8_t>(b + 1) <= 2;
+    return shiftedSample(b) <= kFullScaleShifted;
 }
 
-// Written without an early exit so the compiler can vectorise it.
+// Written as a minimum without an early exit so the compiler can vectorise it.
 inline bool anyFullScale(const std::uint8_t* p, std::int64_t count)
 {
-    bool any = false;
+    std::uint8_t lowest = 255;
     for (std::int64_t i = 0; i < count; ++i)
-        any |= reachesFullScale(p[i]);
-    return any;
+        lowest = std::min(lowest, shiftedSample(p[i]));
+    return lowest <= kFullScaleShifted;
 }
 
-// Index of the first sample at full scale among count, or count when there is none.
+// Index of the first sample at full scale among count, or count when there is none. Clean
+// stretches are skipped a chunk at a time with the vectorised test.
 std::int64_t firstFullScale(const std::uint8_t* p, std::int64_t count)
 {
+    constexpr std::int64_t kChunk = 64;
     std::int64_t i = 0;
-#if defined(__SSE2__)
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i two = _mm_set1_epi8(2);
-    for (; i + 16 <= count; i += 16) {
-        // b + 1 wraps 255 to 0; then 0, 1 and 2 are the values 255, 0 and 1.
-        const __m128i shifted =
-            _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), one);
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(shifted, two), shifted));
-        if (hits != 0)
-            return i + __builtin_ctz(static_cast<unsigned>(hits));
-    }
-#endif
+    while (i + kChunk <= count && !anyFullScale(p + i, kChunk))
+        i += kChunk;
     for (; i < count; ++i)
         if (reachesFullScale(p[i]))
             return i;
@@ -72,17 +68,15 @@ std::int32_t usableWindowLength(std::int32_t samplesAveraged)
     return std::clamp(samplesAveraged, std::int32_t{1}, kAverageWindowSlots);
 }
 
-// How paintColumnAs keeps the window.
-constexpr int kSlidingWindow = 0; // several samples per element, fewer than the window
-constexpr int kOneSample = 1;     // one sample per element
-constexpr int kWholeWindow = 2;   // the window's samples are all in the buffer
 constexpr std::uint32_t toRgb32(WinColour c)
 {
     return 0xFF000000u | (c & 0xFFu) << 16 | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
 }
 
-// Pixel values by level: [Rgb32][clipped][level].
-using Palette = std::array<std::uint32_t, 256>;
+// The colours of one frame in one pixel format: the 256 grey levels (red alone once the frame
+// has clipped), then sync.
+constexpr std::size_t kSyncEntry = 256;
+using Palette = std::array<std::uint32_t, kSyncEntry + 1>;
 constexpr Palette makePalette(bool rgb32, bool clipped)
 {
     Palette palette{};
@@ -90,10 +84,64 @@ constexpr Palette makePalette(bool rgb32, bool clipped)
         const WinColour colour = clipped ? level : level * 0x010101u;
         palette[level] = rgb32 ? toRgb32(colour) : colour;
     }
+    palette[kSyncEntry] = rgb32 ? toRgb32(kSyncColour) : kSyncColour;
     return palette;
 }
+// [rgb32][clipped]; WinColour values when not rgb32.
 constexpr Palette kPalettes[2][2] = {{makePalette(false, false), makePalette(false, true)},
                                      {makePalette(true, false), makePalette(true, true)}};
+
+// Grey level of a window sum d above minLevel, with range = maxLevel - minLevel: 0 at minLevel,
+// 255 at maxLevel and above, full at once when maxLevel is not above minLevel.
+constexpr std::uint8_t greyLevel(std::int64_t d, std::int64_t range)
+{
+    return range > 0 ? static_cast<std::uint8_t>(std::min<std::int64_t>(d * 255 / range, 255))
+                     : 255;
+}
+
+// How the levels of one run grade a window sum, and the colours of its frame.
+struct ElementRule
+{
+    std::int32_t minLevel;
+    std::int32_t maxLevel;
+    const std::uint8_t* table;    // grey level by distance above minLevel; null: compute it
+    const std::uint32_t* palette; // kPalettes[format][clipped]
+};
+
+// The rule for one picture element, given the sum of its window; returns its colour in the
+// palette's format. Below minLevel it is sync, counted, and every (kSyncElementsPerNudge + 1)th
+// one nudges the phase (nudge is set; the phase is pulled before the element is placed).
+// Otherwise it shows its grey level.
+inline std::uint32_t elementColour(std::int32_t sum, const ElementRule& rule,
+                                   std::int32_t& syncCounter, bool& nudge)
+{
+    if (sum < rule.minLevel) {
+        nudge = ++syncCounter > kSyncElementsPerNudge;
+        if (nudge)
+            syncCounter = 0;
+        return rule.palette[kSyncEntry];
+    }
+    const std::int64_t d = std::int64_t{sum} - rule.minLevel;
+    const std::uint8_t level = rule.table != nullptr
+                                   ? rule.table[d]
+                                   : greyLevel(d, std::int64_t{rule.maxLevel} - rule.minLevel);
+    return rule.palette[level];
+}
+
+// How paintColumnAs keeps the window.
+constexpr int kSlidingWindow = 0; // several samples per element, fewer than the window
+constexpr int kOneSample = 1;     // one sample per element
+constexpr int kWholeWindow = 2;   // the window's samples are all in the buffer
+
+// One element's 3x3 block, from its top-left pixel.
+inline void fillBlock(std::uint32_t* line, std::ptrdiff_t stride, std::uint32_t value)
+{
+    for (int i = 0; i < 3; ++i, line += stride) {
+        line[0] = value;
+        line[1] = value;
+        line[2] = value;
+    }
+}
 
 // Windows up to this length are summed afresh at every element when their samples allow.
 constexpr std::int32_t kShortWindow = 16;
@@ -150,8 +198,7 @@ void PixelDecoder::changeWindowLength(std::int32_t length)
     windowLength_ = length;
 }
 
-// Between the two levels the grey level is (sum - minLevel) * 255 / (maxLevel - minLevel),
-// full above. With minLevel 0 or more every window sum at or above it is at most
+// greyLevel tabulated: with minLevel 0 or more every window sum at or above it is at most
 // kMaxWindowSum above it, so one table of levels by distance replaces the division.
 void PixelDecoder::prepareLevels(std::int32_t minLevel, std::int32_t maxLevel)
 {
@@ -164,17 +211,16 @@ void PixelDecoder::prepareLevels(std::int32_t minLevel, std::int32_t maxLevel)
     const std::int64_t range = std::int64_t{maxLevel} - minLevel;
     const std::int64_t graded = std::clamp<std::int64_t>(range, 0, kMaxWindowSum + 1);
     for (std::int64_t d = 0; d < graded; ++d)
-        levels_[static_cast<std::size_t>(d)] =
-            static_cast<std::uint8_t>(std::min<std::int64_t>(d * 255 / range, 255));
+        levels_[static_cast<std::size_t>(d)] = greyLevel(d, range);
     std::fill(levels_.begin() + graded, levels_.end(), std::uint8_t{255});
 }
 
 inline void PixelDecoder::load(Run& run)
 {
-    run.row = ScanPosition_.row;
-    run.col = ScanPosition_.col;
-    run.syncCounter = SyncCounter_;
-    run.clip = ClipFlag_;
+    run.row = scanPosition_.row;
+    run.col = scanPosition_.col;
+    run.syncCounter = syncCounter_;
+    run.clip = clipFlag_;
     run.elements = 0;
     run.counter = sampleCounter_;
     run.sum = windowSum_;
@@ -183,9 +229,9 @@ inline void PixelDecoder::load(Run& run)
 
 inline void PixelDecoder::store(Run& run)
 {
-    ScanPosition_ = {run.row, run.col};
-    ClipFlag_ = run.clip;
-    SyncCounter_ = run.syncCounter;
+    scanPosition_ = {run.row, run.col};
+    clipFlag_ = run.clip;
+    syncCounter_ = run.syncCounter;
     elementCount_ += run.elements;
     run.elements = 0;
     sampleCounter_ = run.counter;
@@ -193,38 +239,20 @@ inline void PixelDecoder::store(Run& run)
     head_ = run.head;
 }
 
-inline bool PixelDecoder::EmitPixel(Run& run, std::int32_t windowSum)
+inline bool PixelDecoder::placeElement(Run& run, WinColour colour, bool nudge)
 {
     ++run.elements;
-    WinColour colour;
-    if (windowSum < run.minLevel) {
-        colour = kSyncColour;
-        if (++run.syncCounter > kSyncElementsPerNudge) {
-            run.syncCounter = 0;
-            // Pull the phase a third of the way toward the nearer edge.
-            const std::int64_t rows = run.rows;
-            std::int64_t row = run.row;
-            if (rows / 2 > row)
-                row -= row / 3;
-            else
-                row += (rows - row) / 3;
-            if (row < 0)
-                row = 0;
-            if (row > rows)
-                row = rows;
-            run.row = static_cast<std::int32_t>(row);
-        }
-    } else {
-        WinColour level;
-        if (levelsTabled_) {
-            level = levels_[static_cast<std::size_t>(windowSum - run.minLevel)];
-        } else {
-            const std::int64_t d = std::int64_t{windowSum} - run.minLevel;
-            const std::int64_t range = std::int64_t{run.maxLevel} - run.minLevel;
-            level = range > 0 ? static_cast<WinColour>(std::min<std::int64_t>(d * 255 / range, 255))
-                              : 255;
-        }
-        colour = run.clip ? level : level * 0x010101u;
+    if (nudge) {
+        // Pull the phase a third of the way toward the nearer edge.
+        const std::int64_t rows = run.rows;
+        std::int64_t row = run.row;
+        if (rows / 2 > row)
+            row -= row / 3;
+        else
+            row += (rows - row) / 3;
+        // Not std::clamp: rows set from outside may be negative.
+        row = std::min(std::max<std::int64_t>(row, 0), rows);
+        run.row = static_cast<std::int32_t>(row);
     }
 
     bool calledSurface = false;
@@ -233,14 +261,8 @@ inline bool PixelDecoder::EmitPixel(Run& run, std::int32_t windowSum)
     const PixelRaster& raster = run.raster;
     if (raster.bits != nullptr && x >= 0 && x <= raster.width - 3 && y >= 0 &&
         y <= raster.height - 3) {
-        const std::uint32_t value =
-            raster.format == PixelRaster::Format::Rgb32 ? toRgb32(colour) : colour;
-        std::uint32_t* line = raster.bits + y * raster.stride + x;
-        for (int i = 0; i < 3; ++i, line += raster.stride) {
-            line[0] = value;
-            line[1] = value;
-            line[2] = value;
-        }
+        fillBlock(raster.bits + y * raster.stride + x, raster.stride,
+                  raster.format == PixelRaster::Format::Rgb32 ? toRgb32(colour) : colour);
     } else if (x > -kFarCoordinate && x < kFarCoordinate && y > -kFarCoordinate &&
                y < kFarCoordinate) {
         paintThroughSurface(run, static_cast<int>(x), static_cast<int>(y), colour);
@@ -290,7 +312,7 @@ inline bool PixelDecoder::columnFits(const Run& run) const
 
 // Paints whole elements up the rest of the current column, stopping at its top (the caller
 // then finishes the column), at the end of the data, or at an element that is due to nudge
-// the phase (nudgeDue: its samples are taken, the caller emits it). This is where the decoder
+// the phase (nudgeDue: its samples are taken, the caller places it). This is where the decoder
 // spends its time, so it keeps everything in registers and comes in one version per window
 // mode and pixel format.
 template <int Window, bool Rgb32>
@@ -301,18 +323,15 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
     std::int64_t x = 3 * std::int64_t{run.cols} - 3 * std::int64_t{run.col};
     const std::int64_t y = 3 * std::int64_t{run.rows} - 3 * std::int64_t{run.row};
     std::uint32_t* pixel = run.raster.bits + y * stride + x;
-    constexpr std::uint32_t syncValue = Rgb32 ? 0xFF00CAFFu : kSyncColour;
 
     const auto take = static_cast<std::int32_t>(std::max<std::int64_t>(run.samplesPerPixel, 1));
     const std::int32_t length = windowLength_;
-    const std::int32_t minLevel = run.minLevel;
-    const std::uint8_t* const levels = levels_.data();
+    const ElementRule rule{run.minLevel, run.maxLevel, levels_.data(),
+                           kPalettes[Rgb32][run.clip].data()};
     std::uint8_t* const history = history_.data();
     std::int32_t head = run.head;
     std::int32_t sum = run.sum;
     std::int32_t syncCounter = run.syncCounter;
-    // A clipped frame paints the level in red alone, otherwise in all three colours.
-    const std::uint32_t* const palette = kPalettes[Rgb32][run.clip].data();
 
     std::int32_t row = run.row;
     std::int32_t col = run.col;
@@ -353,29 +372,13 @@ const std::uint8_t* PixelDecoder::paintColumnAs(Run& run, const std::uint8_t* p,
             }
             p += take;
 
-            std::uint32_t value;
-            if (sum < minLevel) {
-                if (syncCounter == kSyncElementsPerNudge) {
-                    nudgeDue = true;
-                    break;
-                }
-                ++syncCounter;
-                value = syncValue;
-            } else {
-                value = palette[levels[sum - minLevel]];
+            bool nudge = false;
+            const std::uint32_t colour = elementColour(sum, rule, syncCounter, nudge);
+            if (nudge) {
+                nudgeDue = true;
+                break;
             }
-            std::uint32_t* line = pixel;
-            line[0] = value;
-            line[1] = value;
-            line[2] = value;
-            line += stride;
-            line[0] = value;
-            line[1] = value;
-            line[2] = value;
-            line += stride;
-            line[0] = value;
-            line[1] = value;
-            line[2] = value;
+            fillBlock(pixel, stride, colour);
             pixel -= 3 * stride;
         }
 
@@ -478,10 +481,7 @@ void PixelDecoder::DecodeBlock(const std::uint8_t* data, std::int32_t count)
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + count;
     // Most buffers hold no full-scale sample at all; then no element needs to look.
-    const auto size = static_cast<std::size_t>(count);
-    const bool mayClip = std::memchr(data, 255, size) != nullptr ||
-                         std::memchr(data, 0, size) != nullptr ||
-                         std::memchr(data, 1, size) != nullptr;
+    const bool mayClip = anyFullScale(data, count);
     while (p < end)
         p = decodeRun(data, p, end, mayClip);
 }
@@ -519,7 +519,7 @@ const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* start, const std
             if (next != p) {
                 p = next;
                 if (nudgeDue)
-                    calledSurface = EmitPixel(run, run.sum);
+                    calledSurface = placeElement(run, kSyncColour, true);
                 else if (run.row == run.rows)
                     calledSurface = finishColumn(run);
                 continue;
@@ -567,7 +567,11 @@ const std::uint8_t* PixelDecoder::decodeRun(const std::uint8_t* start, const std
             break;
         }
         run.counter = 0;
-        calledSurface = EmitPixel(run, run.sum);
+        const ElementRule rule{run.minLevel, run.maxLevel, levelsTabled_ ? levels_.data() : nullptr,
+                               kPalettes[0][run.clip].data()};
+        bool nudge = false;
+        const WinColour colour = elementColour(run.sum, rule, run.syncCounter, nudge);
+        calledSurface = placeElement(run, colour, nudge);
     }
     store(run);
     return p;

@@ -34,11 +34,11 @@ public:
     // Processes count bytes (unsigned, silence at 128) in order; count <= 0 does nothing.
     void DecodeBlock(const std::uint8_t* data, std::int32_t count);
 
-    ScanPosition& scanPosition() { return ScanPosition_; }
-    const ScanPosition& scanPosition() const { return ScanPosition_; }
+    ScanPosition& scanPosition() { return scanPosition_; }
+    const ScanPosition& scanPosition() const { return scanPosition_; }
 
-    bool clipFlag() const { return ClipFlag_; }
-    std::int32_t syncCounter() const { return SyncCounter_; }
+    bool clipFlag() const { return clipFlag_; }
+    std::int32_t syncCounter() const { return syncCounter_; }
 
     // Samples since the last emitted element.
     std::int32_t sampleCounter() const { return sampleCounter_; }
@@ -55,8 +55,9 @@ private:
     // may change settings), and returns where it stopped.
     const std::uint8_t* decodeRun(const std::uint8_t* start, const std::uint8_t* p,
                                   const std::uint8_t* end, bool mayClip);
-    // Paints one element and advances the scan; true when it called into the surface.
-    [[gnu::always_inline]] bool EmitPixel(Run& run, std::int32_t windowSum);
+    // Places one element (nudging the phase first if it is due) and advances the scan; true
+    // when it called into the surface.
+    bool placeElement(Run& run, WinColour colour, bool nudge);
     bool columnFits(const Run& run) const;
     const std::uint8_t* paintColumn(Run& run, const std::uint8_t* p, const std::uint8_t* end,
                                     bool mayClip, bool& nudgeDue);
@@ -66,16 +67,16 @@ private:
     bool finishColumn(Run& run);
     void load(Run& run);
     void store(Run& run);
-    [[gnu::noinline]] void paintThroughSurface(Run& run, int x, int y, WinColour colour);
-    [[gnu::noinline]] void repaintThroughSurface(Run& run);
+    void paintThroughSurface(Run& run, int x, int y, WinColour colour);
+    void repaintThroughSurface(Run& run);
     void changeWindowLength(std::int32_t length);
     void prepareLevels(std::int32_t minLevel, std::int32_t maxLevel);
 
     const DecoderSettings& settings_;
     PictureSurface& surface_;
-    ScanPosition ScanPosition_;
-    bool ClipFlag_ = false;
-    std::int32_t SyncCounter_ = 0;
+    ScanPosition scanPosition_;
+    bool clipFlag_ = false;
+    std::int32_t syncCounter_ = 0;
     std::int32_t sampleCounter_ = 0;
     std::int64_t elementCount_ = 0;
 

@@ -21,15 +21,11 @@ void PictureView::setSurface(const ImageSurface* surface)
 
 void PictureView::paintEvent(QPaintEvent* event)
 {
-    {
-        QPainter painter(this);
-        if (surface_)
-            painter.drawImage(QPoint(0, 0), surface_->image());
-        else
-            painter.fillRect(event->rect(), palette().window());
-    }
-    if (painted_)
-        painted_();
+    QPainter painter(this);
+    if (surface_)
+        painter.drawImage(QPoint(0, 0), surface_->image());
+    else
+        painter.fillRect(event->rect(), palette().window());
 }
 
 } // namespace corvane

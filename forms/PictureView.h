@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 
 namespace corvane {
 
@@ -19,15 +18,12 @@ public:
 
     // The surface to show; nullptr shows nothing. The view does not own it.
     void setSurface(const ImageSurface* surface);
-    // Called at the end of every paint, e.g. to time when the picture was drawn.
-    void setPaintedHook(std::function<void()> hook) { painted_ = std::move(hook); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const ImageSurface* surface_ = nullptr;
-    std::function<void()> painted_;
 };
 
 } // namespace corvane

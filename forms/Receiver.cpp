@@ -24,12 +24,6 @@ CaptureEngine& Receiver::attach(QObject* target)
     return *engine_;
 }
 
-bool Receiver::openTrace(const QString& path, QString* error)
-{
-    trace_ = TimingTrace::open(path, error);
-    return trace_ != nullptr;
-}
-
 void Receiver::detach()
 {
     engine_.reset();

@@ -6,7 +6,6 @@
 #include "MessageSink.h"
 #include "PixelDecoder.h"
 #include "RecordingDevice.h"
-#include "Trace.h"
 
 #include <memory>
 
@@ -42,19 +41,13 @@ public:
     bool attached() const { return engine_ != nullptr; }
     CaptureEngine& engine() { return *engine_; }
 
-    // Starts the timing trace into path (off unless asked for); false and a reason if the file
-    // cannot be written. The window hooks it up when it attaches.
-    bool openTrace(const QString& path, QString* error);
-    TimingTrace* trace() { return trace_.get(); }
-
 private:
     DecoderSettings settings_;
     ImageSurface surface_;
     PixelDecoder decoder_;
     std::unique_ptr<RecordingDevice> device_;
     std::unique_ptr<MessageSink> messages_;
-    std::unique_ptr<TimingTrace> trace_;
-    std::unique_ptr<CaptureEngine> engine_; // last: goes before the device and trace it uses
+    std::unique_ptr<CaptureEngine> engine_; // last: goes before the device it uses
 };
 
 } // namespace corvane

@@ -44,7 +44,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     SliderMin->setValue(receiver_.settings().minLevel);
     SliderMax->setValue(receiver_.settings().maxLevel);
 
-    ExeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
+    exeDirectory_ = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath() + u'/';
     monitorLink_ = new MonitorLink(receiver_, this, ImageAlign);
 
     const QIcon icon = corvaneIcon();
@@ -55,9 +55,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     receiver_.surface().setRepaintCallback([view = ImageAlign] { view->update(); });
 
     try {
-        CaptureEngine& engine = receiver_.attach(this);
-        hookUpTrace(engine);
-        engine.StartCapture();
+        receiver_.attach(this).StartCapture();
     } catch (...) {
         // The device must not go on posting to a window that was never finished.
         receiver_.surface().setRepaintCallback({});
@@ -108,7 +106,7 @@ void TFormMain::bindHandlers()
 
 void TFormMain::setAboutWindow(TFormAbout* about)
 {
-    FormAbout_ = about;
+    formAbout_ = about;
     if (about)
         connect(about, &TFormAbout::helpRequested, this,
                 [this] { runGuarded([&] { MenuHelpClick(); }); });
@@ -136,24 +134,7 @@ bool TFormMain::event(QEvent* event)
     // The device's notifications go to the capture engine, everything else to QWidget.
     bool handled = false;
     runGuarded([&] { handled = receiver_.attached() && receiver_.engine().dispatch(event); });
-    if (handled)
-        return true;
-    const bool updating = event->type() == QEvent::UpdateRequest;
-    handled = QWidget::event(event);
-    // The update request is where the backing store paints and flushes to the window system.
-    if (updating && receiver_.trace())
-        receiver_.trace()->flushed();
-    return handled;
-}
-
-void TFormMain::hookUpTrace(CaptureEngine& engine)
-{
-    TimingTrace* trace = receiver_.trace();
-    if (!trace)
-        return;
-    engine.setDecodedTap(
-        [trace](const std::uint8_t* data, std::int32_t count) { trace->decoded(data, count); });
-    ImageAlign->setPaintedHook([trace] { trace->painted(); });
+    return handled || QWidget::event(event);
 }
 
 void TFormMain::closeEvent(QCloseEvent* event)
@@ -186,8 +167,8 @@ void TFormMain::Button2Click()
 
 void TFormMain::Button3Click()
 {
-    if (FormAbout_)
-        FormAbout_->exec();
+    if (formAbout_)
+        formAbout_->exec();
 }
 
 void TFormMain::Button4Click()
@@ -253,7 +234,7 @@ void TFormMain::FormClose()
 
 void TFormMain::MenuHelpClick()
 {
-    if (const auto problem = openHelpPage(launcher_, ExeDirectory_))
+    if (const auto problem = openHelpPage(launcher_, exeDirectory_))
         showProblem(*problem);
 }
 

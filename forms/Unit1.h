@@ -9,7 +9,6 @@ class QCloseEvent;
 
 namespace corvane {
 
-class CaptureEngine;
 class ProgramLauncher;
 class Receiver;
 class TFormAbout;
@@ -34,7 +33,7 @@ public:
     void setAboutWindow(TFormAbout* about);
 
     // The directory of the running executable, with a trailing separator.
-    const QString& ExeDirectory() const { return ExeDirectory_; }
+    const QString& ExeDirectory() const { return exeDirectory_; }
 
     // The Monitor window and the picture's context menu that opens it.
     MonitorLink& monitorLink() { return *monitorLink_; }
@@ -71,12 +70,11 @@ private:
     void showBoxes(const DecoderSettings& settings);
     void showProblem(const QString& text);
     void clearPicture();
-    void hookUpTrace(CaptureEngine& engine);
 
     Receiver& receiver_;
     ProgramLauncher& launcher_;
-    TFormAbout* FormAbout_ = nullptr;
-    QString ExeDirectory_;
+    TFormAbout* formAbout_ = nullptr;
+    QString exeDirectory_;
     MonitorLink* monitorLink_ = nullptr;
 };
 

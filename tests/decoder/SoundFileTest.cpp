@@ -66,18 +66,6 @@ TEST_F(SoundFile, ResamplesToTheRequestedRate)
     EXPECT_NEAR((*back)[back->size() / 2], 160, 1);
 }
 
-TEST_F(SoundFile, EmptyInputsGiveNoSamples)
-{
-    ASSERT_TRUE(writeSamples(path("e.raw"), {}, 28800, &error));
-    ASSERT_TRUE(writeSamples(path("e.wav"), {}, 28800, &error));
-    EXPECT_EQ(
-        readSamples(path("e.raw"), 28800, &error).value_or(std::vector<std::uint8_t>(1)).size(),
-        0u);
-    EXPECT_EQ(
-        readSamples(path("e.wav"), 28800, &error).value_or(std::vector<std::uint8_t>(1)).size(),
-        0u);
-}
-
 TEST_F(SoundFile, UnreadableInputsAreNamedInTheError)
 {
     QFile bad(path("bad.flac"));

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <array>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -115,213 +116,118 @@ TEST_F(Tools, ClippedBurstPaintsTheRestOfItsFrameRed)
     EXPECT_EQ(qGreen(early), qBlue(early));
 }
 
-struct CliCase
-{
-    const char* tool;
-    QStringList args;
-    int exitCode;
-    const char* message;
-
-    friend void PrintTo(const CliCase& c, std::ostream* os)
-    {
-        *os << c.tool << ' ' << c.args.join(' ').toStdString();
-    }
-};
-
-class CliErrors : public ::testing::TestWithParam<CliCase>
-{
-};
-
 // Mistakes a user can make: a clear one-line message, the right exit code, nothing written.
-TEST_P(CliErrors, ReportAndLeaveNothingBehind)
+TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
 {
-    QTemporaryDir dir;
-    QFile garbage(dir.filePath("garbage.wav"));
+    QFile garbage(path("garbage.wav"));
     ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
     garbage.write("RIFF....WAVEnot really");
     garbage.close();
-    QFile raw(dir.filePath("ok.raw"));
+    QFile raw(path("ok.raw"));
     ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
     raw.write(QByteArray(100, char(128)));
     raw.close();
 
-    const CliCase c = GetParam();
-    QStringList args;
-    for (QString arg : c.args)
-        args << arg.replace("DIR", dir.path());
-    const ToolRun r = run(c.tool, args);
-    EXPECT_EQ(r.exitCode, c.exitCode) << r.err.constData();
-    EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.message).replace("DIR", dir.path()).toUtf8()))
-        << r.err.constData();
-    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-    EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"garbage.wav", "ok.raw"}));
+    const struct
+    {
+        const char* tool;
+        QStringList args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"corvane-decode",
+         {"--rows", "0", "-o", "DIR/p.png", "DIR/ok.raw"},
+         2,
+         "--rows must be an integer between 1 and 1000 (got '0')"},
+        {"corvane-decode",
+         {"--block-size", "99999999999", "DIR/ok.raw"},
+         2,
+         "--block-size must be an integer between 1 and 4194304"},
+        {"corvane-decode", {"--frobnicate", "DIR/ok.raw"}, 2, "Unknown option"},
+        {"corvane-decode", {"--help-all"}, 2, "Unknown option 'help-all'"},
+        {"corvane-decode", {"DIR/ok.raw"}, 2, "nothing to do"},
+        {"corvane-decode",
+         {"--cols", "0", "--cols", "24", "--stats", "DIR/ok.raw"},
+         2,
+         "--cols must be an integer between 1 and 1000 (got '0')"},
+        {"corvane-testcard", {"--help-all"}, 2, "Unknown option 'help-all'"},
+        {"corvane-testcard",
+         {"--seconds", "-1", "--seconds", "1", "-o", "DIR/t.wav"},
+         2,
+         "--seconds must be above 0"},
+        {"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
+        {"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
+        {"corvane-decode", {"-o", "DIR/p.jpg", "DIR/ok.raw"}, 2, "-o must name a .png"},
+        {"corvane-decode", {"-o", "DIR/p.png", "DIR"}, 1, "it is a directory"},
+        {"corvane-decode",
+         {"-o", "DIR/p.png", "DIR/garbage.wav"},
+         1,
+         "cannot read 'DIR/garbage.wav' as a sound file"},
+        {"corvane-decode",
+         {"-o", "DIR/no/such/dir/p.png", "DIR/ok.raw"},
+         1,
+         "cannot write 'DIR/no/such/dir/p.png'"},
+        {"corvane-testcard", {"--seconds", "nan", "-o", "DIR/t.wav"}, 2, "above 0"},
+        {"corvane-testcard", {"--seconds", "1e9", "-o", "DIR/t.wav"}, 2, "at most 10800"},
+        {"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}};
+    for (const auto& c : cases) {
+        QStringList args;
+        for (QString arg : c.args)
+            args << arg.replace("DIR", dir.path());
+        const ToolRun r = run(c.tool, args);
+        SCOPED_TRACE(args.join(' ').toStdString());
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.constData();
+        EXPECT_TRUE(r.err.contains(QString(c.message).replace("DIR", dir.path()).toUtf8()))
+            << r.err.constData();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(entries(), (QStringList{"garbage.wav", "ok.raw"}));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Tools, CliErrors,
-    ::testing::Values(
-        CliCase{"corvane-decode",
-                {"--rows", "0", "-o", "DIR/p.png", "DIR/ok.raw"},
-                2,
-                "--rows must be an integer between 1 and 1000 (got '0')"},
-        CliCase{"corvane-decode",
-                {"--samples-averaged", "129", "DIR/ok.raw"},
-                2,
-                "--samples-averaged must be an integer between 1 and 128"},
-        CliCase{"corvane-decode",
-                {"--min-level", "-1", "DIR/ok.raw"},
-                2,
-                "--min-level must be an integer between 0 and 255"},
-        CliCase{"corvane-decode",
-                {"--max-level", "2x", "DIR/ok.raw"},
-                2,
-                "--max-level must be an integer between 0 and 255 (got '2x')"},
-        CliCase{"corvane-decode",
-                {"--block-size", "99999999999", "DIR/ok.raw"},
-                2,
-                "--block-size must be an integer between 1 and 4194304"},
-        CliCase{"corvane-decode",
-                {"--sample-rate", "", "DIR/ok.raw"},
-                2,
-                "--sample-rate must be an integer between 1000 and 192000"},
-        CliCase{"corvane-decode",
-                {"--samples-per-pixel", "0", "DIR/ok.raw"},
-                2,
-                "--samples-per-pixel must be an integer between 1 and 100000"},
-        CliCase{"corvane-decode",
-                {"--cols", "1001", "DIR/ok.raw"},
-                2,
-                "--cols must be an integer between 1 and 1000"},
-        CliCase{"corvane-decode", {"--frobnicate", "DIR/ok.raw"}, 2, "Unknown option"},
-        CliCase{"corvane-decode", {"--help-all"}, 2, "Unknown option 'help-all'"},
-        CliCase{"corvane-decode", {"DIR/ok.raw"}, 2, "nothing to do"},
-        CliCase{"corvane-decode",
-                {"--cols", "0", "--cols", "24", "--stats", "DIR/ok.raw"},
-                2,
-                "--cols must be an integer between 1 and 1000 (got '0')"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/p.jpg", "-o", "DIR/p.png", "DIR/ok.raw"},
-                2,
-                "-o must name a .png or .ppm file"},
-        CliCase{"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
-        CliCase{"corvane-decode", {}, 2, "expects exactly one INPUT"},
-        CliCase{"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/p.jpg", "DIR/ok.raw"},
-                2,
-                "-o must name a .png or .ppm file"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/p.png", "DIR/missing.wav"},
-                1,
-                "cannot open 'DIR/missing.wav': no such file"},
-        CliCase{"corvane-decode", {"-o", "DIR/p.png", "DIR"}, 1, "it is a directory"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/p.png", "DIR/garbage.wav"},
-                1,
-                "cannot read 'DIR/garbage.wav' as a sound file"},
-        CliCase{"corvane-decode",
-                {"-o", "DIR/no/such/dir/p.png", "DIR/ok.raw"},
-                1,
-                "cannot write 'DIR/no/such/dir/p.png'"},
-        CliCase{"corvane-testcard",
-                {"--rows", "-3", "-o", "DIR/t.wav"},
-                2,
-                "--rows must be an integer between 1 and 1000 (got '-3')"},
-        CliCase{"corvane-testcard",
-                {"--seconds", "0", "-o", "DIR/t.wav"},
-                2,
-                "--seconds must be above 0"},
-        CliCase{"corvane-testcard",
-                {"--seconds", "nan", "-o", "DIR/t.wav"},
-                2,
-                "--seconds must be above 0"},
-        CliCase{"corvane-testcard",
-                {"--seconds", "1e9", "-o", "DIR/t.wav"},
-                2,
-                "--seconds must be above 0 and at most 10800"},
-        CliCase{"corvane-testcard", {"-o", "DIR/t.mp3"}, 2, "-o must name a .wav, .raw or .u8"},
-        CliCase{"corvane-testcard", {}, 2, "-o OUT is required"},
-        CliCase{"corvane-testcard", {"--help-all"}, 2, "Unknown option 'help-all'"},
-        CliCase{"corvane-testcard",
-                {"--seconds", "-1", "--seconds", "1", "-o", "DIR/t.wav"},
-                2,
-                "--seconds must be above 0"},
-        CliCase{"corvane-testcard", {"-o", "DIR/t.wav", "extra"}, 2, "unexpected argument"},
-        CliCase{"corvane-testcard", {"-o", "DIR/none/t.wav"}, 1, "cannot write 'DIR/none/t.wav'"},
-        CliCase{"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}));
 
 // The decoder, fed the card with matching settings, paints each element near the level the
-// card asks for, for a spread of settings.
-class TestCardPicture : public ::testing::TestWithParam<DecoderSettings>
+// card asks for, for a spread of settings (rows, cols, samples per element, averaged, levels).
+TEST(TestCard, ShowsTheRequestedLevels)
 {
-};
+    for (const auto [rows, cols, spp, averaged, minLevel, maxLevel] :
+         {std::array{24, 24, 5, 5, 20, 255}, {64, 58, 2, 1, 0, 100}, {12, 16, 200, 128, 30, 60}}) {
+        TestCardOptions card;
+        DecoderSettings& s = card.settings;
+        s.rows = rows;
+        s.cols = cols;
+        s.samplesPerPixel = spp;
+        s.samplesAveraged = averaged;
+        s.minLevel = minLevel;
+        s.maxLevel = maxLevel;
+        card.samples = 2 * std::int64_t{rows} * cols * spp;
+        const auto samples = makeTestCard(card);
+        ImageSurface surface;
+        PixelDecoder decoder(s, surface);
+        decoder.DecodeBlock(samples.data(), static_cast<std::int32_t>(samples.size()));
+        ASSERT_EQ(decoder.scanPosition(), ScanPosition{});
 
-TEST_P(TestCardPicture, ShowsTheRequestedLevels)
-{
-    TestCardOptions card;
-    card.settings = GetParam();
-    const DecoderSettings& s = card.settings;
-    const std::int64_t frame = std::int64_t{s.rows} * s.cols * s.samplesPerPixel;
-    card.samples = 2 * frame;
-    const auto samples = makeTestCard(card);
-
-    ImageSurface surface;
-    PixelDecoder decoder(card.settings, surface);
-    decoder.DecodeBlock(samples.data(), static_cast<std::int32_t>(samples.size()));
-    ASSERT_EQ(decoder.scanPosition(), ScanPosition{});
-
-    int mismatches = 0;
-    for (int col = 0; col < s.cols; ++col) {
-        for (int row = 0; row < s.rows; ++row) {
-            const int x = 3 * s.cols - 3 * col;
-            const int y = 3 * s.rows - 3 * row;
-            if (x > 176 || y > 193)
-                continue;
-            const WinColour got = surface.pixel(x + 1, y + 1);
-            const int level = testCardLevel(row, col, s.rows, s.cols);
-            if (level == kSyncLevel) {
-                // The top row is silent over the whole window: sync, when minLevel allows.
-                if (row == s.rows - 1 && s.samplesAveraged <= 2 * s.samplesPerPixel)
-                    mismatches += got != (s.minLevel > 0 ? 0xFFCA00u : 0u);
-                continue;
+        int mismatches = 0;
+        for (int col = 0; col < cols; ++col) {
+            for (int row = 0; row < rows; ++row) {
+                const int x = 3 * cols - 3 * col;
+                const int y = 3 * rows - 3 * row;
+                if (x > 176 || y > 193)
+                    continue;
+                const WinColour got = surface.pixel(x + 1, y + 1);
+                const int level = testCardLevel(row, col, rows, cols);
+                if (level == kSyncLevel) {
+                    // The top row is silent over the whole window: sync, when minLevel allows.
+                    if (row == rows - 1 && averaged <= 2 * spp)
+                        mismatches += got != (minLevel > 0 ? 0xFFCA00u : 0u);
+                    continue;
+                }
+                // Smoothing blurs the first samples of each element; allow for its reach.
+                const int grey = static_cast<int>(got & 0xFF);
+                const bool isGrey = got == static_cast<WinColour>(grey) * 0x010101u;
+                const int tolerance = averaged > spp ? 256 : 255 / (maxLevel - minLevel) + 1;
+                mismatches += !isGrey || std::abs(grey - level) > tolerance;
             }
-            // Smoothing blurs the first samples of each element; allow for the window's reach.
-            const int grey = static_cast<int>(got & 0xFF);
-            const bool isGrey = got == static_cast<WinColour>(grey) * 0x010101u;
-            const int tolerance =
-                s.samplesAveraged > s.samplesPerPixel ? 256 : 255 / (s.maxLevel - s.minLevel) + 1;
-            mismatches += !isGrey || std::abs(grey - level) > tolerance;
         }
+        EXPECT_EQ(mismatches, 0) << rows << "x" << cols << " spp " << spp << " avg " << averaged;
     }
-    EXPECT_EQ(mismatches, 0);
 }
-
-namespace corvane {
-void PrintTo(const DecoderSettings& s, std::ostream* os)
-{
-    *os << s.rows << 'x' << s.cols << " spp " << s.samplesPerPixel << " avg " << s.samplesAveraged
-        << " levels " << s.minLevel << '-' << s.maxLevel;
-}
-} // namespace corvane
-
-namespace {
-DecoderSettings with(std::int32_t rows, std::int32_t cols, std::int32_t spp, std::int32_t averaged,
-                     std::int32_t minLevel, std::int32_t maxLevel)
-{
-    DecoderSettings s;
-    s.rows = rows;
-    s.cols = cols;
-    s.samplesPerPixel = spp;
-    s.samplesAveraged = averaged;
-    s.minLevel = minLevel;
-    s.maxLevel = maxLevel;
-    return s;
-}
-} // namespace
-
-INSTANTIATE_TEST_SUITE_P(Tools, TestCardPicture,
-                         ::testing::Values(with(24, 24, 5, 5, 0, 255), with(24, 24, 5, 5, 20, 255),
-                                           with(30, 40, 8, 4, 10, 200), with(64, 58, 2, 1, 0, 100),
-                                           with(24, 24, 1, 128, 0, 255),
-                                           with(12, 16, 200, 128, 30, 60)));

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +21,22 @@ namespace corvane::test {
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
 {
     return QTest::qWaitFor(pred, timeoutMs);
+}
+
+// The title the window system shows: X11's _NET_WM_NAME, else its WM_NAME.
+inline QString shownTitle(QWidget* window)
+{
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        return window->windowTitle();
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"),
+                {"-id", QString::number(window->winId()), "_NET_WM_NAME", "WM_NAME"});
+    xprop.waitForFinished(5000);
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
+    for (const QString& line : out.split(u'\n'))
+        if (const auto at = line.indexOf(QStringLiteral(" = ")); at > 0)
+            return line.mid(at + 3).remove(u'"');
+    return QStringLiteral("(no title: %1)").arg(out);
 }
 
 // What a message box showed.
@@ -54,7 +71,7 @@ inline std::vector<BoxSeen> answerBoxes(const std::function<void()>& action)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        seen.push_back({box->windowTitle(), box->text(), box->icon(), box->isModal()});
+        seen.push_back({shownTitle(box), box->text(), box->icon(), box->isModal()});
         if (QAbstractButton* ok = box->button(QMessageBox::Ok))
             ok->click();
         else

@@ -1,10 +1,14 @@
-#include "Trace.h"
+#include "TimingTrace.h"
 
+#include "CaptureEngine.h"
+
+#include <QEvent>
 #include <QFile>
-#include <array>
+#include <QWidget>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <zlib.h>
 
 namespace corvane {
 
@@ -19,29 +23,7 @@ std::int64_t monotonicNanoseconds()
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-constexpr std::array<std::uint32_t, 256> makeCrcTable()
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int bit = 0; bit < 8; ++bit)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-    }
-    return table;
-}
-
-constexpr auto kCrcTable = makeCrcTable();
-
 } // namespace
-
-std::uint32_t TimingTrace::crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t count)
-{
-    crc = ~crc;
-    for (std::size_t i = 0; i < count; ++i)
-        crc = kCrcTable[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
-    return ~crc;
-}
 
 std::unique_ptr<TimingTrace> TimingTrace::open(const QString& path, QString* error)
 {
@@ -63,27 +45,42 @@ TimingTrace::~TimingTrace()
     std::fclose(file_);
 }
 
+void TimingTrace::watch(CaptureEngine& engine, QWidget& window, QWidget& picture)
+{
+    engine.setDecodedTap(
+        [this](const std::uint8_t* data, std::int32_t count) { decoded(data, count); });
+    window_ = &window;
+    picture_ = &picture;
+    window.installEventFilter(this);
+    picture.installEventFilter(this);
+}
+
+// The picture paints, and the window paints and flushes to the window system, while they
+// handle these events; the marks are for their end, so the event is handled here first.
+bool TimingTrace::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool painting = watched == picture_ && event->type() == QEvent::Paint;
+    const bool flushing = watched == window_ && event->type() == QEvent::UpdateRequest;
+    if (!painting && !flushing)
+        return false;
+    watched->event(event);
+    if (painting)
+        ++paints_;
+    else
+        ++flushes_;
+    mark(painting ? 'P' : 'F');
+    return true;
+}
+
 void TimingTrace::decoded(const std::uint8_t* data, std::int32_t count)
 {
     const std::int64_t now = monotonicNanoseconds();
     if (count > 0) {
-        crc_ = crc32(crc_, data, static_cast<std::size_t>(count));
+        crc_ = static_cast<std::uint32_t>(::crc32(crc_, data, static_cast<uInt>(count)));
         bytes_ += count;
     }
     std::fprintf(file_, "D %lld %d %lld %08x\n", static_cast<long long>(now), count,
                  static_cast<long long>(bytes_), static_cast<unsigned>(crc_));
-}
-
-void TimingTrace::painted()
-{
-    ++paints_;
-    mark('P');
-}
-
-void TimingTrace::flushed()
-{
-    ++flushes_;
-    mark('F');
 }
 
 void TimingTrace::mark(char kind)

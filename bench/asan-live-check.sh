@@ -4,11 +4,11 @@
 # LeakSanitizer and AddressSanitizer reported. Not run by ctest (it needs an ASan build):
 #   cmake -S . -B build-asan-gui -DCORVANE_SANITIZE=ON -DCORVANE_BENCH=OFF
 #   cmake --build build-asan-gui --target corvane corvane-testcard
-#   tests/forms/asan_live_check.sh build-asan-gui/bin
+#   bench/asan-live-check.sh build-asan-gui/bin
 set -euo pipefail
 bin="$(cd "${1:?usage: $0 BIN_DIR_OF_AN_ASAN_BUILD}" && pwd)"
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../../scripts/common.sh"
+source "$here/../scripts/common.sh"
 work="$(mktemp -d)"
 cleanup() {
     [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
