@@ -50,7 +50,7 @@ CaptureEngine::~CaptureEngine()
     // Notifications already posted name buffers we are about to free.
     if (target_ && QCoreApplication::instance()) {
         for (QEvent::Type type :
-             {kWaveOpenEvent, kWaveDataEvent, kWaveCloseEvent, kWaveErrorEvent}) {
+             {kWaveOpenEvent, kWaveDataEvent, kWaveCloseEvent, kWaveErrorEvent, kWaveNoticeEvent}) {
             QCoreApplication::removePostedEvents(target_, type);
         }
     }
@@ -176,6 +176,9 @@ bool CaptureEngine::dispatch(QEvent* event)
         OnWaveData(wave->buffer());
     } else if (type == kWaveCloseEvent) {
         OnWaveClose();
+    } else if (type == kWaveNoticeEvent) {
+        Call call(*this);
+        report(wave->text());
     } else {
         OnWaveError(wave->text());
     }

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
 
 namespace corvane {
 
@@ -61,44 +60,34 @@ std::uint32_t FileRecordingDevice::deviceCount()
 bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& format,
                                QObject* notificationTarget)
 {
-    if (open_ || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
+    if (queue_.isOpen() || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
         format.bitsPerSample != 8 || format.sampleRate < 1 || !load(format.sampleRate)) {
         return false;
     }
-    target_ = notificationTarget;
     rate_ = format.sampleRate;
-    open_ = true;
     recording_ = false;
     timer_ = std::make_unique<QTimer>();
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(kTickMs);
     QObject::connect(timer_.get(), &QTimer::timeout, [this] { tick(); });
-    post(kWaveOpenEvent);
+    queue_.open(notificationTarget);
+    queue_.post(kWaveOpenEvent);
     return true;
 }
 
 bool FileRecordingDevice::prepareBuffer(WaveBuffer* buffer)
 {
-    if (!open_ || !buffer || !buffer->data || buffer->bufferLength < 1) {
-        return false;
-    }
-    prepared_.insert(buffer);
-    return true;
+    return queue_.prepare(buffer);
 }
 
 bool FileRecordingDevice::addBuffer(WaveBuffer* buffer)
 {
-    if (!open_ || !prepared_.contains(buffer) || isQueued(buffer)) {
-        return false;
-    }
-    buffer->bytesRecorded = 0;
-    queue_.push_back(buffer);
-    return true;
+    return queue_.add(buffer);
 }
 
 bool FileRecordingDevice::start()
 {
-    if (!open_) {
+    if (!queue_.isOpen()) {
         return false;
     }
     recording_ = true;
@@ -110,7 +99,7 @@ bool FileRecordingDevice::start()
 
 bool FileRecordingDevice::reset()
 {
-    if (!open_) {
+    if (!queue_.isOpen()) {
         return false;
     }
     if (recording_) {
@@ -118,40 +107,29 @@ bool FileRecordingDevice::reset()
     }
     recording_ = false;
     timer_->stop();
-    handBack();
+    queue_.handBack();
     return true;
 }
 
 bool FileRecordingDevice::unprepareBuffer(WaveBuffer* buffer)
 {
-    if (!prepared_.contains(buffer) || isQueued(buffer)) {
-        return false;
-    }
-    prepared_.erase(buffer);
-    return true;
+    return queue_.unprepare(buffer);
 }
 
 bool FileRecordingDevice::close()
 {
-    if (!open_ || !queue_.empty()) {
+    if (!queue_.close()) {
         return false;
     }
     timer_.reset();
-    open_ = false;
     recording_ = false;
-    prepared_.clear();
-    post(kWaveCloseEvent);
-    target_ = nullptr;
     return true;
 }
 
 void FileRecordingDevice::abandon()
 {
-    target_ = nullptr;
+    queue_.abandon();
     timer_.reset();
-    queue_.clear();
-    prepared_.clear();
-    open_ = false;
     recording_ = false;
 }
 
@@ -177,43 +155,15 @@ void FileRecordingDevice::deliver(std::int64_t count)
             }
             position_ = 0;
         }
-        const auto available = static_cast<std::int64_t>(samples_.size() - position_);
-        std::int64_t n = std::min(count, available);
-        if (queue_.empty()) {
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(count, static_cast<std::int64_t>(samples_.size() - position_)));
+        const std::size_t used = queue_.fill(samples_.data() + position_, n);
+        position_ += used;
+        count -= static_cast<std::int64_t>(used);
+        if (used < n) {
             return; // no room: playback slips instead of skipping part of the recording
         }
-        WaveBuffer* b = queue_.front();
-        n = std::min<std::int64_t>(n, b->bufferLength - b->bytesRecorded);
-        std::memcpy(b->data.get() + b->bytesRecorded, samples_.data() + position_,
-                    static_cast<std::size_t>(n));
-        b->bytesRecorded += static_cast<std::int32_t>(n);
-        position_ += static_cast<std::size_t>(n);
-        count -= n;
-        if (b->bytesRecorded == b->bufferLength) {
-            queue_.pop_front();
-            post(kWaveDataEvent, b);
-        }
     }
-}
-
-void FileRecordingDevice::post(QEvent::Type type, WaveBuffer* buffer)
-{
-    if (target_) {
-        QCoreApplication::postEvent(target_, new WaveEvent(type, buffer));
-    }
-}
-
-void FileRecordingDevice::handBack()
-{
-    while (!queue_.empty()) {
-        post(kWaveDataEvent, queue_.front());
-        queue_.pop_front();
-    }
-}
-
-bool FileRecordingDevice::isQueued(WaveBuffer* buffer) const
-{
-    return std::find(queue_.begin(), queue_.end(), buffer) != queue_.end();
 }
 
 std::unique_ptr<RecordingDevice> makeFileRecordingDevice(const QString& path, bool loop,

@@ -1,15 +1,12 @@
 #pragma once
 
 #include "RecordingDevice.h"
+#include "WaveBufferQueue.h"
 
 #include <QElapsedTimer>
-#include <QEvent>
-#include <QPointer>
 #include <QString>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <set>
 #include <vector>
 
 class QTimer;
@@ -54,9 +51,6 @@ private:
     bool load(std::int32_t sampleRate);
     void tick();
     void deliver(std::int64_t count);
-    void post(QEvent::Type type, WaveBuffer* buffer = nullptr);
-    void handBack();
-    bool isQueued(WaveBuffer* buffer) const;
 
     const QString path_;
     const bool loop_;
@@ -65,15 +59,12 @@ private:
     std::int32_t loadedRate_ = 0;
     std::size_t position_ = 0; // next sample to play
 
-    QPointer<QObject> target_;
     std::unique_ptr<QTimer> timer_;
     QElapsedTimer clock_;
     std::int32_t rate_ = 0;
     std::int64_t playedSinceStart_ = 0;
-    bool open_ = false;
     bool recording_ = false;
-    std::deque<WaveBuffer*> queue_;
-    std::set<WaveBuffer*> prepared_;
+    WaveBufferQueue queue_;
 };
 
 } // namespace corvane

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "RecordingDevice.h"
+#include "WaveBufferQueue.h"
 
-#include <QEvent>
-#include <QPointer>
 #include <QString>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <set>
 #include <span>
@@ -15,8 +13,8 @@
 namespace corvane::test {
 
 // A recording device for tests: every call can be scripted to fail, every call is recorded in
-// order, and buffers are filled only when the test feeds bytes. Notifications are posted to
-// the target like a real device's, so the test decides when they are delivered.
+// order, and buffers are filled only when the test feeds bytes. It keeps its buffers in the
+// real devices' queue, so the test decides only when notifications are delivered.
 class FakeRecordingDevice : public RecordingDevice
 {
 public:
@@ -36,10 +34,8 @@ public:
     struct CallRecord
     {
         Op op;
-        WaveBuffer* buffer = nullptr;  // Prepare, Add, Unprepare
-        std::int32_t bufferLength = 0; // its length at the time of the call
+        std::int32_t bufferLength = 0; // Prepare, Add, Unprepare: the buffer's length then
         WaveFormat format;             // Open
-        bool result = true;
     };
 
     std::uint32_t devices = 1; // what deviceCount() answers
@@ -49,9 +45,8 @@ public:
     // Undoes every failure scripted for op.
     void succeed(Op op);
 
-    // Fills the queued buffers in order with bytes while recording; each one filled is posted
-    // back. Returns how many bytes found room (the rest is dropped, like an overrun).
-    std::size_t feed(std::span<const std::uint8_t> bytes);
+    // Fills the queued buffers in order while recording; each one filled is posted back.
+    void feed(std::span<const std::uint8_t> bytes);
     // Like a device failing on its own: posts an error, then hands back what it holds.
     void failWhileOpen(const QString& text);
 
@@ -60,10 +55,9 @@ public:
     int count(Op op) const;
     void clearCalls() { calls_.clear(); }
 
-    bool isOpen() const { return open_; }
+    bool isOpen() const { return queue_.isOpen(); }
     bool isRecording() const { return recording_; }
-    // Buffers prepared and not yet unprepared.
-    std::size_t preparedBuffers() const { return prepared_.size(); }
+    std::size_t preparedBuffers() const { return queue_.preparedCount(); }
 
     std::uint32_t deviceCount() override;
     bool open(std::uint32_t deviceNumber, const WaveFormat& format,
@@ -77,21 +71,14 @@ public:
     void abandon() override;
 
 private:
-    bool scripted(Op op);
-    bool record(Op op, bool result, WaveBuffer* buffer = nullptr, const WaveFormat& format = {});
-    void post(QEvent::Type type, WaveBuffer* buffer = nullptr, const QString& text = {});
-    void handBackAll();
+    bool record(Op op, bool ok, const WaveBuffer* buffer = nullptr, const WaveFormat& format = {});
 
     std::vector<CallRecord> calls_;
     std::map<Op, int> seen_;
     std::map<Op, std::set<int>> failAt_; // call numbers of op that fail
     std::set<Op> failAlways_;
-
-    QPointer<QObject> target_;
-    bool open_ = false;
     bool recording_ = false;
-    std::deque<WaveBuffer*> queue_;
-    std::set<WaveBuffer*> prepared_;
+    WaveBufferQueue queue_;
 };
 
 } // namespace corvane::test
