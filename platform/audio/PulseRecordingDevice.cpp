@@ -29,10 +29,6 @@ std::uint32_t fragmentBytes(std::uint32_t sampleRate)
     return std::max<std::uint32_t>(sampleRate / 100, 16);
 }
 
-// A server stall of this long loses nothing: the server delivers what it kept at once
-// afterwards, faster than buffers come back.
-constexpr std::size_t kBacklogSeconds = 60;
-
 struct ServerSources
 {
     QList<RecordingDeviceInfo> sources;
@@ -130,8 +126,9 @@ std::optional<ServerSources> querySources(int timeoutMs, QString* error)
 
 } // namespace
 
-PulseRecordingDevice::PulseRecordingDevice(QString sourceName, int timeoutMs)
-    : sourceName_(std::move(sourceName)), timeoutMs_(timeoutMs)
+PulseRecordingDevice::PulseRecordingDevice(QString sourceName, int timeoutMs, int backlogSeconds)
+    : sourceName_(std::move(sourceName)), timeoutMs_(timeoutMs),
+      backlogSeconds_(static_cast<std::size_t>(std::max(backlogSeconds, 0)))
 {
     giveUp_.setSingleShot(true);
     QObject::connect(&giveUp_, &QTimer::timeout, [this] { fail(kOpenFailed); });
@@ -403,7 +400,7 @@ void PulseRecordingDevice::consume(const std::uint8_t* data, std::size_t count)
                        backlog_.begin() + static_cast<std::ptrdiff_t>(backlogHead_));
         backlogHead_ = 0;
     }
-    const std::size_t limit = kBacklogSeconds * rate_;
+    const std::size_t limit = backlogSeconds_ * rate_;
     const std::size_t held = backlog_.size() - backlogHead_;
     const std::size_t keep = std::min(count - used, limit - std::min(limit, held));
     backlog_.insert(backlog_.end(), data + used, data + used + keep);

@@ -30,7 +30,7 @@ struct RecordingDeviceInfo;
 //
 // The stream asks for ~10 ms fragments, so a buffer is handed back within ~10 ms of its last
 // byte reaching the server. Bytes that arrive while no buffer is queued (after the server
-// stalled and then delivered its backlog at once) wait in a backlog of up to a minute and go
+// stalled and then delivered what it kept at once) wait in a backlog of backlogSeconds and go
 // into the next buffers added; whatever is lost beyond that is reported once, as a warning
 // log line. It never follows its source elsewhere: if the source goes away, or the server
 // dies, the device posts a kWaveErrorEvent and hands back its buffers; if a later open
@@ -39,7 +39,8 @@ class PulseRecordingDevice final : public RecordingDevice
 {
 public:
     // sourceName: the source to record from as device 0; empty means the server's default.
-    explicit PulseRecordingDevice(QString sourceName = {}, int timeoutMs = 2000);
+    explicit PulseRecordingDevice(QString sourceName = {}, int timeoutMs = 2000,
+                                  int backlogSeconds = 60);
     ~PulseRecordingDevice() override;
 
     PulseRecordingDevice(const PulseRecordingDevice&) = delete;
@@ -76,6 +77,7 @@ private:
 
     const QString sourceName_;
     const int timeoutMs_;
+    const std::size_t backlogSeconds_;
     pa_glib_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;

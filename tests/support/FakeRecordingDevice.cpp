@@ -8,24 +8,20 @@ namespace corvane::test {
 
 void FakeRecordingDevice::failCall(Op op, int nth)
 {
-    if (nth == 0)
-        failAlways_.insert(op);
-    else
-        failAt_[op].insert(seen_[op] + nth);
+    failAt_[op].insert(nth == 0 ? 0 : seen_[op] + nth);
 }
 
 void FakeRecordingDevice::succeed(Op op)
 {
-    failAlways_.erase(op);
     failAt_.erase(op);
 }
 
-// Records the call; ok is what the device itself would answer, unless the script says fail.
+// Records the call; ok is what the device itself answers, unless the script says fail.
 bool FakeRecordingDevice::record(Op op, bool ok, const WaveBuffer* buffer, const WaveFormat& format)
 {
     const int n = ++seen_[op];
     calls_.push_back({op, buffer ? buffer->bufferLength : 0, format});
-    return ok && !failAlways_.contains(op) && !failAt_[op].contains(n);
+    return ok && !failAt_[op].contains(0) && !failAt_[op].contains(n);
 }
 
 std::vector<FakeRecordingDevice::Op> FakeRecordingDevice::ops() const
@@ -38,8 +34,7 @@ std::vector<FakeRecordingDevice::Op> FakeRecordingDevice::ops() const
 
 int FakeRecordingDevice::count(Op op) const
 {
-    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
-                                          [op](const CallRecord& c) { return c.op == op; }));
+    return int(std::count_if(calls_.begin(), calls_.end(), [op](auto& c) { return c.op == op; }));
 }
 
 std::uint32_t FakeRecordingDevice::deviceCount()
@@ -49,17 +44,17 @@ std::uint32_t FakeRecordingDevice::deviceCount()
 }
 
 bool FakeRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& format,
-                               QObject* notificationTarget)
+                               QObject* target)
 {
     if (!record(Op::Open, deviceNumber < devices && !queue_.isOpen(), nullptr, format))
         return false;
     recording_ = false;
-    queue_.open(notificationTarget);
+    queue_.open(target);
     queue_.post(kWaveOpenEvent);
     return true;
 }
 
-// Each buffer call is scripted before it reaches the queue, so a failure leaves no trace in it.
+// A scripted failure comes before the queue, so it leaves no trace there.
 bool FakeRecordingDevice::prepareBuffer(WaveBuffer* buffer)
 {
     return record(Op::Prepare, true, buffer) && queue_.prepare(buffer);
@@ -93,7 +88,6 @@ bool FakeRecordingDevice::reset()
 
 bool FakeRecordingDevice::close()
 {
-    // Like waveInClose: refused while buffers are still queued.
     if (!record(Op::Close, queue_.isOpen() && queue_.empty()))
         return false;
     recording_ = false;

@@ -1,10 +1,7 @@
 #pragma once
 
-#include "RecordingDevice.h"
 #include "WaveBufferQueue.h"
 
-#include <QString>
-#include <cstdint>
 #include <map>
 #include <set>
 #include <span>
@@ -12,9 +9,9 @@
 
 namespace corvane::test {
 
-// A recording device for tests: every call can be scripted to fail, every call is recorded in
-// order, and buffers are filled only when the test feeds bytes. It keeps its buffers in the
-// real devices' queue, so the test decides only when notifications are delivered.
+// A recording device for tests: any call can be scripted to fail, every call is recorded in
+// order, and buffers fill only when the test feeds bytes. Its buffers live in the real
+// devices' queue; the test decides when the posted notifications are delivered.
 class FakeRecordingDevice : public RecordingDevice
 {
 public:
@@ -28,9 +25,8 @@ public:
         Reset,
         Unprepare,
         Close,
-        Abandon,
+        Abandon
     };
-
     struct CallRecord
     {
         Op op;
@@ -40,28 +36,25 @@ public:
 
     std::uint32_t devices = 1; // what deviceCount() answers
 
-    // Makes the nth call (1-based, counted from now) of op fail; nth 0 makes every one fail.
+    // Makes the nth call of op from now (1-based) fail; nth 0 makes every one fail.
     void failCall(Op op, int nth = 0);
-    // Undoes every failure scripted for op.
-    void succeed(Op op);
+    void succeed(Op op); // undoes every failure scripted for op
 
-    // Fills the queued buffers in order while recording; each one filled is posted back.
+    // Fills the queued buffers in order while recording, handing back each one filled.
     void feed(std::span<const std::uint8_t> bytes);
-    // Like a device failing on its own: posts an error, then hands back what it holds.
+    // As a device failing on its own: an error, then every buffer handed back.
     void failWhileOpen(const QString& text);
 
     const std::vector<CallRecord>& calls() const { return calls_; }
     std::vector<Op> ops() const;
     int count(Op op) const;
     void clearCalls() { calls_.clear(); }
-
     bool isOpen() const { return queue_.isOpen(); }
     bool isRecording() const { return recording_; }
     std::size_t preparedBuffers() const { return queue_.preparedCount(); }
 
     std::uint32_t deviceCount() override;
-    bool open(std::uint32_t deviceNumber, const WaveFormat& format,
-              QObject* notificationTarget) override;
+    bool open(std::uint32_t deviceNumber, const WaveFormat& format, QObject* target) override;
     bool prepareBuffer(WaveBuffer* buffer) override;
     bool addBuffer(WaveBuffer* buffer) override;
     bool start() override;
@@ -75,8 +68,7 @@ private:
 
     std::vector<CallRecord> calls_;
     std::map<Op, int> seen_;
-    std::map<Op, std::set<int>> failAt_; // call numbers of op that fail
-    std::set<Op> failAlways_;
+    std::map<Op, std::set<int>> failAt_; // call numbers of op that fail; 0: all
     bool recording_ = false;
     WaveBufferQueue queue_;
 };
