@@ -19,6 +19,10 @@ public:
 
     // The surface to show; nullptr shows nothing. The view does not own it.
     void setSurface(const ImageSurface* surface);
+    // The decoder's repaint request, made with the scan at column col of cols (0 rightmost,
+    // three pixels each from the right edge): updates only the columns painted since the last
+    // request and those that may be painted before the next, due at every fourth column.
+    void updateColumns(int col, int cols);
     // Called at the end of every paint, e.g. to time when the picture was drawn.
     void setPaintedHook(std::function<void()> hook) { painted_ = std::move(hook); }
 
@@ -27,6 +31,7 @@ protected:
 
 private:
     const ImageSurface* surface_ = nullptr;
+    int lastCol_ = 0;
     std::function<void()> painted_;
 };
 
