@@ -36,16 +36,19 @@ void PictureView::updateColumns(int col, int cols)
     if (col + 4 > cols) // the frame may end, and the next begin, before the next request
         columns(0, 3);
     lastCol_ = col;
-    update(due);
+    update(due.boundingRect());
 }
 
 void PictureView::paintEvent(QPaintEvent* event)
 {
     {
         QPainter painter(this);
-        if (surface_)
-            painter.drawImage(QPoint(0, 0), surface_->image());
-        else
+        if (surface_) {
+            // One rectangle, so Qt copies the image straight in; under a clip of several it
+            // blends the rows in spans shared out to worker threads.
+            const QRect due = event->rect();
+            painter.drawImage(due.topLeft(), surface_->image(), due);
+        } else
             painter.fillRect(event->rect(), palette().window());
     }
     if (painted_)

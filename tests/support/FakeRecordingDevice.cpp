@@ -1,20 +1,8 @@
 #include "FakeRecordingDevice.h"
 
-#include "WaveEvents.h"
-
 #include <algorithm>
 
 namespace corvane::test {
-
-void FakeRecordingDevice::failCall(Op op, int nth)
-{
-    failAt_[op].insert(nth == 0 ? 0 : seen_[op] + nth);
-}
-
-void FakeRecordingDevice::succeed(Op op)
-{
-    failAt_.erase(op);
-}
 
 // Records the call; ok is what the device itself answers, unless the script says fail.
 bool FakeRecordingDevice::record(Op op, bool ok, const WaveBuffer* buffer, const WaveFormat& format)
@@ -37,12 +25,6 @@ int FakeRecordingDevice::count(Op op) const
     return int(std::count_if(calls_.begin(), calls_.end(), [op](auto& c) { return c.op == op; }));
 }
 
-std::uint32_t FakeRecordingDevice::deviceCount()
-{
-    record(Op::DeviceCount, true);
-    return devices;
-}
-
 bool FakeRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& format,
                                QObject* target)
 {
@@ -52,22 +34,6 @@ bool FakeRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& for
     queue_.open(target);
     queue_.post(kWaveOpenEvent);
     return true;
-}
-
-// A scripted failure comes before the queue, so it leaves no trace there.
-bool FakeRecordingDevice::prepareBuffer(WaveBuffer* buffer)
-{
-    return record(Op::Prepare, true, buffer) && queue_.prepare(buffer);
-}
-
-bool FakeRecordingDevice::addBuffer(WaveBuffer* buffer)
-{
-    return record(Op::Add, true, buffer) && queue_.add(buffer);
-}
-
-bool FakeRecordingDevice::unprepareBuffer(WaveBuffer* buffer)
-{
-    return record(Op::Unprepare, true, buffer) && queue_.unprepare(buffer);
 }
 
 bool FakeRecordingDevice::start()
@@ -86,6 +52,7 @@ bool FakeRecordingDevice::reset()
     return true;
 }
 
+// Like waveInClose: refused while buffers are still queued.
 bool FakeRecordingDevice::close()
 {
     if (!record(Op::Close, queue_.isOpen() && queue_.empty()))
@@ -99,19 +66,6 @@ void FakeRecordingDevice::abandon()
     record(Op::Abandon, true);
     recording_ = false;
     queue_.abandon();
-}
-
-void FakeRecordingDevice::feed(std::span<const std::uint8_t> bytes)
-{
-    if (recording_)
-        queue_.fill(bytes.data(), bytes.size());
-}
-
-void FakeRecordingDevice::failWhileOpen(const QString& text)
-{
-    recording_ = false;
-    queue_.post(kWaveErrorEvent, nullptr, text);
-    queue_.handBack();
 }
 
 } // namespace corvane::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WaveBufferQueue.h"
+#include "WaveEvents.h"
 
 #include <map>
 #include <set>
@@ -37,13 +38,21 @@ public:
     std::uint32_t devices = 1; // what deviceCount() answers
 
     // Makes the nth call of op from now (1-based) fail; nth 0 makes every one fail.
-    void failCall(Op op, int nth = 0);
-    void succeed(Op op); // undoes every failure scripted for op
-
+    void failCall(Op op, int nth = 0) { failAt_[op].insert(nth == 0 ? 0 : seen_[op] + nth); }
+    void succeed(Op op) { failAt_.erase(op); }
     // Fills the queued buffers in order while recording, handing back each one filled.
-    void feed(std::span<const std::uint8_t> bytes);
+    void feed(std::span<const std::uint8_t> bytes)
+    {
+        if (recording_)
+            queue_.fill(bytes.data(), bytes.size());
+    }
     // As a device failing on its own: an error, then every buffer handed back.
-    void failWhileOpen(const QString& text);
+    void failWhileOpen(const QString& text)
+    {
+        recording_ = false;
+        queue_.post(kWaveErrorEvent, nullptr, text);
+        queue_.handBack();
+    }
 
     const std::vector<CallRecord>& calls() const { return calls_; }
     std::vector<Op> ops() const;
@@ -53,13 +62,20 @@ public:
     bool isRecording() const { return recording_; }
     std::size_t preparedBuffers() const { return queue_.preparedCount(); }
 
-    std::uint32_t deviceCount() override;
+    std::uint32_t deviceCount() override { return record(Op::DeviceCount, true) ? devices : 0; }
     bool open(std::uint32_t deviceNumber, const WaveFormat& format, QObject* target) override;
-    bool prepareBuffer(WaveBuffer* buffer) override;
-    bool addBuffer(WaveBuffer* buffer) override;
+    // A scripted failure comes before the queue, so it leaves no trace there.
+    bool prepareBuffer(WaveBuffer* b) override
+    {
+        return record(Op::Prepare, true, b) && queue_.prepare(b);
+    }
+    bool addBuffer(WaveBuffer* b) override { return record(Op::Add, true, b) && queue_.add(b); }
+    bool unprepareBuffer(WaveBuffer* b) override
+    {
+        return record(Op::Unprepare, true, b) && queue_.unprepare(b);
+    }
     bool start() override;
     bool reset() override;
-    bool unprepareBuffer(WaveBuffer* buffer) override;
     bool close() override;
     void abandon() override;
 
