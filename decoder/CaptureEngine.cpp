@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace corvane {
 
@@ -76,6 +77,7 @@ void CaptureEngine::StartCapture()
     }
     state_.deviceOpen = true;
     closeRequested_ = false;
+    restartAtOpen_ = false;
     for (int i = 0; i < kBuffersInFlight; ++i) {
         QueueBuffer();
     }
@@ -113,6 +115,10 @@ void CaptureEngine::OnWaveOpen()
     Call call(*this);
     state_.capturing = true;
     state_.stopping = false;
+    // Settings applied while the device was still opening (which can take a while) apply now.
+    if (std::exchange(restartAtOpen_, false)) {
+        StopCapture();
+    }
 }
 
 void CaptureEngine::OnWaveData(WaveBuffer* buffer)

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace corvane {
@@ -27,26 +28,25 @@ FileRecordingDevice::~FileRecordingDevice() = default;
 
 bool FileRecordingDevice::load(std::int32_t sampleRate)
 {
-    if (sampleRate == loadedRate_ && !samples_.empty()) {
-        return true;
-    }
-    if (!samples_.empty() && isRawSampleName(path_)) {
-        loadedRate_ = sampleRate; // raw bytes carry no rate: they play at whatever we are given
-        return true;
-    }
     QString error;
     auto samples = readSamples(path_, sampleRate, &error);
-    if (!samples || samples->empty()) {
-        error_ = samples ? QStringLiteral("%1 holds no samples").arg(path_) : error;
+    return adopt(samples ? std::move(*samples) : std::vector<std::uint8_t>(), error, sampleRate);
+}
+
+// Takes freshly read samples, carrying on at the same moment of the recording.
+bool FileRecordingDevice::adopt(std::vector<std::uint8_t> samples, const QString& error,
+                                std::int32_t sampleRate)
+{
+    if (samples.empty()) {
+        error_ = error.isEmpty() ? QStringLiteral("%1 holds no samples").arg(path_) : error;
         return false;
     }
-    // Carry on at the same moment of the recording.
     if (!samples_.empty()) {
-        position_ = static_cast<std::size_t>(static_cast<double>(position_) * samples->size() /
+        position_ = static_cast<std::size_t>(static_cast<double>(position_) * samples.size() /
                                              static_cast<double>(samples_.size()));
     }
-    position_ = std::min(position_, samples->size());
-    samples_ = std::move(*samples);
+    position_ = std::min(position_, samples.size());
+    samples_ = std::move(samples);
     loadedRate_ = sampleRate;
     error_.clear();
     return true;
@@ -61,7 +61,7 @@ bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& for
                                QObject* notificationTarget)
 {
     if (queue_.isOpen() || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
-        format.bitsPerSample != 8 || format.sampleRate < 1 || !load(format.sampleRate)) {
+        format.bitsPerSample != 8 || format.sampleRate < 1 || samples_.empty()) {
         return false;
     }
     rate_ = format.sampleRate;
@@ -71,8 +71,37 @@ bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& for
     timer_->setInterval(kTickMs);
     QObject::connect(timer_.get(), &QTimer::timeout, [this] { tick(); });
     queue_.open(notificationTarget);
-    queue_.post(kWaveOpenEvent);
+    // Raw bytes carry no rate: they play at whatever we are given.
+    if (rate_ == loadedRate_ || isRawSampleName(path_)) {
+        loadedRate_ = rate_;
+        queue_.post(kWaveOpenEvent);
+        return true;
+    }
+    // Reading and resampling a long recording takes seconds: not on the window's thread.
+    loading_ = std::make_unique<QFutureWatcher<Loaded>>();
+    QObject::connect(loading_.get(), &QFutureWatcherBase::finished, [this] { loaded(); });
+    loading_->setFuture(QtConcurrent::run([path = path_, rate = rate_] {
+        Loaded result;
+        result.samples =
+            readSamples(path, rate, &result.error).value_or(std::vector<std::uint8_t>());
+        return result;
+    }));
     return true;
+}
+
+void FileRecordingDevice::loaded()
+{
+    Loaded result = loading_->result();
+    loading_.reset();
+    if (!adopt(std::move(result.samples), result.error, rate_)) {
+        queue_.post(kWaveErrorEvent, nullptr, error_);
+        queue_.handBack();
+        return;
+    }
+    queue_.post(kWaveOpenEvent);
+    if (recording_) {
+        start(); // asked for while the recording was being read
+    }
 }
 
 bool FileRecordingDevice::prepareBuffer(WaveBuffer* buffer)
@@ -91,6 +120,9 @@ bool FileRecordingDevice::start()
         return false;
     }
     recording_ = true;
+    if (loading_) {
+        return true;
+    }
     playedSinceStart_ = 0;
     clock_.start();
     timer_->start();
@@ -102,7 +134,7 @@ bool FileRecordingDevice::reset()
     if (!queue_.isOpen()) {
         return false;
     }
-    if (recording_) {
+    if (recording_ && !loading_) {
         tick(); // what is due up to now still belongs to this take
     }
     recording_ = false;
@@ -128,6 +160,7 @@ bool FileRecordingDevice::close()
 
 void FileRecordingDevice::abandon()
 {
+    loading_.reset(); // the reading goes on and its result is dropped
     queue_.abandon();
     timer_.reset();
     recording_ = false;

@@ -4,6 +4,7 @@
 #include "WaveBufferQueue.h"
 
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,8 @@ namespace corvane {
 // time. Sound files are mixed to mono, resampled to that rate and converted to 8 bits; raw
 // .u8/.raw files are taken byte for byte as recorded at that rate.
 //
+// Opened at a rate the file is not loaded at, it reads and resamples the file on a worker
+// thread and posts the open notification when done (an error notification if it cannot).
 // At the end of the recording it stops delivering (the buffers stay queued until reset()), or
 // starts over when looping. Stop and start carry on where playback was. Unlike a sound card it
 // never skips part of the recording: when no buffer is queued, playback waits.
@@ -48,7 +51,14 @@ public:
     void abandon() override;
 
 private:
+    struct Loaded
+    {
+        std::vector<std::uint8_t> samples;
+        QString error;
+    };
     bool load(std::int32_t sampleRate);
+    bool adopt(std::vector<std::uint8_t> samples, const QString& error, std::int32_t sampleRate);
+    void loaded();
     void tick();
     void deliver(std::int64_t count);
 
@@ -60,6 +70,7 @@ private:
     std::size_t position_ = 0; // next sample to play
 
     std::unique_ptr<QTimer> timer_;
+    std::unique_ptr<QFutureWatcher<Loaded>> loading_; // reading the file at a new rate
     QElapsedTimer clock_;
     std::int32_t rate_ = 0;
     std::int64_t playedSinceStart_ = 0;

@@ -88,10 +88,22 @@ TEST_F(FileDeviceTest, SoundFileIsResampledToTheRateItIsOpenedWithAndBadFilesAre
     ASSERT_TRUE(writeSamples(path, tone, 8000, &error)) << error.toStdString();
     const auto expected = readSamples(path, 28800, &error);
     ASSERT_TRUE(expected) << error.toStdString();
-    // Made at another rate: the device reads the file again at the rate it is opened with.
-    device = std::make_unique<FileRecordingDevice>(path, false, 16000);
+    // Made at another rate, it reads the file again at the rate it is opened with, on a worker:
+    // Start returns at once, and settings applied meanwhile take effect when it is done.
+    auto* file = new FileRecordingDevice(path, false, 16000);
+    device.reset(file);
     attach(*device);
+    const std::size_t at16000 = file->samples().size();
+    settings.sampleRate = 8000;
     engine->StartCapture();
+    EXPECT_EQ(file->samples().size(), at16000);
+    EXPECT_FALSE(capturing());
+    settings.sampleRate = 28800;
+    engine->setRestartPending(true);
+    engine->StopCapture();
+    ASSERT_TRUE(
+        waitUntil([&] { return capturing() && file->samples().size() == expected->size(); }));
+    tapped.clear();
     ASSERT_TRUE(waitUntil([&] { return tapped.size() == expected->size() / 1024 * 1024; }));
     engine->StopCapture();
     ASSERT_TRUE(waitUntil([&] { return closed(); }));
