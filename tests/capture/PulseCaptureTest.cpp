@@ -16,12 +16,7 @@ namespace {
 
 using Sizes = std::vector<std::int32_t>;
 
-QStringList warnings;
-void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtWarningMsg)
-        warnings.append(text);
-}
+QStringList warnings; // what the code under test logged as warnings
 
 class PulseCaptureTest : public EngineFixture
 {
@@ -30,7 +25,10 @@ protected:
     {
         ASSERT_TRUE(pulse.start()) << pulse.log().toStdString();
         warnings.clear();
-        qInstallMessageHandler(keepWarnings);
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg)
+                warnings.append(text);
+        });
     }
     void TearDown() override
     {
