@@ -180,6 +180,13 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
         pa_glib_mainloop_free(loop_);
     }
     loop_ = pa_glib_mainloop_new(nullptr);
+    // The adapter is a GSource (its first member, since libpulse 0.9.x). Left non-recursive,
+    // GLib takes its descriptors out of the poll set and puts them back around every dispatch,
+    // waking the loop twice for each: most of the cost of a fragment. Our callbacks never run
+    // a nested loop, so recursion cannot happen.
+    if (loop_) {
+        g_source_set_can_recurse(reinterpret_cast<GSource*>(loop_), TRUE);
+    }
     context_ = loop_ ? pa_context_new(pa_glib_mainloop_get_api(loop_), kClientName) : nullptr;
     if (!context_) {
         return false;
