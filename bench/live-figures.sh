@@ -178,5 +178,12 @@ if [ "$floor" = 1 ]; then
          $1 == "ticks-per-second" { tps = $2 }
          END { printf "floor, parec --latency-msec=10 on the same feed: %.2f%% of one core\n",
                       100 * (c1 - c0) / tps / ((t1 - t0) / 1e9) }' "$work/floor.txt"
+    # The program against the floor, both over the same feed in this run.
+    cpu_share() {
+        awk '$1 == "cpu-start" { t0 = $2; c0 = $3 } $1 == "cpu-end" { t1 = $2; c1 = $3 }
+             END { print (c1 - c0) / ((t1 - t0) / 1e9) }' "$1"
+    }
+    awk -v p="$(cpu_share "$work/feed.txt")" -v f="$(cpu_share "$work/floor.txt")" \
+        'BEGIN { if (f > 0) printf "program / floor:      %.1fx\n", p / f }'
 fi
 exit $status

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace corvane {
 
@@ -56,7 +57,7 @@ CaptureEngine::~CaptureEngine()
     // Notifications already posted name buffers we are about to free.
     if (target_ && QCoreApplication::instance()) {
         for (QEvent::Type type :
-             {kWaveOpenEvent, kWaveDataEvent, kWaveCloseEvent, kWaveErrorEvent}) {
+             {kWaveOpenEvent, kWaveDataEvent, kWaveCloseEvent, kWaveErrorEvent, kWaveNoticeEvent}) {
             QCoreApplication::removePostedEvents(target_, type);
         }
     }
@@ -83,6 +84,7 @@ void CaptureEngine::StartCapture()
     state_.deviceOpen = true;
     state_.sampleRate = format.sampleRate;
     closeRequested_ = false;
+    restartAtOpen_ = false;
     for (int i = 0; i < kBuffersInFlight; ++i) {
         QueueBuffer();
     }
@@ -120,6 +122,10 @@ void CaptureEngine::OnWaveOpen()
     Call call(*this);
     state_.capturing = true;
     state_.stopping = false;
+    // Settings applied while the device was still opening (which can take a while) apply now.
+    if (std::exchange(restartAtOpen_, false)) {
+        StopCapture();
+    }
 }
 
 void CaptureEngine::OnWaveData(WaveBuffer* buffer)
@@ -197,6 +203,9 @@ bool CaptureEngine::dispatch(QEvent* event)
         OnWaveData(wave->buffer());
     } else if (type == kWaveCloseEvent) {
         OnWaveClose();
+    } else if (type == kWaveNoticeEvent) {
+        Call call(*this);
+        report(wave->text());
     } else {
         OnWaveError(wave->text());
     }

@@ -66,7 +66,11 @@ public:
     bool dispatch(QEvent* event);
 
     const CaptureState& state() const { return state_; }
-    void setRestartPending(bool pending) { state_.restartPending = pending; }
+    void setRestartPending(bool pending)
+    {
+        state_.restartPending = pending;
+        restartAtOpen_ = pending && state_.deviceOpen && !state_.capturing;
+    }
 
     // Sees every block just after it has been decoded, before its buffer is released.
     void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
@@ -95,6 +99,7 @@ private:
     // unprepare.
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
+    bool restartAtOpen_ = false; // a restart asked for while the device was opening
     BlockTap decodedTap_;
     std::vector<std::pair<int, BlockTap>> moreTaps_;
     int lastTapId_ = 0;

@@ -18,6 +18,9 @@ inline constexpr QEvent::Type kWaveDataEvent = static_cast<QEvent::Type>(QEvent:
 // before the device hands back its queued buffers, so the engine can stop replacing them and
 // let the queue drain into an ordinary close.
 inline constexpr QEvent::Type kWaveErrorEvent = static_cast<QEvent::Type>(QEvent::User + 0x3C1);
+// Something the user should know while recording goes on (text() says what), e.g. that the
+// device now records from another source because the one it had went away.
+inline constexpr QEvent::Type kWaveNoticeEvent = static_cast<QEvent::Type>(QEvent::User + 0x3C2);
 
 class WaveEvent : public QEvent
 {
@@ -27,7 +30,7 @@ public:
     {}
     // The finished buffer, for kWaveDataEvent; nullptr otherwise.
     WaveBuffer* buffer() const { return buffer_; }
-    // What went wrong, in words for the user, for kWaveErrorEvent.
+    // What went wrong, in words for the user, for kWaveErrorEvent and kWaveNoticeEvent.
     const QString& text() const { return text_; }
 
 private:
@@ -35,11 +38,10 @@ private:
     QString text_;
 };
 
-// True for the four event types above.
+// True for the event types above.
 inline bool isWaveEvent(QEvent::Type type)
 {
-    return type == kWaveOpenEvent || type == kWaveCloseEvent || type == kWaveDataEvent ||
-           type == kWaveErrorEvent;
+    return type >= kWaveOpenEvent && type <= kWaveNoticeEvent;
 }
 
 } // namespace corvane

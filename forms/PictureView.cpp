@@ -4,6 +4,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 
 namespace corvane {
 
@@ -19,13 +20,36 @@ void PictureView::setSurface(const ImageSurface* surface)
     update();
 }
 
+void PictureView::updateColumns(int col, int cols)
+{
+    QRegion due;
+    const auto columns = [&](int from, int to) {
+        due +=
+            QRect(QPoint(3 * (cols - to), 0), QPoint(3 * (cols - from) + 2, height() - 1)) & rect();
+    };
+    if (col < lastCol_) { // a new frame began since the last request
+        columns(lastCol_, cols - 1);
+        columns(0, col + 3);
+    } else {
+        columns(lastCol_, col + 3);
+    }
+    if (col + 4 > cols) // the frame may end, and the next begin, before the next request
+        columns(0, 3);
+    lastCol_ = col;
+    update(due.boundingRect());
+}
+
 void PictureView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    if (surface_)
-        painter.drawImage(QPoint(0, 0), surface_->image());
-    else
+    if (surface_) {
+        // One rectangle, so Qt copies the image straight in; under a clip of several it
+        // blends the rows in spans shared out to worker threads.
+        const QRect due = event->rect();
+        painter.drawImage(due.topLeft(), surface_->image(), due);
+    } else {
         painter.fillRect(event->rect(), palette().window());
+    }
 }
 
 } // namespace corvane

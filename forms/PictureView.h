@@ -18,12 +18,17 @@ public:
 
     // The surface to show; nullptr shows nothing. The view does not own it.
     void setSurface(const ImageSurface* surface);
+    // The decoder's repaint request, made with the scan at column col of cols (0 rightmost,
+    // three pixels each from the right edge): updates only the columns painted since the last
+    // request and those that may be painted before the next, due at every fourth column.
+    void updateColumns(int col, int cols);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const ImageSurface* surface_ = nullptr;
+    int lastCol_ = 0;
 };
 
 } // namespace corvane

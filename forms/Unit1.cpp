@@ -52,7 +52,10 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     QApplication::setWindowIcon(icon);
 
     ImageAlign->setSurface(&receiver_.surface());
-    receiver_.surface().setRepaintCallback([view = ImageAlign] { view->update(); });
+    receiver_.surface().setRepaintCallback([this] {
+        ImageAlign->updateColumns(receiver_.decoder().scanPosition().col,
+                                  receiver_.settings().cols);
+    });
 
     try {
         receiver_.attach(this).StartCapture();

@@ -6,8 +6,8 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
-#include <cstring>
 
 namespace corvane {
 
@@ -28,26 +28,25 @@ FileRecordingDevice::~FileRecordingDevice() = default;
 
 bool FileRecordingDevice::load(std::int32_t sampleRate)
 {
-    if (sampleRate == loadedRate_ && !samples_.empty()) {
-        return true;
-    }
-    if (!samples_.empty() && isRawSampleName(path_)) {
-        loadedRate_ = sampleRate; // raw bytes carry no rate: they play at whatever we are given
-        return true;
-    }
     QString error;
     auto samples = readSamples(path_, sampleRate, &error);
-    if (!samples || samples->empty()) {
-        error_ = samples ? QStringLiteral("%1 holds no samples").arg(path_) : error;
+    return adopt(samples ? std::move(*samples) : std::vector<std::uint8_t>(), error, sampleRate);
+}
+
+// Takes freshly read samples, carrying on at the same moment of the recording.
+bool FileRecordingDevice::adopt(std::vector<std::uint8_t> samples, const QString& error,
+                                std::int32_t sampleRate)
+{
+    if (samples.empty()) {
+        error_ = error.isEmpty() ? QStringLiteral("%1 holds no samples").arg(path_) : error;
         return false;
     }
-    // Carry on at the same moment of the recording.
     if (!samples_.empty()) {
-        position_ = static_cast<std::size_t>(static_cast<double>(position_) * samples->size() /
+        position_ = static_cast<std::size_t>(static_cast<double>(position_) * samples.size() /
                                              static_cast<double>(samples_.size()));
     }
-    position_ = std::min(position_, samples->size());
-    samples_ = std::move(*samples);
+    position_ = std::min(position_, samples.size());
+    samples_ = std::move(samples);
     loadedRate_ = sampleRate;
     error_.clear();
     return true;
@@ -61,47 +60,69 @@ std::uint32_t FileRecordingDevice::deviceCount()
 bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& format,
                                QObject* notificationTarget)
 {
-    if (open_ || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
-        format.bitsPerSample != 8 || format.sampleRate < 1 || !load(format.sampleRate)) {
+    if (queue_.isOpen() || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
+        format.bitsPerSample != 8 || format.sampleRate < 1 || samples_.empty()) {
         return false;
     }
-    target_ = notificationTarget;
     rate_ = format.sampleRate;
-    open_ = true;
     recording_ = false;
     timer_ = std::make_unique<QTimer>();
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(kTickMs);
     QObject::connect(timer_.get(), &QTimer::timeout, [this] { tick(); });
-    post(kWaveOpenEvent);
+    queue_.open(notificationTarget);
+    // Raw bytes carry no rate: they play at whatever we are given.
+    if (rate_ == loadedRate_ || isRawSampleName(path_)) {
+        loadedRate_ = rate_;
+        queue_.post(kWaveOpenEvent);
+        return true;
+    }
+    // Reading and resampling a long recording takes seconds: not on the window's thread.
+    loading_ = std::make_unique<QFutureWatcher<Loaded>>();
+    QObject::connect(loading_.get(), &QFutureWatcherBase::finished, [this] { loaded(); });
+    loading_->setFuture(QtConcurrent::run([path = path_, rate = rate_] {
+        Loaded result;
+        result.samples =
+            readSamples(path, rate, &result.error).value_or(std::vector<std::uint8_t>());
+        return result;
+    }));
     return true;
+}
+
+void FileRecordingDevice::loaded()
+{
+    Loaded result = loading_->result();
+    loading_.reset();
+    if (!adopt(std::move(result.samples), result.error, rate_)) {
+        queue_.post(kWaveErrorEvent, nullptr, QStringLiteral("Can't open audio device\n") + error_);
+        queue_.handBack();
+        return;
+    }
+    queue_.post(kWaveOpenEvent);
+    if (recording_) {
+        start(); // asked for while the recording was being read
+    }
 }
 
 bool FileRecordingDevice::prepareBuffer(WaveBuffer* buffer)
 {
-    if (!open_ || !buffer || !buffer->data || buffer->bufferLength < 1) {
-        return false;
-    }
-    prepared_.insert(buffer);
-    return true;
+    return queue_.prepare(buffer);
 }
 
 bool FileRecordingDevice::addBuffer(WaveBuffer* buffer)
 {
-    if (!open_ || !prepared_.contains(buffer) || isQueued(buffer)) {
-        return false;
-    }
-    buffer->bytesRecorded = 0;
-    queue_.push_back(buffer);
-    return true;
+    return queue_.add(buffer);
 }
 
 bool FileRecordingDevice::start()
 {
-    if (!open_) {
+    if (!queue_.isOpen()) {
         return false;
     }
     recording_ = true;
+    if (loading_) {
+        return true;
+    }
     playedSinceStart_ = 0;
     clock_.start();
     timer_->start();
@@ -110,48 +131,38 @@ bool FileRecordingDevice::start()
 
 bool FileRecordingDevice::reset()
 {
-    if (!open_) {
+    if (!queue_.isOpen()) {
         return false;
     }
-    if (recording_) {
+    if (recording_ && !loading_) {
         tick(); // what is due up to now still belongs to this take
     }
     recording_ = false;
     timer_->stop();
-    handBack();
+    queue_.handBack();
     return true;
 }
 
 bool FileRecordingDevice::unprepareBuffer(WaveBuffer* buffer)
 {
-    if (!prepared_.contains(buffer) || isQueued(buffer)) {
-        return false;
-    }
-    prepared_.erase(buffer);
-    return true;
+    return queue_.unprepare(buffer);
 }
 
 bool FileRecordingDevice::close()
 {
-    if (!open_ || !queue_.empty()) {
+    if (!queue_.close()) {
         return false;
     }
     timer_.reset();
-    open_ = false;
     recording_ = false;
-    prepared_.clear();
-    post(kWaveCloseEvent);
-    target_ = nullptr;
     return true;
 }
 
 void FileRecordingDevice::abandon()
 {
-    target_ = nullptr;
+    loading_.reset(); // the reading goes on and its result is dropped
+    queue_.abandon();
     timer_.reset();
-    queue_.clear();
-    prepared_.clear();
-    open_ = false;
     recording_ = false;
 }
 
@@ -177,43 +188,15 @@ void FileRecordingDevice::deliver(std::int64_t count)
             }
             position_ = 0;
         }
-        const auto available = static_cast<std::int64_t>(samples_.size() - position_);
-        std::int64_t n = std::min(count, available);
-        if (queue_.empty()) {
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(count, static_cast<std::int64_t>(samples_.size() - position_)));
+        const std::size_t used = queue_.fill(samples_.data() + position_, n);
+        position_ += used;
+        count -= static_cast<std::int64_t>(used);
+        if (used < n) {
             return; // no room: playback slips instead of skipping part of the recording
         }
-        WaveBuffer* b = queue_.front();
-        n = std::min<std::int64_t>(n, b->bufferLength - b->bytesRecorded);
-        std::memcpy(b->data.get() + b->bytesRecorded, samples_.data() + position_,
-                    static_cast<std::size_t>(n));
-        b->bytesRecorded += static_cast<std::int32_t>(n);
-        position_ += static_cast<std::size_t>(n);
-        count -= n;
-        if (b->bytesRecorded == b->bufferLength) {
-            queue_.pop_front();
-            post(kWaveDataEvent, b);
-        }
     }
-}
-
-void FileRecordingDevice::post(QEvent::Type type, WaveBuffer* buffer)
-{
-    if (target_) {
-        QCoreApplication::postEvent(target_, new WaveEvent(type, buffer));
-    }
-}
-
-void FileRecordingDevice::handBack()
-{
-    while (!queue_.empty()) {
-        post(kWaveDataEvent, queue_.front());
-        queue_.pop_front();
-    }
-}
-
-bool FileRecordingDevice::isQueued(WaveBuffer* buffer) const
-{
-    return std::find(queue_.begin(), queue_.end(), buffer) != queue_.end();
 }
 
 std::unique_ptr<RecordingDevice> makeFileRecordingDevice(const QString& path, bool loop,

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "RecordingDevice.h"
+#include "WaveBufferQueue.h"
 
 #include <QElapsedTimer>
-#include <QEvent>
-#include <QPointer>
+#include <QFutureWatcher>
 #include <QString>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <set>
 #include <vector>
 
 class QTimer;
@@ -21,6 +19,8 @@ namespace corvane {
 // time. Sound files are mixed to mono, resampled to that rate and converted to 8 bits; raw
 // .u8/.raw files are taken byte for byte as recorded at that rate.
 //
+// Opened at a rate the file is not loaded at, it reads and resamples the file on a worker
+// thread and posts the open notification when done (an error notification if it cannot).
 // At the end of the recording it stops delivering (the buffers stay queued until reset()), or
 // starts over when looping. Stop and start carry on where playback was. Unlike a sound card it
 // never skips part of the recording: when no buffer is queued, playback waits.
@@ -52,12 +52,16 @@ public:
     QString lastError() const override { return error_; }
 
 private:
+    struct Loaded
+    {
+        std::vector<std::uint8_t> samples;
+        QString error;
+    };
     bool load(std::int32_t sampleRate);
+    bool adopt(std::vector<std::uint8_t> samples, const QString& error, std::int32_t sampleRate);
+    void loaded();
     void tick();
     void deliver(std::int64_t count);
-    void post(QEvent::Type type, WaveBuffer* buffer = nullptr);
-    void handBack();
-    bool isQueued(WaveBuffer* buffer) const;
 
     const QString path_;
     const bool loop_;
@@ -66,15 +70,13 @@ private:
     std::int32_t loadedRate_ = 0;
     std::size_t position_ = 0; // next sample to play
 
-    QPointer<QObject> target_;
     std::unique_ptr<QTimer> timer_;
+    std::unique_ptr<QFutureWatcher<Loaded>> loading_; // reading the file at a new rate
     QElapsedTimer clock_;
     std::int32_t rate_ = 0;
     std::int64_t playedSinceStart_ = 0;
-    bool open_ = false;
     bool recording_ = false;
-    std::deque<WaveBuffer*> queue_;
-    std::set<WaveBuffer*> prepared_;
+    WaveBufferQueue queue_;
 };
 
 } // namespace corvane

@@ -3,508 +3,487 @@
 #include "RecordingDevices.h"
 #include "WaveEvents.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QtGlobal>
 #include <algorithm>
-#include <cstring>
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/glib-mainloop.h>
 #include <pulse/introspect.h>
+#include <pulse/mainloop.h>
 #include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
-#include <pulse/timeval.h>
 
 namespace corvane {
 
 namespace {
 
 constexpr const char* kClientName = "Corvane";
+const QString kOpenFailed = QStringLiteral("Can't open audio device");
 
 // Small fragments keep the delay from the server to the picture near 10 ms; the default
 // fragment of a record stream is two seconds.
-std::uint32_t fragmentBytes(std::int32_t sampleRate)
+std::uint32_t fragmentBytes(std::uint32_t sampleRate)
 {
-    return static_cast<std::uint32_t>(std::max(sampleRate / 100, 16));
+    return std::max<std::uint32_t>(sampleRate / 100, 16);
+}
+
+struct ServerSources
+{
+    QList<RecordingDeviceInfo> sources;
+    QString defaultSource;
+};
+
+// Asks the server for its sources on a connection and main loop of our own, iterated here
+// until the answer or the timeout: a server that stopped answering costs timeoutMs, and no
+// other event is handled meanwhile.
+std::optional<ServerSources> querySources(int timeoutMs, QString* error)
+{
+    struct Query
+    {
+        ServerSources found;
+        int pending = 2;
+    } query;
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = loop ? pa_context_new(pa_mainloop_get_api(loop), kClientName) : nullptr;
+    pa_operation* ops[2] = {};
+    QString problem;
+    // Never start a server of our own: no server means no recording devices.
+    if (!context || pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        problem = QStringLiteral("Can't create an audio server connection");
+    }
+    const QDeadlineTimer deadline(timeoutMs);
+    while (problem.isEmpty() && query.pending > 0) {
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            problem = QStringLiteral("Can't connect to the audio server: %1")
+                          .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context))));
+            break;
+        }
+        if (state == PA_CONTEXT_READY && !ops[0]) {
+            ops[0] = pa_context_get_source_info_list(
+                context,
+                [](pa_context*, const pa_source_info* info, int eol, void* data) {
+                    auto* q = static_cast<Query*>(data);
+                    if (eol) {
+                        --q->pending;
+                    } else if (info) {
+                        q->found.sources.append(
+                            {QString::fromUtf8(info->name),
+                             QString::fromUtf8(info->description ? info->description : "")});
+                    }
+                },
+                &query);
+            ops[1] = pa_context_get_server_info(
+                context,
+                [](pa_context*, const pa_server_info* info, void* data) {
+                    auto* q = static_cast<Query*>(data);
+                    if (info && info->default_source_name) {
+                        q->found.defaultSource = QString::fromUtf8(info->default_source_name);
+                    }
+                    --q->pending;
+                },
+                &query);
+            if (!ops[0] || !ops[1]) {
+                problem = QStringLiteral("The audio server refused the list of recording devices");
+                break;
+            }
+            continue;
+        }
+        if (deadline.hasExpired()) {
+            problem = state == PA_CONTEXT_READY
+                          ? QStringLiteral("The audio server did not list its recording devices")
+                          : QStringLiteral("Can't connect to the audio server: no answer");
+            break;
+        }
+        if (pa_mainloop_prepare(loop, static_cast<int>(deadline.remainingTime()) * 1000) < 0 ||
+            pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0) {
+            problem = QStringLiteral("Can't connect to the audio server");
+        }
+    }
+    for (pa_operation* op : ops) {
+        if (op) {
+            pa_operation_cancel(op); // its callback must not see the query after we return
+            pa_operation_unref(op);
+        }
+    }
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    if (loop) {
+        pa_mainloop_free(loop);
+    }
+    if (!problem.isEmpty()) {
+        if (error) {
+            *error = problem;
+        }
+        return std::nullopt;
+    }
+    return query.found;
 }
 
 } // namespace
 
-class PulseRecordingDevice::Lock
+PulseRecordingDevice::PulseRecordingDevice(QString sourceName, int timeoutMs, int backlogSeconds)
+    : sourceName_(std::move(sourceName)), timeoutMs_(timeoutMs),
+      backlogSeconds_(static_cast<std::size_t>(std::max(backlogSeconds, 0)))
 {
-public:
-    explicit Lock(pa_threaded_mainloop* loop) : loop_(loop)
-    {
-        if (loop_) {
-            pa_threaded_mainloop_lock(loop_);
-        }
-    }
-    ~Lock()
-    {
-        if (loop_) {
-            pa_threaded_mainloop_unlock(loop_);
-        }
-    }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    pa_threaded_mainloop* loop_;
-};
-
-PulseRecordingDevice::PulseRecordingDevice(QString sourceName, int timeoutMs)
-    : sourceName_(std::move(sourceName)), timeoutMs_(timeoutMs)
-{
-    loop_ = pa_threaded_mainloop_new();
-    if (loop_ && pa_threaded_mainloop_start(loop_) < 0) {
-        pa_threaded_mainloop_free(loop_);
-        loop_ = nullptr;
-    }
-    if (!loop_) {
-        lastError_ = QStringLiteral("Can't start the audio client library");
-    }
+    giveUp_.setSingleShot(true);
+    QObject::connect(&giveUp_, &QTimer::timeout, [this] { fail(kOpenFailed); });
 }
 
 PulseRecordingDevice::~PulseRecordingDevice()
 {
-    if (!loop_) {
-        return;
+    abandon();
+    if (loop_) {
+        pa_glib_mainloop_free(loop_);
     }
-    {
-        Lock lock(loop_);
-        target_ = nullptr;
-        dropStreamLocked();
-        if (context_) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
-    }
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-}
-
-QString PulseRecordingDevice::lastError() const
-{
-    Lock lock(loop_);
-    return lastError_;
-}
-
-// Waits, lock held, until done() or the timeout; the loop thread signals on every change we
-// wait for.
-bool PulseRecordingDevice::waitLocked(const std::function<bool()>& done)
-{
-    if (done()) {
-        return true;
-    }
-    struct Alarm
-    {
-        pa_threaded_mainloop* loop;
-        bool rang = false;
-    } alarm{loop_};
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, static_cast<pa_usec_t>(timeoutMs_) * PA_USEC_PER_MSEC);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-    pa_time_event* timer = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
-            auto* a = static_cast<Alarm*>(data);
-            a->rang = true;
-            pa_threaded_mainloop_signal(a->loop, 0);
-        },
-        &alarm);
-    while (!done() && !alarm.rang) {
-        pa_threaded_mainloop_wait(loop_);
-    }
-    api->time_free(timer);
-    return done();
-}
-
-void PulseRecordingDevice::onContextState(pa_context*, void* self)
-{
-    pa_threaded_mainloop_signal(static_cast<PulseRecordingDevice*>(self)->loop_, 0);
-}
-
-bool PulseRecordingDevice::connectLocked()
-{
-    if (!loop_) {
-        return false;
-    }
-    if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) {
-        return true;
-    }
-    if (context_) { // a dead connection: start afresh, the server may be back
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), kClientName);
-    if (!context_) {
-        lastError_ = QStringLiteral("Can't create an audio server connection");
-        return false;
-    }
-    pa_context_set_state_callback(context_, &PulseRecordingDevice::onContextState, this);
-    // Never start a server of our own: no server means no recording devices.
-    const bool ready =
-        pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
-        waitLocked([this] {
-            const pa_context_state_t s = pa_context_get_state(context_);
-            return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-        }) &&
-        pa_context_get_state(context_) == PA_CONTEXT_READY;
-    if (!ready) {
-        const int err = pa_context_errno(context_);
-        lastError_ =
-            QStringLiteral("Can't connect to the audio server: %1")
-                .arg(err ? QString::fromUtf8(pa_strerror(err)) : QStringLiteral("no answer"));
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    return ready;
-}
-
-std::optional<QList<RecordingDeviceInfo>> PulseRecordingDevice::sourcesLocked()
-{
-    if (!connectLocked()) {
-        return std::nullopt;
-    }
-    struct Query
-    {
-        PulseRecordingDevice* self;
-        QList<RecordingDeviceInfo> found;
-        bool done = false;
-    } query{this, {}};
-    pa_operation* op = pa_context_get_source_info_list(
-        context_,
-        [](pa_context*, const pa_source_info* info, int eol, void* data) {
-            auto* q = static_cast<Query*>(data);
-            if (eol) {
-                q->done = true;
-                pa_threaded_mainloop_signal(q->self->loop_, 0);
-            } else if (info) {
-                q->found.append({QString::fromUtf8(info->name),
-                                 QString::fromUtf8(info->description ? info->description : "")});
-            }
-        },
-        &query);
-    if (!op) {
-        lastError_ = QStringLiteral("The audio server refused the list of recording devices");
-        return std::nullopt;
-    }
-    const bool answered = waitLocked(
-        [&] { return query.done || pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-    if (!answered || !query.done) {
-        // The callback must not see the query after we return.
-        pa_operation_cancel(op);
-        pa_operation_unref(op);
-        lastError_ = QStringLiteral("The audio server did not list its recording devices");
-        return std::nullopt;
-    }
-    pa_operation_unref(op);
-    return query.found;
-}
-
-std::optional<QList<RecordingDeviceInfo>> PulseRecordingDevice::sources(QString* error)
-{
-    Lock lock(loop_);
-    auto found = sourcesLocked();
-    if (!found && error) {
-        *error = lastError_;
-    }
-    return found;
 }
 
 std::uint32_t PulseRecordingDevice::deviceCount()
 {
-    Lock lock(loop_);
-    const auto found = sourcesLocked();
-    return found ? static_cast<std::uint32_t>(found->size()) : 0;
+    // A reason from an earlier attempt must not follow a later, different failure.
+    lastError_.clear();
+    const auto found = querySources(timeoutMs_, &lastError_);
+    knownSources_.clear();
+    if (!found) {
+        return 0;
+    }
+    for (const RecordingDeviceInfo& source : found->sources) {
+        knownSources_.append(source.name);
+    }
+    return static_cast<std::uint32_t>(found->sources.size());
 }
 
 bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& format,
                                 QObject* notificationTarget)
 {
-    Lock lock(loop_);
-    if (open_ || !notificationTarget || format.channels != 1 || format.bitsPerSample != 8 ||
-        format.sampleRate <= 0) {
+    if (queue_.isOpen() || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
+        format.bitsPerSample != 8 || format.sampleRate <= 0 ||
+        (!sourceName_.isEmpty() && !knownSources_.isEmpty() &&
+         !knownSources_.contains(sourceName_))) {
         return false;
     }
-    const pa_sample_spec sampleFormat{PA_SAMPLE_U8, static_cast<std::uint32_t>(format.sampleRate),
-                                      1};
-    if (!pa_sample_spec_valid(&sampleFormat) || !connectLocked()) {
+    const pa_sample_spec spec{PA_SAMPLE_U8, static_cast<std::uint32_t>(format.sampleRate), 1};
+    if (!pa_sample_spec_valid(&spec)) {
         return false;
     }
-    QByteArray source = sourceName_.toUtf8();
-    if (deviceNumber > 0) {
-        const auto found = sourcesLocked();
-        if (!found || deviceNumber >= static_cast<std::uint32_t>(found->size())) {
-            return false;
-        }
-        source = found->at(static_cast<qsizetype>(deviceNumber)).name.toUtf8();
+    // libpulse's GLib adapter runs on the main context, which only Qt's GLib dispatcher turns.
+    const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
+        lastError_ = QStringLiteral("Live recording needs Qt's GLib event loop (unset QT_NO_GLIB)");
+        return false;
     }
+    // A fresh adapter for every connection: on one whose earlier connection has gone, a new
+    // connection never got past connecting here (libpulse 16, GLib 2.74).
+    if (loop_) {
+        pa_glib_mainloop_free(loop_);
+    }
+    loop_ = pa_glib_mainloop_new(nullptr);
+    // The adapter is a GSource (its first member, since libpulse 0.9.x). Left non-recursive,
+    // GLib takes its descriptors out of the poll set and puts them back around every dispatch,
+    // waking the loop twice for each: most of the cost of a fragment. Our callbacks never run
+    // a nested loop, so recursion cannot happen.
+    if (loop_) {
+        g_source_set_can_recurse(reinterpret_cast<GSource*>(loop_), TRUE);
+    }
+    context_ = loop_ ? pa_context_new(pa_glib_mainloop_get_api(loop_), kClientName) : nullptr;
+    if (!context_) {
+        return false;
+    }
+    pa_context_set_state_callback(
+        context_,
+        [](pa_context* c, void* self) {
+            static_cast<PulseRecordingDevice*>(self)->onContextState(c);
+        },
+        this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        release();
+        return false;
+    }
+    rate_ = spec.rate;
+    streaming_ = recording_ = failed_ = false;
+    backlog_.clear();
+    backlogHead_ = 0;
+    queue_.open(notificationTarget);
+    giveUp_.start(timeoutMs_);
+    return true;
+}
 
-    stream_ = pa_stream_new(context_, "Picture signal", &sampleFormat, nullptr);
-    if (!stream_) {
-        return false;
+void PulseRecordingDevice::onContextState(pa_context* context)
+{
+    if (context != context_) {
+        return; // one we have let go (see release())
     }
-    pa_stream_set_state_callback(stream_, &PulseRecordingDevice::onStreamState, this);
-    pa_stream_set_read_callback(stream_, &PulseRecordingDevice::onStreamRead, this);
+    const pa_context_state_t state = pa_context_get_state(context_);
+    if (!PA_CONTEXT_IS_GOOD(state)) {
+        fail(streaming_ ? QStringLiteral("Recording stopped: lost the connection to the audio "
+                                         "server")
+                        : kOpenFailed);
+        return;
+    }
+    if (state != PA_CONTEXT_READY || stream_) {
+        return;
+    }
+    const pa_sample_spec spec{PA_SAMPLE_U8, rate_, 1};
+    stream_ = pa_stream_new(context_, "Picture signal", &spec, nullptr);
+    if (!stream_) {
+        fail(kOpenFailed);
+        return;
+    }
+    pa_stream_set_state_callback(
+        stream_,
+        [](pa_stream* s, void* self) {
+            static_cast<PulseRecordingDevice*>(self)->onStreamState(s);
+        },
+        this);
+    pa_stream_set_read_callback(
+        stream_,
+        [](pa_stream* s, std::size_t, void* self) {
+            static_cast<PulseRecordingDevice*>(self)->onRead(s);
+        },
+        this);
     pa_buffer_attr attr;
-    std::memset(&attr, 0xFF, sizeof attr);            // every field "server's choice" ...
-    attr.fragsize = fragmentBytes(format.sampleRate); // ... except the fragment
+    std::fill_n(reinterpret_cast<std::uint32_t*>(&attr), sizeof attr / sizeof(std::uint32_t),
+                static_cast<std::uint32_t>(-1)); // every field "server's choice" ...
+    attr.fragsize = fragmentBytes(rate_);        // ... except the fragment
     // Corked until start(), like a wave-in device that records only once started. A source
     // that goes away ends the capture instead of silently switching to another one.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
-    const bool ready =
-        pa_stream_connect_record(stream_, source.isEmpty() ? nullptr : source.constData(), &attr,
-                                 flags) >= 0 &&
-        waitLocked([this] {
-            const pa_stream_state_t s = pa_stream_get_state(stream_);
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        }) &&
-        pa_stream_get_state(stream_) == PA_STREAM_READY;
-    if (!ready) {
-        dropStreamLocked();
-        return false;
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (!recording_) {
+        flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
     }
-    target_ = notificationTarget;
-    open_ = true;
-    recording_ = false;
-    failed_ = false;
-    backlog_.clear();
-    backlogLimit_ = static_cast<std::size_t>(sampleFormat.rate) * 2;
-    post(kWaveOpenEvent);
-    return true;
+    const QByteArray source = sourceName_.toUtf8();
+    if (pa_stream_connect_record(stream_, source.isEmpty() ? nullptr : source.constData(), &attr,
+                                 flags) < 0) {
+        fail(kOpenFailed);
+    }
+}
+
+void PulseRecordingDevice::onStreamState(pa_stream* stream)
+{
+    if (stream != stream_) {
+        return;
+    }
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (!PA_STREAM_IS_GOOD(state)) {
+        const bool serverGone = !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+        if (streaming_ && !serverGone) {
+            lostSource_ = recordedSource_;
+        }
+        fail(!streaming_ ? kOpenFailed
+             : serverGone
+                 ? QStringLiteral("Recording stopped: lost the connection to the audio server")
+                 : QStringLiteral("Recording stopped: the recording device is gone"));
+        return;
+    }
+    if (state != PA_STREAM_READY || streaming_) {
+        return;
+    }
+    giveUp_.stop();
+    streaming_ = true;
+    recordedSource_ = QString::fromUtf8(pa_stream_get_device_name(stream_));
+    queue_.post(kWaveOpenEvent);
+    // Not the source we had: it went away, and the server chose this one for us.
+    if (!lostSource_.isEmpty() && recordedSource_ != lostSource_) {
+        queue_.post(
+            kWaveNoticeEvent, nullptr,
+            QStringLiteral("Recording from %1: %2 is gone").arg(recordedSource_, lostSource_));
+    }
+    lostSource_.clear();
+    if (recording_) {
+        setCorked(false); // start() came while the stream was being made corked
+    }
 }
 
 bool PulseRecordingDevice::prepareBuffer(WaveBuffer* buffer)
 {
-    Lock lock(loop_);
-    if (!open_ || !buffer || !buffer->data || buffer->bufferLength < 1) {
-        return false;
-    }
-    prepared_.insert(buffer);
-    return true;
+    return queue_.prepare(buffer);
 }
 
 bool PulseRecordingDevice::addBuffer(WaveBuffer* buffer)
 {
-    Lock lock(loop_);
-    if (!open_ || !prepared_.contains(buffer) ||
-        std::find(queue_.begin(), queue_.end(), buffer) != queue_.end()) {
+    if (!queue_.add(buffer)) {
         return false;
     }
-    buffer->bytesRecorded = 0;
     if (failed_) {
         // The stream is gone and the engine has been told; hand it straight back so the
         // queue drains into a close without a second message.
-        post(kWaveDataEvent, buffer);
-        return true;
+        queue_.handBack();
+    } else {
+        takeFromBacklog();
     }
-    if (!backlog_.empty()) {
-        // What arrived while no buffer was queued goes first.
-        const std::size_t n =
-            std::min(backlog_.size(), static_cast<std::size_t>(buffer->bufferLength));
-        std::memcpy(buffer->data.get(), backlog_.data(), n);
-        backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(n));
-        buffer->bytesRecorded = static_cast<std::int32_t>(n);
-        bytesCaptured_ += static_cast<std::int64_t>(n);
-        if (buffer->bytesRecorded == buffer->bufferLength) {
-            post(kWaveDataEvent, buffer);
-            return true;
-        }
-    }
-    queue_.push_back(buffer);
     return true;
 }
 
 bool PulseRecordingDevice::start()
 {
-    Lock lock(loop_);
-    if (!open_ || failed_) {
+    if (!queue_.isOpen() || failed_) {
         return false;
+    }
+    if (!recording_ && streaming_) {
+        setCorked(false);
     }
     recording_ = true;
-    struct Uncork
-    {
-        PulseRecordingDevice* self;
-        bool done = false;
-        bool ok = false;
-    } uncork{this};
-    pa_operation* op = pa_stream_cork(
-        stream_, 0,
-        [](pa_stream*, int success, void* data) {
-            auto* u = static_cast<Uncork*>(data);
-            u->done = true;
-            u->ok = success != 0;
-            pa_threaded_mainloop_signal(u->self->loop_, 0);
-        },
-        &uncork);
-    if (!op) {
-        recording_ = false;
-        return false;
-    }
-    waitLocked([&] { return uncork.done || pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-    if (!uncork.done) {
-        pa_operation_cancel(op);
-    }
-    pa_operation_unref(op);
-    recording_ = uncork.ok;
-    return uncork.ok;
+    return true;
 }
 
 bool PulseRecordingDevice::reset()
 {
-    Lock lock(loop_);
-    if (!open_) {
+    if (!queue_.isOpen()) {
         return false;
     }
-    recording_ = false;
-    backlog_.clear(); // recorded after the last buffer ran out: no buffer of this take holds it
-    if (stream_ && !failed_ && pa_stream_get_state(stream_) == PA_STREAM_READY) {
-        // No need to wait: whatever still arrives is dropped while not recording.
-        if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
-            pa_operation_unref(op);
-        }
+    if (recording_ && streaming_) {
+        setCorked(true);
     }
-    handBackLocked();
+    recording_ = false;
+    // Recorded after the last buffer ran out: no buffer of this take holds it.
+    backlog_.clear();
+    backlogHead_ = 0;
+    reportLoss();
+    queue_.handBack();
     return true;
 }
 
 bool PulseRecordingDevice::unprepareBuffer(WaveBuffer* buffer)
 {
-    Lock lock(loop_);
-    if (!prepared_.contains(buffer) ||
-        std::find(queue_.begin(), queue_.end(), buffer) != queue_.end()) {
-        return false;
-    }
-    prepared_.erase(buffer);
-    return true;
+    return queue_.unprepare(buffer);
 }
 
 bool PulseRecordingDevice::close()
 {
-    Lock lock(loop_);
-    if (!open_ || !queue_.empty()) {
+    if (!queue_.close()) {
         return false;
     }
-    dropStreamLocked();
-    open_ = false;
-    recording_ = false;
-    failed_ = false;
-    prepared_.clear();
-    backlog_.clear();
-    post(kWaveCloseEvent);
-    target_ = nullptr;
+    release();
     return true;
 }
 
 void PulseRecordingDevice::abandon()
 {
-    Lock lock(loop_);
-    target_ = nullptr; // nothing more is posted
-    dropStreamLocked();
-    queue_.clear();
-    prepared_.clear();
-    backlog_.clear();
-    open_ = false;
-    recording_ = false;
-    failed_ = false;
+    queue_.abandon();
+    release();
 }
 
-void PulseRecordingDevice::dropStreamLocked()
+// No need to wait for the server's answer: whatever arrives while not recording is dropped.
+void PulseRecordingDevice::setCorked(bool corked)
 {
-    if (!stream_) {
+    if (pa_operation* op = pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr)) {
+        pa_operation_unref(op);
+    }
+}
+
+void PulseRecordingDevice::onRead(pa_stream* stream)
+{
+    if (stream != stream_) {
         return;
     }
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
-        pa_stream_disconnect(stream_);
-    }
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-}
-
-void PulseRecordingDevice::post(QEvent::Type type, WaveBuffer* buffer, const QString& text)
-{
-    if (target_) {
-        QCoreApplication::postEvent(target_, new WaveEvent(type, buffer, text));
-    }
-}
-
-void PulseRecordingDevice::handBackLocked()
-{
-    while (!queue_.empty()) {
-        post(kWaveDataEvent, queue_.front());
-        queue_.pop_front();
-    }
-}
-
-void PulseRecordingDevice::onStreamState(pa_stream* stream, void* data)
-{
-    auto* self = static_cast<PulseRecordingDevice*>(data);
-    pa_threaded_mainloop_signal(self->loop_, 0);
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (!self->open_ || self->failed_ || PA_STREAM_IS_GOOD(state)) {
-        return;
-    }
-    self->failed_ = true;
-    self->recording_ = false;
-    const bool serverGone =
-        !self->context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(self->context_));
-    self->post(kWaveErrorEvent, nullptr,
-               serverGone ? QStringLiteral("Recording stopped: lost the connection to the "
-                                           "audio server")
-                          : QStringLiteral("Recording stopped: the recording device is gone"));
-    self->handBackLocked();
-}
-
-void PulseRecordingDevice::onStreamRead(pa_stream* stream, std::size_t, void* data)
-{
-    auto* self = static_cast<PulseRecordingDevice*>(data);
-    while (pa_stream_readable_size(stream) > 0) {
+    while (pa_stream_readable_size(stream_) > 0) {
         const void* bytes = nullptr;
         std::size_t n = 0;
-        if (pa_stream_peek(stream, &bytes, &n) < 0 || n == 0) {
+        if (pa_stream_peek(stream_, &bytes, &n) < 0 || n == 0) {
             break;
         }
         // bytes is null for a hole in the stream: nothing was recorded there.
-        if (bytes && self->recording_) {
-            self->consume(static_cast<const std::uint8_t*>(bytes), n);
+        if (bytes && recording_) {
+            consume(static_cast<const std::uint8_t*>(bytes), n);
         }
-        pa_stream_drop(stream);
+        pa_stream_drop(stream_);
     }
 }
 
-// Fills the queued buffers in order; a full one goes back to the window thread at once.
-// What finds no buffer waits in the backlog; beyond that it is lost, as on a sound card that
-// overruns.
-void PulseRecordingDevice::consume(const std::uint8_t* data, std::size_t n)
+// Fills the queued buffers in order; what finds no buffer waits in the backlog, and beyond
+// that it is lost, as on a sound card that overruns.
+void PulseRecordingDevice::consume(const std::uint8_t* data, std::size_t count)
 {
-    std::size_t used = 0;
-    while (used < n && !queue_.empty()) {
-        WaveBuffer* b = queue_.front();
-        const auto room = static_cast<std::size_t>(b->bufferLength - b->bytesRecorded);
-        const std::size_t take = std::min(room, n - used);
-        std::memcpy(b->data.get() + b->bytesRecorded, data + used, take);
-        b->bytesRecorded += static_cast<std::int32_t>(take);
-        used += take;
-        if (b->bytesRecorded == b->bufferLength) {
-            queue_.pop_front();
-            post(kWaveDataEvent, b);
-        }
-    }
+    const std::size_t used = backlog_.empty() ? queue_.fill(data, count) : 0;
     bytesCaptured_ += static_cast<std::int64_t>(used);
-    if (used < n) {
-        const std::size_t keep = std::min(n - used, backlogLimit_ - backlog_.size());
-        backlog_.insert(backlog_.end(), data + used, data + used + keep);
-        bytesDropped_ += static_cast<std::int64_t>(n - used - keep);
+    if (used == count) {
+        reportLoss();
+        return;
     }
+    if (backlogHead_ > 0 && backlogHead_ * 2 >= backlog_.size()) {
+        backlog_.erase(backlog_.begin(),
+                       backlog_.begin() + static_cast<std::ptrdiff_t>(backlogHead_));
+        backlogHead_ = 0;
+    }
+    const std::size_t limit = backlogSeconds_ * rate_;
+    const std::size_t held = backlog_.size() - backlogHead_;
+    const std::size_t keep = std::min(count - used, limit - std::min(limit, held));
+    backlog_.insert(backlog_.end(), data + used, data + used + keep);
+    const auto lost = static_cast<std::int64_t>(count - used - keep);
+    bytesDropped_ += lost;
+    unreportedLoss_ += lost;
+    if (lost == 0) {
+        reportLoss();
+    }
+}
+
+void PulseRecordingDevice::takeFromBacklog()
+{
+    if (backlogHead_ == backlog_.size()) {
+        return;
+    }
+    const std::size_t used =
+        queue_.fill(backlog_.data() + backlogHead_, backlog_.size() - backlogHead_);
+    backlogHead_ += used;
+    bytesCaptured_ += static_cast<std::int64_t>(used);
+    if (backlogHead_ == backlog_.size()) {
+        backlog_.clear();
+        backlogHead_ = 0;
+    }
+}
+
+// Once per stretch of losses, when it has ended: how much the picture skipped.
+void PulseRecordingDevice::reportLoss()
+{
+    if (unreportedLoss_ == 0) {
+        return;
+    }
+    qWarning("Recording fell behind: %.1f s of audio (%lld bytes) lost",
+             static_cast<double>(unreportedLoss_) / std::max<std::uint32_t>(rate_, 1),
+             static_cast<long long>(unreportedLoss_));
+    unreportedLoss_ = 0;
+}
+
+void PulseRecordingDevice::fail(const QString& text)
+{
+    if (!queue_.isOpen() || failed_) {
+        return;
+    }
+    release();
+    failed_ = true;
+    queue_.post(kWaveErrorEvent, nullptr, text);
+    queue_.handBack();
+}
+
+// The one way a connection ends (close, abandon, failure, destruction): no call waits for the
+// server. libpulse keeps the callbacks of a stream or context that has already failed, so the
+// handlers also ignore calls about any but the current ones.
+void PulseRecordingDevice::release()
+{
+    giveUp_.stop();
+    reportLoss();
+    if (stream_) {
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
+            pa_stream_disconnect(stream_);
+        }
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    streaming_ = recording_ = false;
+    backlog_.clear();
+    backlogHead_ = 0;
 }
 
 std::unique_ptr<RecordingDevice> makePulseRecordingDevice(const QString& sourceName)
@@ -514,8 +493,11 @@ std::unique_ptr<RecordingDevice> makePulseRecordingDevice(const QString& sourceN
 
 std::optional<QList<RecordingDeviceInfo>> listRecordingDevices(QString* error)
 {
-    PulseRecordingDevice device;
-    return device.sources(error);
+    auto found = querySources(2000, error);
+    if (!found) {
+        return std::nullopt;
+    }
+    return found->sources;
 }
 
 } // namespace corvane

@@ -1,21 +1,19 @@
 #pragma once
 
 #include "RecordingDevice.h"
+#include "WaveBufferQueue.h"
 
-#include <QEvent>
 #include <QList>
 #include <QString>
-#include <atomic>
+#include <QStringList>
+#include <QTimer>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <optional>
-#include <set>
 #include <vector>
 
 struct pa_context;
+struct pa_glib_mainloop;
 struct pa_stream;
-struct pa_threaded_mainloop;
 
 namespace corvane {
 
@@ -23,25 +21,26 @@ struct RecordingDeviceInfo;
 
 // Records from a PulseAudio (or pipewire-pulse) source through libpulse.
 //
-// libpulse runs on its own thread (a threaded main loop). Every call from the window thread
-// takes the loop's lock and, where it needs the server's answer, waits for it with a short
-// timeout, so no call can hang on a server that has died or stopped answering. Recorded data
-// is copied into the queued buffers on the libpulse thread and crosses to the window thread
-// only as posted WaveEvents; all locking stays inside this class.
+// libpulse runs on the window thread's own event loop (its GLib adapter on the GLib main
+// context Qt dispatches), so recorded data reaches the buffers with no thread, lock or
+// cross-thread wake-up in between. deviceCount() asks the server on a short-lived connection
+// of its own, which waits on that connection's socket alone, never running the window's
+// loop; open() only starts connecting: the open notification follows when the stream is up, or
+// an error notification ("Can't open audio device") when it cannot be had in time.
 //
 // The stream asks for ~10 ms fragments, so a buffer is handed back within ~10 ms of its last
-// byte reaching the server. Bytes that arrive while no buffer is queued (the window thread was
-// busy for longer than the queued buffers last) wait in a backlog of up to two seconds and go
-// into the next buffers added, so a short stall loses nothing. It never follows its source
-// elsewhere: if the source goes away, or the server dies, the device posts a kWaveErrorEvent and
-// hands back its buffers.
-//
-// The notification target must outlive the open device (close() or abandon() first).
+// byte reaching the server. Bytes that arrive while no buffer is queued (after the server
+// stalled and then delivered what it kept at once) wait in a backlog of backlogSeconds and go
+// into the next buffers added; whatever is lost beyond that is reported once, as a warning
+// log line. It never follows its source elsewhere: if the source goes away, or the server
+// dies, the device posts a kWaveErrorEvent and hands back its buffers; if a later open
+// records from another source because the one we had is gone, it posts a kWaveNoticeEvent.
 class PulseRecordingDevice final : public RecordingDevice
 {
 public:
     // sourceName: the source to record from as device 0; empty means the server's default.
-    explicit PulseRecordingDevice(QString sourceName = {}, int timeoutMs = 2000);
+    explicit PulseRecordingDevice(QString sourceName = {}, int timeoutMs = 2000,
+                                  int backlogSeconds = 60);
     ~PulseRecordingDevice() override;
 
     PulseRecordingDevice(const PulseRecordingDevice&) = delete;
@@ -58,50 +57,47 @@ public:
     bool close() override;
     void abandon() override;
 
-    // The server's sources; nullopt (and *error) when no server answers.
-    std::optional<QList<RecordingDeviceInfo>> sources(QString* error);
-
-    // Bytes copied into buffers since the device was created (any thread).
-    std::int64_t bytesCaptured() const { return bytesCaptured_.load(); }
-    // Bytes lost because neither a buffer nor the backlog had room (any thread).
-    std::int64_t bytesDropped() const { return bytesDropped_.load(); }
-    // Why the last connection attempt failed, for the user.
-    QString lastError() const override;
+    // Bytes copied into buffers since the device was created.
+    std::int64_t bytesCaptured() const { return bytesCaptured_; }
+    // Bytes lost because neither a buffer nor the backlog had room.
+    std::int64_t bytesDropped() const { return bytesDropped_; }
+    // Why the last attempt to reach the server failed, for the user.
+    QString lastError() const override { return lastError_; }
 
 private:
-    class Lock;
-
-    bool connectLocked();
-    bool waitLocked(const std::function<bool()>& done);
-    std::optional<QList<RecordingDeviceInfo>> sourcesLocked();
-    void dropStreamLocked();
-    void post(QEvent::Type type, WaveBuffer* buffer = nullptr, const QString& text = {});
-    void handBackLocked();
-
-    static void onContextState(pa_context* context, void* self);
-    static void onStreamState(pa_stream* stream, void* self);
-    static void onStreamRead(pa_stream* stream, std::size_t nbytes, void* self);
-    void consume(const std::uint8_t* data, std::size_t n);
+    void onContextState(pa_context* context);
+    void onStreamState(pa_stream* stream);
+    void onRead(pa_stream* stream);
+    void consume(const std::uint8_t* data, std::size_t count);
+    void takeFromBacklog();
+    void setCorked(bool corked);
+    void fail(const QString& text);
+    void reportLoss();
+    void release();
 
     const QString sourceName_;
     const int timeoutMs_;
-    pa_threaded_mainloop* loop_ = nullptr;
+    const std::size_t backlogSeconds_;
+    pa_glib_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    QTimer giveUp_; // an open that takes longer than timeoutMs_ fails
 
-    // Guarded by the loop's lock.
-    QObject* target_ = nullptr;
-    bool open_ = false;
+    WaveBufferQueue queue_;
+    std::uint32_t rate_ = 0;
+    bool streaming_ = false; // the stream is up and the open notification posted
     bool recording_ = false;
-    bool failed_ = false; // the stream died on its own while open
-    std::deque<WaveBuffer*> queue_;
-    std::set<WaveBuffer*> prepared_;
-    std::vector<std::uint8_t> backlog_; // only ever non-empty while queue_ is empty
-    std::size_t backlogLimit_ = 0;
+    bool failed_ = false;               // the stream died on its own while open
+    std::vector<std::uint8_t> backlog_; // only ever holds bytes while no buffer is queued
+    std::size_t backlogHead_ = 0;
+    std::int64_t unreportedLoss_ = 0;
+    QStringList knownSources_; // as the server listed them at the last deviceCount()
+    QString recordedSource_;   // the source the last stream recorded from
+    QString lostSource_;       // a source that went away under us, until another one is used
     QString lastError_;
 
-    std::atomic<std::int64_t> bytesCaptured_ = 0;
-    std::atomic<std::int64_t> bytesDropped_ = 0;
+    std::int64_t bytesCaptured_ = 0;
+    std::int64_t bytesDropped_ = 0;
 };
 
 } // namespace corvane

@@ -2,28 +2,19 @@
 
 #include "CaptureEngine.h"
 #include "ImageSurface.h"
-#include "MessageSink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEvent>
-#include <QEventLoop>
 #include <QStringList>
 #include <QThread>
-#include <cstdint>
 #include <functional>
 #include <gtest/gtest.h>
-#include <memory>
-#include <ostream>
-#include <vector>
 
 namespace corvane::test {
 
-// Records message texts; onMessage runs inside showMessage, where a real box would run its
-// modal loop.
-class RecordingSink : public MessageSink
+// Records message texts; onMessage runs where a real box would run its modal loop.
+struct RecordingSink : MessageSink
 {
-public:
     void showMessage(const QString& text) override
     {
         texts.append(text);
@@ -32,25 +23,20 @@ public:
             onMessage(text);
         --depth;
     }
-
     QStringList texts;
     std::function<void(const QString&)> onMessage;
     int depth = 0;
     int maxDepth = 0;
 };
 
-// Stands in for the main window: the notification target that hands wave events to the engine.
-class EngineHost : public QObject
+// Stands in for the main window: hands the device's notifications to the engine.
+struct EngineHost : QObject
 {
-public:
     CaptureEngine* engine = nullptr;
-
-protected:
     bool event(QEvent* e) override { return (engine && engine->dispatch(e)) || QObject::event(e); }
 };
 
-// Delivers every notification posted so far and those their handling posts in turn (a close
-// that reopens the device posts an open).
+// Delivers what is posted, and what its handling posts in turn (a close that reopens).
 inline void deliverPosted()
 {
     for (int pass = 0; pass < 4; ++pass)
@@ -58,7 +44,7 @@ inline void deliverPosted()
 }
 
 // Runs the event loop until done() holds or timeoutMs passes; done()'s last answer.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 30000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -71,8 +57,8 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
     return true;
 }
 
-// The engine as the window holds it, over whatever device a test brings; every decoded block
-// is tapped, in order.
+// The engine as the window holds it, over the device a test brings; every decoded block is
+// tapped in order.
 class EngineFixture : public ::testing::Test
 {
 protected:
@@ -95,13 +81,11 @@ protected:
     bool capturing() const { return engine->state().capturing; }
     bool closed() const { return !engine->state().deviceOpen && !capturing(); }
     std::string messages() const { return sink.texts.join('|').toStdString(); }
-
     // The picture the decoder paints from exactly these bytes, from a fresh start.
     QImage pictureOf(const std::vector<std::uint8_t>& bytes) const
     {
         ImageSurface reference;
-        PixelDecoder(settings, reference)
-            .DecodeBlock(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        PixelDecoder(settings, reference).DecodeBlock(bytes.data(), std::int32_t(bytes.size()));
         return reference.image();
     }
 

@@ -4,144 +4,86 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <signal.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane::test {
 
 namespace {
-
-QString programPath(const char* name)
+bool pollUntil(const std::function<bool()>& done, int timeoutMs)
 {
-    for (const char* dir : {"/usr/bin", "/bin", "/usr/local/bin"}) {
-        const QString path = QStringLiteral("%1/%2").arg(dir, name);
-        if (QFile::exists(path)) {
-            return path;
-        }
-    }
-    return QString::fromUtf8(name);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs)
+        QThread::msleep(20);
+    return done();
 }
-
 } // namespace
 
-PrivatePulse::PrivatePulse() : PrivatePulse(Options{}) {}
-
-PrivatePulse::PrivatePulse(Options options)
-    : options_(std::move(options)), dir_(QDir::tempPath() + "/corvane-pulse-XXXXXX")
-{}
+PrivatePulse::PrivatePulse() : dir_(QDir::tempPath() + "/corvane-pulse-XXXXXX") {}
 
 PrivatePulse::~PrivatePulse()
 {
     kill(); // first: a write blocked on a full FIFO ends when its reader dies
-    stopFeeder();
-    if (fifo_ >= 0) {
+    joinFeeder();
+    if (fifo_ >= 0)
         ::close(fifo_);
-    }
-    for (const auto& [name, value] : savedEnv_) {
-        if (value) {
-            qputenv(name.constData(), *value);
-        } else {
-            qunsetenv(name.constData());
-        }
-    }
-}
-
-void PrivatePulse::setEnv(const char* name, const QByteArray& value)
-{
-    if (!savedEnv_.contains(name)) {
-        savedEnv_[name] = qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name))
-                                                          : std::nullopt;
-    }
-    qputenv(name, value);
-}
-
-QString PrivatePulse::serverAddress() const
-{
-    return QStringLiteral("unix:%1/native").arg(dir_.path());
 }
 
 void PrivatePulse::pointAtNoServer()
 {
-    setEnv("PULSE_SERVER", QStringLiteral("unix:%1/nobody-listens").arg(dir_.path()).toUtf8());
-    setEnv("HOME", dir_.path().toUtf8());
+    qputenv("PULSE_SERVER", QFile::encodeName("unix:" + dir_.path() + "/nobody-listens"));
 }
 
 bool PrivatePulse::start()
 {
-    std::signal(SIGPIPE, SIG_IGN);
-    if (!dir_.isValid()) {
-        return false;
-    }
+    std::signal(SIGPIPE, SIG_IGN); // writes to a dead server's FIFO fail instead
     const QString root = dir_.path();
-    for (const char* sub : {"home", "runtime", "state"}) {
-        QDir(root).mkpath(QString::fromUtf8(sub));
-    }
+    if (!dir_.isValid() || !QDir(root).mkpath("runtime"))
+        return false;
     ::chmod(QFile::encodeName(root + "/runtime").constData(), 0700);
     // Both the server and our own client library read these.
-    setEnv("HOME", (root + "/home").toUtf8());
-    setEnv("XDG_RUNTIME_DIR", (root + "/runtime").toUtf8());
-    setEnv("XDG_CONFIG_HOME", (root + "/home/.config").toUtf8());
-    setEnv("PULSE_RUNTIME_PATH", (root + "/runtime/pulse").toUtf8());
-    setEnv("PULSE_STATE_PATH", (root + "/state").toUtf8());
-    setEnv("PULSE_COOKIE", (root + "/cookie").toUtf8());
-    setEnv("PULSE_SERVER", serverAddress().toUtf8());
-
-    const QString fifo = root + "/source.fifo";
+    for (const auto& [name, value] : {std::pair{"HOME", root},
+                                      {"XDG_RUNTIME_DIR", root + "/runtime"},
+                                      {"XDG_CONFIG_HOME", root},
+                                      {"PULSE_RUNTIME_PATH", root + "/runtime/pulse"},
+                                      {"PULSE_STATE_PATH", root + "/runtime"},
+                                      {"PULSE_COOKIE", root + "/cookie"},
+                                      {"PULSE_SERVER", "unix:" + root + "/native"}})
+        qputenv(name, QFile::encodeName(value));
     QFile script(root + "/server.pa");
-    if (!script.open(QIODevice::WriteOnly)) {
+    if (!script.open(QIODevice::WriteOnly))
         return false;
-    }
-    script.write(
-        QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1/native\n"
-                       "load-module module-null-sink\n"
-                       "load-module module-always-sink\n"
-                       "load-module module-pipe-source source_name=%2 file=%3 format=u8 rate=%4 "
-                       "channels=1\n"
-                       "set-default-source %2\n")
-            .arg(root, options_.sourceName, fifo)
-            .arg(options_.sampleRate)
-            .toUtf8());
+    script.write(QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 "
+                                "socket=%1/native\nload-module module-null-sink\n"
+                                "load-module module-always-sink\n"
+                                "load-module module-pipe-source source_name=%2 "
+                                "file=%1/source.fifo format=u8 rate=%3 channels=1\n"
+                                "set-default-source %2\n")
+                     .arg(root, sourceName())
+                     .arg(kSampleRate)
+                     .toUtf8());
     script.close();
-
     server_ = std::make_unique<QProcess>();
-    server_->setProgram(programPath("pulseaudio"));
-    server_->setArguments({"-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
-                           "--use-pid-file=no", "--log-target=stderr", "-F", script.fileName()});
-    server_->setStandardOutputFile(root + "/server.log", QIODevice::Append);
-    server_->setStandardErrorFile(root + "/server.log", QIODevice::Append);
-    server_->start();
-    if (!server_->waitForStarted(options_.startTimeoutMs)) {
+    server_->setProcessChannelMode(QProcess::MergedChannels);
+    server_->setStandardOutputFile(root + "/server.log");
+    server_->start("pulseaudio",
+                   {"-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
+                    "--use-pid-file=no", "--log-target=stderr", "-F", script.fileName()});
+    const auto ready = [&] {
+        const auto source = pactl({"get-default-source"});
+        return server_->state() != QProcess::Running ||
+               (source && source->trimmed() == sourceName());
+    };
+    const bool up = server_->waitForStarted(20000) && pollUntil(ready, 20000);
+    if (!up || server_->state() != QProcess::Running)
         return false;
-    }
-
-    // Ready when a client sees our source as the default one.
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < options_.startTimeoutMs) {
-        if (server_->state() != QProcess::Running) {
-            return false;
-        }
-        const auto info = pactl({"get-default-source"});
-        if (info && info->trimmed() == options_.sourceName) {
-            break;
-        }
-        QThread::msleep(20);
-    }
-    if (clock.elapsed() >= options_.startTimeoutMs) {
-        return false;
-    }
-    fifo_ = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
+    fifo_ = ::open(QFile::encodeName(root + "/source.fifo").constData(), O_WRONLY | O_CLOEXEC);
     return fifo_ >= 0;
-}
-
-bool PrivatePulse::isRunning() const
-{
-    return server_ && server_->state() == QProcess::Running;
 }
 
 void PrivatePulse::kill()
@@ -152,24 +94,15 @@ void PrivatePulse::kill()
     }
 }
 
-void PrivatePulse::freeze()
+void PrivatePulse::signal(int number)
 {
-    if (isRunning()) {
-        ::kill(static_cast<pid_t>(server_->processId()), SIGSTOP);
-    }
-}
-
-void PrivatePulse::thaw()
-{
-    if (isRunning()) {
-        ::kill(static_cast<pid_t>(server_->processId()), SIGCONT);
-    }
+    ::kill(pid_t(server_->processId()), number);
 }
 
 std::optional<QString> PrivatePulse::pactl(const QStringList& arguments) const
 {
     QProcess p;
-    p.start(programPath("pactl"), arguments);
+    p.start("pactl", arguments);
     if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         p.kill();
         p.waitForFinished(1000);
@@ -180,15 +113,9 @@ std::optional<QString> PrivatePulse::pactl(const QStringList& arguments) const
 
 bool PrivatePulse::removeSource()
 {
-    const auto modules = pactl({"list", "short", "modules"});
-    if (!modules) {
-        return false;
-    }
-    for (const QString& line : modules->split('\n')) {
-        if (line.contains("module-pipe-source")) {
+    for (const QString& line : pactl({"list", "short", "modules"}).value_or("").split('\n'))
+        if (line.contains("module-pipe-source"))
             return pactl({"unload-module", line.section('\t', 0, 0)}).has_value();
-        }
-    }
     return false;
 }
 
@@ -200,95 +127,42 @@ QString PrivatePulse::log() const
 
 bool PrivatePulse::write(std::span<const std::uint8_t> bytes)
 {
-    std::unique_lock lock(mutex_);
-    return writeUnlocked(lock, bytes);
+    while (fifo_ >= 0 && !bytes.empty()) {
+        const ssize_t n = ::write(fifo_, bytes.data(), bytes.size());
+        if (n <= 0 && errno != EINTR)
+            return false;
+        bytes = bytes.subspan(std::size_t(std::max<ssize_t>(n, 0)));
+    }
+    return fifo_ >= 0;
 }
 
-// Writes with the lock released, so a full FIFO never blocks the other members.
-bool PrivatePulse::writeUnlocked(std::unique_lock<std::mutex>& lock,
-                                 std::span<const std::uint8_t> bytes)
+void PrivatePulse::feedInRealTime(std::vector<std::uint8_t> bytes)
 {
-    if (fifo_ < 0) {
-        return false;
-    }
-    const int fd = fifo_;
-    lock.unlock();
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    lock.lock();
-    return ok;
-}
-
-void PrivatePulse::feedInRealTime(std::vector<std::uint8_t> bytes, std::size_t chunkBytes)
-{
-    std::lock_guard lock(mutex_);
-    chunkBytes_ = std::max<std::size_t>(chunkBytes, 1);
-    pending_.push_back(std::move(bytes));
+    joinFeeder();
     feeding_ = true;
-    if (!feeder_.joinable()) {
-        feeder_ = std::thread([this] { feederLoop(); });
-    }
-    wake_.notify_all();
-}
-
-void PrivatePulse::feederLoop()
-{
-    std::unique_lock lock(mutex_);
-    while (!stopFeeding_) {
-        if (pending_.empty()) {
-            feeding_ = false;
-            wake_.notify_all();
-            wake_.wait(lock, [this] { return stopFeeding_ || !pending_.empty(); });
-            continue;
-        }
-        const std::vector<std::uint8_t> bytes = std::move(pending_.front());
-        pending_.erase(pending_.begin());
+    feeder_ = std::thread([this, bytes = std::move(bytes)] {
         const auto begin = std::chrono::steady_clock::now();
-        for (std::size_t at = 0; at < bytes.size() && !stopFeeding_;) {
-            const auto due =
-                begin + std::chrono::microseconds(static_cast<std::int64_t>(
-                            at * 1000000 / static_cast<std::size_t>(options_.sampleRate)));
-            if (wake_.wait_until(lock, due, [this] { return stopFeeding_; })) {
-                break;
-            }
-            const std::size_t n = std::min(chunkBytes_, bytes.size() - at);
-            if (!writeUnlocked(lock, std::span(bytes).subspan(at, n))) {
+        for (std::size_t at = 0; at < bytes.size() && !stop_; at += 256) {
+            std::this_thread::sleep_until(
+                begin + std::chrono::microseconds(std::int64_t(at) * 1000000 / kSampleRate));
+            if (!write(std::span(bytes).subspan(at, std::min<std::size_t>(256, bytes.size() - at))))
                 break; // the server is gone
-            }
-            at += n;
         }
-    }
-    feeding_ = false;
-    wake_.notify_all();
+        feeding_ = false;
+    });
 }
 
 bool PrivatePulse::waitFed(std::chrono::milliseconds timeout)
 {
-    std::unique_lock lock(mutex_);
-    return wake_.wait_for(lock, timeout, [this] { return !feeding_ && pending_.empty(); });
+    return pollUntil([&] { return !feeding_; }, int(timeout.count()));
 }
 
-void PrivatePulse::stopFeeder()
+void PrivatePulse::joinFeeder()
 {
-    {
-        std::lock_guard lock(mutex_);
-        stopFeeding_ = true;
-        wake_.notify_all();
-    }
-    if (feeder_.joinable()) {
+    stop_ = server_ && server_->state() == QProcess::NotRunning;
+    if (feeder_.joinable())
         feeder_.join();
-    }
+    stop_ = false;
 }
 
 } // namespace corvane::test
