@@ -149,19 +149,3 @@ TEST(PixelDecoder, FullScaleTurnsTheRestOfTheFrameRed)
         EXPECT_EQ(f.blockAt(0, 0), 0x646464u);
     }
 }
-
-// The colour numbers carry red in the low byte; the image must show them as such.
-TEST(ImageSurface, ConvertsRedInLowByteColours)
-{
-    ImageSurface surface;
-    EXPECT_EQ(surface.image().pixel(0, 0), qRgb(0, 0, 0));
-    surface.paintBlock(10, 20, kAzure);
-    EXPECT_EQ(surface.image().pixel(10, 20), qRgb(0, 202, 255));
-    EXPECT_EQ(surface.image().pixel(12, 22), qRgb(0, 202, 255));
-    EXPECT_EQ(surface.image().pixel(13, 22), qRgb(0, 0, 0));
-    surface.paintBlock(0, 0, 0x0000C8); // a clipped frame's level 200: pure red
-    EXPECT_EQ(surface.image().pixel(1, 1), qRgb(200, 0, 0));
-    EXPECT_EQ(surface.pixel(1, 1), 0x0000C8u);
-    surface.clear();
-    EXPECT_EQ(surface.image().pixel(1, 1), qRgb(0, 0, 0));
-}
