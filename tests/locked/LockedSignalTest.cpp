@@ -7,7 +7,6 @@
 #include <QImage>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -147,9 +146,6 @@ TEST_P(LockedPath, EveryFrameMatchesThePictureSoonAfterTheSignalStarts)
     EXPECT_TRUE(run.status.locked);
     const double rateError = run.status.lineRateHz / m.trueLineRate - 1;
     EXPECT_LE(std::abs(rateError), 0.005);
-    std::printf("[ figures  ] %-10s lock %.3f s, %zu frames, worst correlation %.4f, line rate "
-                "%+.3f %%\n",
-                p.name, lockSeconds, run.frames.size(), worst, 100 * rateError);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,10 +159,6 @@ INSTANTIATE_TEST_SUITE_P(
         Path{.name = "wide", .mark = FrameMark::Wide}, Path{.name = "gap", .mark = FrameMark::Gap},
         Path{.name = "negative", .mark = FrameMark::Wide, .negative = true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-} // namespace
-
-namespace {
 
 TEST(LockedStill, TenSecondsOfAStillPictureStayStillWithoutRollOrSlant)
 {
@@ -183,8 +175,6 @@ TEST(LockedStill, TenSecondsOfAStillPictureStayStillWithoutRollOrSlant)
         worst = std::max(worst, rmsDifference(run.frames[k - 1], run.frames[k]));
     EXPECT_LT(worst, 0.02);
     EXPECT_GE(correlation(run.frames.back(), m.raster), 0.95);
-    std::printf("[ figures  ] still      %zu frames, largest change between frames %.2f %% RMS\n",
-                run.frames.size(), 100 * worst);
 }
 
 std::vector<float> gaussian(std::size_t count, double sigma, std::uint32_t seed)
@@ -248,11 +238,6 @@ TEST(LockedDropout, LocksAgainSoonAfterSilenceNoiseOrGarbage)
             EXPECT_FALSE(at > from + static_cast<std::size_t>(0.2 * rate) && at < to);
             EXPECT_GE(correlation(run.frames[k], m.raster), 0.95) << "frame at " << at / rate;
         }
-        std::printf("[ figures  ] dropout    %s: locked again %.3f s after the signal returned\n",
-                    kind == 0   ? "silence"
-                    : kind == 1 ? "noise  "
-                                : "garbage",
-                    relock);
     }
 }
 
@@ -269,10 +254,6 @@ TEST(LockedLevels, TheMeterTellsTooLowAndClipping)
         EXPECT_EQ(s.inputClipping, level >= 1.0) << level;
     }
 }
-
-} // namespace
-
-namespace {
 
 TEST(LockedNoisyAm, NoiseNeverMakesAMisplacedFrame)
 {
