@@ -142,14 +142,7 @@ TEST_F(MainWindowTest, ApplyWhileCapturingRestartsOnceWithTheNewSettings)
     device->clearCalls();
     click(form->Button5);
 
-    DecoderSettings expected;
-    expected.sampleRate = 22050;
-    expected.blockSize = 512;
-    expected.cols = 32;
-    expected.rows = 30;
-    expected.samplesPerPixel = 3;
-    expected.samplesAveraged = 16;
-    EXPECT_EQ(settings(), expected);
+    EXPECT_EQ(settings(), (DecoderSettings{30, 32, 22050, 512, 3, 16, 0, 255}));
     EXPECT_EQ(receiver->decoder().scanPosition(), ScanPosition{});
     EXPECT_TRUE(pictureIsBlack(receiver->surface()));
     EXPECT_EQ(device->ops(), std::vector<Op>{Op::Reset});
@@ -225,10 +218,7 @@ TEST_F(MainWindowTest, DefaultRestoresTheBoxesAndAppliesButKeepsTheSliders)
     const char* const texts[] = {"28800", "1024", "24", "24", "4", "5"};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(form->findChild<QLineEdit*>(kApplyOrder[i])->text(), texts[i]);
-    DecoderSettings expected;
-    expected.minLevel = 17;
-    expected.maxLevel = 100;
-    EXPECT_EQ(settings(), expected);
+    EXPECT_EQ(settings(), (DecoderSettings{24, 24, 28800, 1024, 4, 5, 17, 100}));
     EXPECT_EQ(device->ops(), std::vector<Op>{Op::Reset});
 }
 

@@ -2,7 +2,7 @@
 
 namespace corvane::testing {
 
-LiteralDecoder::LiteralDecoder(const DecoderSettings& settings, PixelSink& sink)
+LiteralDecoder::LiteralDecoder(const DecoderSettings& settings, ArraySurface& sink)
     : settings_(settings), sink_(sink)
 {}
 
