@@ -131,3 +131,13 @@ TEST(PixelDecoder, FullScaleTurnsTheRestOfTheFrameRed)
         EXPECT_EQ(f.blockAt(0, 0), 0x646464u);
     }
 }
+
+// Blocks cut by the picture's edge are painted one by one: the colour numbers carry red in the
+// low byte there too.
+TEST(ImageSurface, PaintsRedInLowByteColours)
+{
+    ImageSurface surface;
+    surface.paintBlock(-1, 20, kAzure);
+    EXPECT_EQ(surface.image().pixel(1, 22), qRgb(0, 202, 255));
+    EXPECT_EQ(surface.image().pixel(2, 22), qRgb(0, 0, 0));
+}
