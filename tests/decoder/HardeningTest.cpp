@@ -49,33 +49,20 @@ struct SmallDisk
 
 // ---- Outputs: a failed write is a failed run, and the old file survives it.
 
-enum class Target
-{
-    FullDisk,
-    LinkToDevice,
-    LinkToFifo
-};
-
-struct OutputCase
-{
-    Target target;
-    const char* command; // OUT and IN stand for the output and a short raw card
-    const char* out;
-
-    friend void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.command << " " << c.out; }
-};
-
-using Outputs = ::testing::TestWithParam<OutputCase>;
+// "TARGET OUTPUT COMMAND...": the output sits on a full disk, or is a link to a device node or a
+// FIFO; OUT and IN in the command stand for the output and a short raw card.
+using Outputs = ::testing::TestWithParam<const char*>;
 
 TEST_P(Outputs, FailLoudlyAndKeepWhatWasThere)
 {
-    const OutputCase& c = GetParam();
+    QStringList args = QString::fromLatin1(GetParam()).split(' ');
+    const QString target = args.takeFirst(), name = args.takeFirst(), program = args.takeFirst();
     QTemporaryDir dir;
     const QString card = dir.filePath("card.u8");
     ASSERT_EQ(runTool("corvane-testcard", {"--seconds", "0.5", "-o", card}).exitCode, 0);
-    const bool full = c.target == Target::FullDisk;
+    const bool full = target == "full";
     const QString where = full ? dir.filePath("disk") : dir.path();
-    const QString out = where + "/" + c.out;
+    const QString out = where + "/" + name;
     const QByteArray old = "the good file from before";
     std::optional<SmallDisk> disk;
     if (full) {
@@ -86,18 +73,16 @@ TEST_P(Outputs, FailLoudlyAndKeepWhatWasThere)
     } else {
         // A private node, never the system's /dev/null: a faulty build would replace it.
         const QString node = dir.filePath("node");
-        const QByteArray name = QFile::encodeName(node);
-        if (c.target == Target::LinkToFifo)
-            ASSERT_EQ(::mkfifo(name.constData(), 0600), 0);
-        else if (::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        const QByteArray path = QFile::encodeName(node);
+        if (target == "fifo")
+            ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+        else if (::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
             GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
         ASSERT_TRUE(QFile::link(node, out));
     }
     const QStringList entries = QDir(where).entryList(QDir::AllEntries | QDir::System |
                                                       QDir::Hidden | QDir::NoDotAndDotDot);
 
-    QStringList args = QString::fromLatin1(c.command).split(' ');
-    const QString program = args.takeFirst();
     for (QString& arg : args)
         arg = arg == "OUT" ? out : arg == "IN" ? card : arg;
     const ToolRun r = runTool(program, args);
@@ -115,16 +100,14 @@ TEST_P(Outputs, FailLoudlyAndKeepWhatWasThere)
               entries);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tools, Outputs,
-    ::testing::Values(OutputCase{Target::FullDisk, "corvane-decode -o OUT IN", "p.png"},
-                      OutputCase{Target::FullDisk, "corvane-testcard --seconds 0.1 -o OUT",
-                                 "c.raw"},
-                      OutputCase{Target::FullDisk, "corvane-testcard --seconds 3 -o OUT", "c.wav"},
-                      OutputCase{Target::LinkToDevice, "corvane-decode -o OUT IN", "p.ppm"},
-                      OutputCase{Target::LinkToDevice, "corvane-testcard -o OUT", "c.wav"},
-                      OutputCase{Target::LinkToFifo, "corvane-testcard -o OUT", "c.u8"},
-                      OutputCase{Target::LinkToFifo, "corvane-decode -o OUT IN", "p.png"}));
+INSTANTIATE_TEST_SUITE_P(Tools, Outputs,
+                         ::testing::Values("full p.png corvane-decode -o OUT IN",
+                                           "full c.raw corvane-testcard --seconds 0.1 -o OUT",
+                                           "full c.wav corvane-testcard --seconds 3 -o OUT",
+                                           "device p.ppm corvane-decode -o OUT IN",
+                                           "device c.wav corvane-testcard -o OUT",
+                                           "fifo c.u8 corvane-testcard -o OUT",
+                                           "fifo p.png corvane-decode -o OUT IN"));
 
 // ---- Standard output that cannot take the text fails the run.
 
