@@ -37,29 +37,21 @@ public:
     // Settings as a user could set them, mostly small rasters so frames wrap often.
     void validChange(DecoderSettings& s)
     {
-        switch (uniform(0, 6)) {
-        case 0:
-            s.rows = chance(80) ? uniform(1, 70) : uniform(1, 1000);
-            break;
-        case 1:
-            s.cols = chance(80) ? uniform(1, 70) : uniform(1, 1000);
-            break;
-        case 2:
-            s.samplesPerPixel = chance(80) ? uniform(1, 8) : uniform(1, 400);
-            break;
-        case 3:
-            s.samplesAveraged = chance(50) ? uniform(1, 8) : uniform(1, 128);
-            break;
-        case 4:
-            s.minLevel = chance(50) ? uniform(0, 40) : uniform(0, 255);
-            break;
-        case 5:
-            s.maxLevel = uniform(0, 255);
-            break;
-        default:
+        using S = DecoderSettings;
+        static constexpr struct
+        {
+            std::int32_t S::*field;
+            int lo, small, large, smallPercent;
+        } kinds[] = {{&S::rows, 1, 70, 1000, 80},          {&S::cols, 1, 70, 1000, 80},
+                     {&S::samplesPerPixel, 1, 8, 400, 80}, {&S::samplesAveraged, 1, 8, 128, 50},
+                     {&S::minLevel, 0, 40, 255, 50},       {&S::maxLevel, 0, 255, 255, 0}};
+        const int kind = uniform(0, 6);
+        if (kind < 6) {
+            const auto& k = kinds[kind];
+            s.*k.field = uniform(k.lo, chance(k.smallPercent) ? k.small : k.large);
+        } else { // both levels close together, in either order
             s.minLevel = uniform(0, 255);
             s.maxLevel = s.minLevel + uniform(-3, 3);
-            break;
         }
     }
 
@@ -70,32 +62,19 @@ public:
         *fields[uniform(0, 6)] = extreme();
     }
 
-    // A stretch of signal: silence (sync), noise, a steady carrier, or bursts at full scale.
+    // A stretch of signal: silence (sync), noise, a steady carrier, bursts at full scale, or a
+    // low level.
     void appendSignal(std::vector<std::uint8_t>& out, int count)
     {
         const int kind = uniform(0, 4);
         const int amplitude = uniform(0, 128);
-        for (int i = 0; i < count; ++i) {
-            int value;
-            switch (kind) {
-            case 0:
-                value = 128 + uniform(-2, 2);
-                break;
-            case 1:
-                value = uniform(0, 255);
-                break;
-            case 2:
-                value = i % 2 ? 128 + std::min(amplitude, 127) : 128 - amplitude;
-                break;
-            case 3:
-                value = chance(2) ? (chance(50) ? 255 : uniform(0, 1)) : uniform(20, 236);
-                break;
-            default:
-                value = uniform(100, 156);
-                break;
-            }
-            out.push_back(static_cast<std::uint8_t>(value));
-        }
+        for (int i = 0; i < count; ++i)
+            out.push_back(static_cast<std::uint8_t>(
+                kind == 0   ? 128 + uniform(-2, 2)
+                : kind == 1 ? uniform(0, 255)
+                : kind == 2 ? (i % 2 ? 128 + std::min(amplitude, 127) : 128 - amplitude)
+                : kind == 3 ? (chance(2) ? (chance(50) ? 255 : uniform(0, 1)) : uniform(20, 236))
+                            : uniform(100, 156)));
     }
 
 private:

@@ -1,13 +1,13 @@
 // Inputs and outputs a user can throw at the tools that are not plain files: a full disk,
 // device nodes, FIFOs, endless or empty streams, damaged and lying sound files.
 #include "SoundFile.h"
+#include "ToolRun.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 #include <fstream>
@@ -22,40 +22,6 @@
 using namespace corvane;
 
 namespace {
-
-struct Outcome
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs a program of the build; stdinFile/stdoutFile redirect its standard streams.
-Outcome run(const QString& program, const QStringList& args, const QString& stdinFile = {},
-            const QString& stdoutFile = {})
-{
-    QProcess process;
-    process.setStandardInputFile(stdinFile.isEmpty() ? QProcess::nullDevice() : stdinFile);
-    if (!stdoutFile.isEmpty())
-        process.setStandardOutputFile(stdoutFile);
-    process.start(QStringLiteral(CORVANE_BIN_DIR "/") + program, args);
-    const bool ended =
-        process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
-    return {ended ? process.exitCode() : -2, process.readAllStandardOutput(),
-            process.readAllStandardError()};
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A 64 KB tmpfs, unmounted when done.
 struct SmallDisk
@@ -83,63 +49,48 @@ struct SmallDisk
 
 // ---- Outputs: a failed write is a failed run, and the old file survives it.
 
-enum class Target
-{
-    FullDisk,
-    LinkToDevice,
-    LinkToFifo
-};
-
-struct OutputCase
-{
-    Target target;
-    const char* command; // OUT and IN stand for the output and a short raw card
-    const char* out;
-
-    friend void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.command << " " << c.out; }
-};
-
-using Outputs = ::testing::TestWithParam<OutputCase>;
+// "TARGET OUTPUT COMMAND...": the output sits on a full disk, or is a link to a device node or a
+// FIFO; OUT and IN in the command stand for the output and a short raw card.
+using Outputs = ::testing::TestWithParam<const char*>;
 
 TEST_P(Outputs, FailLoudlyAndKeepWhatWasThere)
 {
-    const OutputCase& c = GetParam();
+    QStringList args = QString::fromLatin1(GetParam()).split(' ');
+    const QString target = args.takeFirst(), name = args.takeFirst(), program = args.takeFirst();
     QTemporaryDir dir;
     const QString card = dir.filePath("card.u8");
-    ASSERT_EQ(run("corvane-testcard", {"--seconds", "0.5", "-o", card}).exitCode, 0);
-    const bool full = c.target == Target::FullDisk;
+    ASSERT_EQ(runTool("corvane-testcard", {"--seconds", "0.5", "-o", card}).exitCode, 0);
+    const bool full = target == "full";
     const QString where = full ? dir.filePath("disk") : dir.path();
-    const QString out = where + "/" + c.out;
+    const QString out = where + "/" + name;
     const QByteArray old = "the good file from before";
     std::optional<SmallDisk> disk;
     if (full) {
         if (!disk.emplace(where).mounted)
             GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror(errno);
-        ASSERT_TRUE(putFile(out, old));
+        ASSERT_TRUE(writeFile(out, old));
         disk->fill();
     } else {
         // A private node, never the system's /dev/null: a faulty build would replace it.
         const QString node = dir.filePath("node");
-        const QByteArray name = QFile::encodeName(node);
-        if (c.target == Target::LinkToFifo)
-            ASSERT_EQ(::mkfifo(name.constData(), 0600), 0);
-        else if (::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        const QByteArray path = QFile::encodeName(node);
+        if (target == "fifo")
+            ASSERT_EQ(::mkfifo(path.constData(), 0600), 0);
+        else if (::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
             GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
         ASSERT_TRUE(QFile::link(node, out));
     }
     const QStringList entries = QDir(where).entryList(QDir::AllEntries | QDir::System |
                                                       QDir::Hidden | QDir::NoDotAndDotDot);
 
-    QStringList args = QString::fromLatin1(c.command).split(' ');
-    const QString program = args.takeFirst();
     for (QString& arg : args)
         arg = arg == "OUT" ? out : arg == "IN" ? card : arg;
-    const Outcome r = run(program, args);
+    const ToolRun r = runTool(program, args);
     EXPECT_EQ(r.exitCode, 1) << r.err.constData();
     EXPECT_TRUE(r.err.contains(full ? "No space left on device" : "is not a regular file"))
         << r.err.constData();
     if (full) {
-        EXPECT_EQ(contents(out), old);
+        EXPECT_EQ(readFile(out), old);
     } else {
         EXPECT_TRUE(QFileInfo(out).isSymLink()); // not replaced by a regular file
     }
@@ -149,16 +100,14 @@ TEST_P(Outputs, FailLoudlyAndKeepWhatWasThere)
               entries);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tools, Outputs,
-    ::testing::Values(OutputCase{Target::FullDisk, "corvane-decode -o OUT IN", "p.png"},
-                      OutputCase{Target::FullDisk, "corvane-testcard --seconds 0.1 -o OUT",
-                                 "c.raw"},
-                      OutputCase{Target::FullDisk, "corvane-testcard --seconds 3 -o OUT", "c.wav"},
-                      OutputCase{Target::LinkToDevice, "corvane-decode -o OUT IN", "p.ppm"},
-                      OutputCase{Target::LinkToDevice, "corvane-testcard -o OUT", "c.wav"},
-                      OutputCase{Target::LinkToFifo, "corvane-testcard -o OUT", "c.u8"},
-                      OutputCase{Target::LinkToFifo, "corvane-decode -o OUT IN", "p.png"}));
+INSTANTIATE_TEST_SUITE_P(Tools, Outputs,
+                         ::testing::Values("full p.png corvane-decode -o OUT IN",
+                                           "full c.raw corvane-testcard --seconds 0.1 -o OUT",
+                                           "full c.wav corvane-testcard --seconds 3 -o OUT",
+                                           "device p.ppm corvane-decode -o OUT IN",
+                                           "device c.wav corvane-testcard -o OUT",
+                                           "fifo c.u8 corvane-testcard -o OUT",
+                                           "fifo p.png corvane-decode -o OUT IN"));
 
 // ---- Standard output that cannot take the text fails the run.
 
@@ -166,7 +115,7 @@ TEST(FullStdout, FailsTheRun)
 {
     QTemporaryDir dir;
     const QString card = dir.filePath("c.u8");
-    ASSERT_EQ(run("corvane-testcard", {"-o", card}).exitCode, 0);
+    ASSERT_EQ(runTool("corvane-testcard", {"-o", card}).exitCode, 0);
     const QStringList commands[] = {
         {"corvane-decode", "--help"},   {"corvane-decode", "--stats", card},
         {"corvane-testcard", "--help"}, {"corvane-testcard", "-o", "-"},
@@ -176,7 +125,7 @@ TEST(FullStdout, FailsTheRun)
         SCOPED_TRACE(qPrintable(program + " " + args.join(' ')));
         if (!QFileInfo::exists(QStringLiteral(CORVANE_BIN_DIR "/") + program))
             continue; // the receiver is not part of a core-only build
-        const Outcome r = run(program, args, {}, "/dev/full");
+        const ToolRun r = runTool(program, args, {.stdoutFile = "/dev/full"});
         EXPECT_EQ(r.exitCode, 1) << r.err.constData();
         EXPECT_TRUE(r.err.contains("No space left on device")) << r.err.constData();
     }
@@ -193,7 +142,7 @@ TEST(Streams, FifoInputIsReadOnceToItsEnd)
     QProcess writer;
     writer.start("/bin/sh", {"-c", "exec \"$0\" --seconds 0.5 -o - > \"$1\"",
                              CORVANE_BIN_DIR "/corvane-testcard", fifo});
-    const Outcome r = run("corvane-decode", {"--stats", fifo});
+    const ToolRun r = runTool("corvane-decode", {"--stats", fifo});
     writer.waitForFinished();
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(QJsonDocument::fromJson(r.out).object()["samples"].toInteger(), 14400);
@@ -201,14 +150,18 @@ TEST(Streams, FifoInputIsReadOnceToItsEnd)
 
 TEST(Streams, EndlessInputStopsAtTheLimitAndEmptyInputIsAnError)
 {
-    const Outcome endless = run("corvane-decode", {"--stats", "--max-seconds", "2", "-"}, "/dev/zero");
+    const ToolRun endless = runTool("corvane-decode", {"--stats", "--max-seconds", "2", "-"},
+                                    {.stdinFile = "/dev/zero"});
     EXPECT_EQ(endless.exitCode, 1);
     EXPECT_TRUE(endless.err.contains("more than the limit of 2 s")) << endless.err.constData();
 
-    const Outcome empty = run("corvane-decode", {"--stats", "-"}, "/dev/null");
+    const ToolRun empty = runTool("corvane-decode", {"--stats", "-"}, {.stdinFile = "/dev/null"});
     EXPECT_EQ(empty.exitCode, 1);
     EXPECT_TRUE(empty.err.contains("no samples in '-'")) << empty.err.constData();
-    EXPECT_EQ(run("corvane-decode", {"--stats", "--allow-empty", "-"}, "/dev/null").exitCode, 0);
+    EXPECT_EQ(
+        runTool("corvane-decode", {"--stats", "--allow-empty", "-"}, {.stdinFile = "/dev/null"})
+            .exitCode,
+        0);
 }
 
 // ---- Sound files that lie or break part-way.
@@ -226,7 +179,7 @@ QByteArray sineFile(int format, int frames)
         return {};
     sf_write_short(file, samples.data(), frames);
     sf_close(file);
-    return contents(dir.filePath("s"));
+    return readFile(dir.filePath("s"));
 }
 
 TEST(DamagedSoundFile, KeepsWhatDecodedBeforeTheDamageAndSaysSo)
@@ -238,7 +191,7 @@ TEST(DamagedSoundFile, KeepsWhatDecodedBeforeTheDamageAndSaysSo)
         scrambled[i] = static_cast<char>(i * 131);
     QTemporaryDir dir;
     for (const QByteArray& damaged : {whole.left(whole.size() * 6 / 10), scrambled}) {
-        ASSERT_TRUE(putFile(dir.filePath("d.flac"), damaged));
+        ASSERT_TRUE(writeFile(dir.filePath("d.flac"), damaged));
         std::size_t kept = 0;
         QString error;
         QString warning;
@@ -279,7 +232,7 @@ TEST(LyingSoundFile, HeaderClaimsCostNoMemory)
     wav.replace(22, 2, QByteArray::fromHex("0004"));
     wav.replace(28, 6, QByteArray::fromHex("000084030008"));
     QTemporaryDir dir;
-    ASSERT_TRUE(putFile(dir.filePath("wide.wav"), wav));
+    ASSERT_TRUE(writeFile(dir.filePath("wide.wav"), wav));
     const long growth = peakGrowth([&] {
         QString error;
         EXPECT_TRUE(readSamples(dir.filePath("wide.wav"), 28800, &error)) << qPrintable(error);

@@ -2,10 +2,10 @@
 // (fixed seed, capped in cases and time) meant for the sanitizer build. The seeds are test
 // cards made by corvane-testcard, re-encoded by libsndfile into the formats users bring.
 #include "SoundFile.h"
+#include "ToolRun.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -18,12 +18,6 @@ namespace {
 
 constexpr int kCases = 3000;
 constexpr qint64 kTimeBudgetMs = 30000;
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The card's 8-bit WAV re-encoded by libsndfile as format with channels.
 QByteArray reencode(const QString& wav, const QString& target, int format, int channels)
@@ -47,7 +41,7 @@ QByteArray reencode(const QString& wav, const QString& target, int format, int c
         return {};
     sf_writef_float(sink, frames.data(), in.frames);
     sf_close(sink);
-    return readAll(target);
+    return readFile(target);
 }
 
 struct Seed
@@ -105,12 +99,10 @@ TEST(ReaderFuzz, MutatedRecordingsAreReadOrRefusedCleanly)
 {
     QTemporaryDir dir;
     const QString wav = dir.filePath("card.wav");
-    ASSERT_EQ(QProcess::execute(QStringLiteral(CORVANE_BIN_DIR "/corvane-testcard"),
-                                {"--seconds", "0.05", "--clip", "-o", wav}),
-              0);
+    ASSERT_EQ(runTool("corvane-testcard", {"--seconds", "0.05", "--clip", "-o", wav}).exitCode, 0);
     const std::vector<Seed> seeds = {
-        {"wav", readAll(wav)},
-        {"u8", readAll(wav).mid(44)},
+        {"wav", readFile(wav)},
+        {"u8", readFile(wav).mid(44)},
         {"wav", reencode(wav, dir.filePath("s16.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2)},
         {"flac", reencode(wav, dir.filePath("s.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1)},
         {"ogg", reencode(wav, dir.filePath("s.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1)},

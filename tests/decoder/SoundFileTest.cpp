@@ -35,19 +35,6 @@ protected:
 
 } // namespace
 
-TEST_F(SoundFile, RawAndEightBitWavRoundTripExactly)
-{
-    std::vector<std::uint8_t> samples(1000);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::uint8_t>(i * 37);
-    for (const QString name : {"a.raw", "a.u8", "a.WAV"}) {
-        ASSERT_TRUE(writeSamples(path(name), samples, 28800, &error)) << qPrintable(error);
-        const auto back = readSamples(path(name), 28800, &error);
-        ASSERT_TRUE(back) << qPrintable(error);
-        EXPECT_EQ(*back, samples) << qPrintable(name);
-    }
-}
-
 TEST_F(SoundFile, MixesChannelsToMonoWithSilenceAt128)
 {
     // Left +0.5, right -0.25 and a full-scale negative frame.
@@ -66,28 +53,6 @@ TEST_F(SoundFile, ResamplesToTheRequestedRate)
     EXPECT_NEAR((*back)[back->size() / 2], 160, 1);
 }
 
-TEST_F(SoundFile, UnreadableInputsAreNamedInTheError)
-{
-    QFile bad(path("bad.flac"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("fLaC but nothing after it");
-    bad.close();
-    const struct
-    {
-        QString name;
-        const char* reason;
-    } cases[] = {{path("missing.wav"), "no such file"},
-                 {path("missing.raw"), "no such file"},
-                 {dir.path(), "it is a directory"},
-                 {path("bad.flac"), "as a sound file"}};
-    for (const auto& c : cases) {
-        error.clear();
-        EXPECT_FALSE(readSamples(c.name, 28800, &error)) << qPrintable(c.name);
-        EXPECT_TRUE(error.contains(c.name)) << qPrintable(error);
-        EXPECT_TRUE(error.contains(QLatin1String(c.reason))) << qPrintable(error);
-    }
-}
-
 TEST_F(SoundFile, FailedWritesLeaveNothingBehind)
 {
     const std::vector<std::uint8_t> samples(100, 128);
@@ -98,12 +63,13 @@ TEST_F(SoundFile, FailedWritesLeaveNothingBehind)
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
+// Written and loaded back exactly: raw files mapped, 8-bit WAV (any case of extension) read.
 TEST_F(SoundFile, LoadingMapsRawFilesAndReadsTheRest)
 {
     std::vector<std::uint8_t> samples(70000);
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<std::uint8_t>(i * 7 + i / 300);
-    for (const QString name : {"m.raw", "m.wav", "empty.u8"}) {
+    for (const QString name : {"m.raw", "m.WAV", "empty.u8"}) {
         const auto& written = name == "empty.u8" ? std::vector<std::uint8_t>{} : samples;
         ASSERT_TRUE(writeSamples(path(name), written, 28800, &error)) << qPrintable(error);
         auto loaded = loadSamples(path(name), 28800, &error);

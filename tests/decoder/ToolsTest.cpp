@@ -2,13 +2,13 @@
 #include "ImageSurface.h"
 #include "PixelDecoder.h"
 #include "TestCard.h"
+#include "ToolRun.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <array>
 #include <cstdlib>
@@ -17,30 +17,6 @@
 using namespace corvane;
 
 namespace {
-
-struct ToolRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-ToolRun run(const QString& tool, const QStringList& args, const QByteArray& input = {})
-{
-    QProcess process;
-    process.start(QStringLiteral(CORVANE_BIN_DIR "/") + tool, args);
-    if (!process.waitForStarted())
-        return {};
-    if (!input.isEmpty())
-        process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    ToolRun result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
 
 QJsonObject stats(const ToolRun& r)
 {
@@ -60,20 +36,20 @@ protected:
 TEST_F(Tools, TestCardDecodesToTheSamePictureFromWavRawAndStdin)
 {
     const QStringList card = {"--min-level", "20", "--seconds", "0.5"};
-    ASSERT_EQ(run("corvane-testcard", card + QStringList{"-o", path("card.wav")}).exitCode, 0);
-    ASSERT_EQ(run("corvane-testcard", card + QStringList{"-o", path("card.u8")}).exitCode, 0);
-    const ToolRun piped = run("corvane-testcard", card + QStringList{"-o", "-"});
+    ASSERT_EQ(runTool("corvane-testcard", card + QStringList{"-o", path("card.wav")}).exitCode, 0);
+    ASSERT_EQ(runTool("corvane-testcard", card + QStringList{"-o", path("card.u8")}).exitCode, 0);
+    const ToolRun piped = runTool("corvane-testcard", card + QStringList{"-o", "-"});
     ASSERT_EQ(piped.exitCode, 0);
     EXPECT_EQ(piped.out.size(), 14400);
 
     const QStringList decode = {"--min-level", "20", "--stats"};
     const ToolRun wav =
-        run("corvane-decode", decode + QStringList{"-o", path("wav.png"), path("card.wav")});
+        runTool("corvane-decode", decode + QStringList{"-o", path("wav.png"), path("card.wav")});
     const ToolRun raw =
-        run("corvane-decode",
-            decode + QStringList{"--block-size", "7", "-o", path("raw.ppm"), path("card.u8")});
+        runTool("corvane-decode",
+                decode + QStringList{"--block-size", "7", "-o", path("raw.ppm"), path("card.u8")});
     const ToolRun in =
-        run("corvane-decode", decode + QStringList{"-o", path("in.png"), "-"}, piped.out);
+        runTool("corvane-decode", decode + QStringList{"-o", path("in.png"), "-"}, {piped.out});
     ASSERT_EQ(wav.exitCode, 0) << wav.err.constData();
     ASSERT_EQ(raw.exitCode, 0) << raw.err.constData();
     ASSERT_EQ(in.exitCode, 0) << in.err.constData();
@@ -101,8 +77,9 @@ TEST_F(Tools, ClippedBurstPaintsTheRestOfItsFrameRed)
 {
     // 1.75 frames: the burst of frame 1 sits in the middle of the raster.
     ASSERT_EQ(
-        run("corvane-testcard", {"--clip", "--seconds", "0.14", "-o", path("c.raw")}).exitCode, 0);
-    const ToolRun r = run("corvane-decode", {"--stats", "-o", path("c.png"), path("c.raw")});
+        runTool("corvane-testcard", {"--clip", "--seconds", "0.14", "-o", path("c.raw")}).exitCode,
+        0);
+    const ToolRun r = runTool("corvane-decode", {"--stats", "-o", path("c.png"), path("c.raw")});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_TRUE(stats(r)["clip"].toBool());
     const QImage picture(path("c.png"));
@@ -119,14 +96,8 @@ TEST_F(Tools, ClippedBurstPaintsTheRestOfItsFrameRed)
 // Mistakes a user can make: a clear one-line message, the right exit code, nothing written.
 TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
 {
-    QFile garbage(path("garbage.wav"));
-    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
-    garbage.write("RIFF....WAVEnot really");
-    garbage.close();
-    QFile raw(path("ok.raw"));
-    ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
-    raw.write(QByteArray(100, char(128)));
-    raw.close();
+    ASSERT_TRUE(writeFile(path("garbage.wav"), "RIFF....WAVEnot really"));
+    ASSERT_TRUE(writeFile(path("ok.raw"), QByteArray(100, char(128))));
 
     const struct
     {
@@ -174,7 +145,7 @@ TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
         QStringList args;
         for (QString arg : c.args)
             args << arg.replace("DIR", dir.path());
-        const ToolRun r = run(c.tool, args);
+        const ToolRun r = runTool(c.tool, args);
         SCOPED_TRACE(args.join(' ').toStdString());
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.constData();
         EXPECT_TRUE(r.err.contains(QString(c.message).replace("DIR", dir.path()).toUtf8()))

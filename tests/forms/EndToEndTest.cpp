@@ -3,6 +3,7 @@
 // corvane-decode paints the same bytes with the same settings. And how it refuses to start.
 #include "FormsTestSupport.h"
 #include "PrivatePulse.h"
+#include "ToolRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,19 +24,6 @@ const QString kBin = QStringLiteral(CORVANE_BIN_DIR);
 
 // Where the picture sits in the window's client area: Panel1 at (6, 5), its bevel 4 wide.
 const QRect kPicture(10, 9, 179, 196);
-
-QString run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(kBin + u'/' + program, arguments);
-    if (!process.waitForFinished(60000))
-        return program + " did not finish";
-    if (process.exitStatus() != QProcess::NormalExit)
-        return program + " crashed";
-    if (process.exitCode() != 0)
-        return QString::fromLocal8Bit(process.readAllStandardError());
-    return {};
-}
 
 // The X window of the program's main window (510 x 305, titled "Corvane"), or 0.
 WId findMainWindow()
@@ -78,25 +66,21 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
     // The window takes its settings from the command line as the tools do. 16 frames of this
     // raster: a whole number of frames (2880 samples) and of buffers (1024 bytes), so the last
     // frame is decoded and shown in full.
-    const QStringList settings = {"--rows",
-                                  "32",
-                                  "--cols",
-                                  "30",
-                                  "--samples-per-pixel",
-                                  "3",
-                                  "--min-level",
-                                  "10",
-                                  "--samples-averaged",
-                                  "3"};
+    const QStringList settings =
+        QString("--rows 32 --cols 30 --samples-per-pixel 3 --min-level 10 --samples-averaged 3")
+            .split(' ');
     constexpr qint64 kLength = 16 * 2880;
     const QString card = dir.filePath("card.u8");
     const QString expectedPicture = dir.filePath("expected.png");
-    ASSERT_EQ(run("corvane-testcard", settings + QStringList{"--seconds", "2", "-o", card}), "");
+    ASSERT_EQ(
+        runTool("corvane-testcard", settings + QStringList{"--seconds", "2", "-o", card}).exitCode,
+        0);
     QFile file(card);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.size() >= kLength && file.resize(kLength));
     const QByteArray bytes = file.readAll();
     file.close();
-    ASSERT_EQ(run("corvane-decode", settings + QStringList{"-o", expectedPicture, card}), "");
+    ASSERT_EQ(
+        runTool("corvane-decode", settings + QStringList{"-o", expectedPicture, card}).exitCode, 0);
     const QImage expected = QImage(expectedPicture).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(expected.size(), kPicture.size());
     ASSERT_NE(expected.pixel(40, 40), expected.pixel(0, 0)); // a picture, not a blank
@@ -130,11 +114,7 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
             return shown == expected;
         },
         10000);
-    if (!same) {
-        shown.save(dir.filePath("shown.png"));
-        dir.setAutoRemove(false);
-    }
-    EXPECT_TRUE(same) << "the picture differs; the screen grab is in " << dir.path().toStdString();
+    EXPECT_TRUE(same) << "the picture on screen differs from the decoder's";
     ASSERT_EQ(program.state(), QProcess::Running);
 
     // Asked to end, it closes its window and leaves cleanly.
@@ -146,57 +126,42 @@ TEST_F(EndToEnd, TheWindowShowsWhatTheDecoderPaintsFromTheSameBytes)
 
 // ---- Refusing to start: one message on stderr, exit 2, nothing opened.
 
-struct Refusal
-{
-    int exitCode = -1;
-    QString err;
-};
-
-Refusal refusal(const QStringList& arguments,
-                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(kBin + "/corvane", arguments);
-    if (!process.waitForFinished(20000))
-        return {-1, "still running"};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-TEST(Refuses, WithoutADisplaySayingSoInOneLine)
+TEST(Refuses, WithoutADisplayOrWithABadSettingAnywhereOnTheLine)
 {
     int free = 300; // a display number nobody serves
     while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(free)))
         ++free;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    ToolInput noDisplay;
     for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
-        environment.remove(name);
-    environment.insert("XDG_RUNTIME_DIR", QDir::tempPath() + "/nowhere");
-    for (const QString& display : {QString(":%1").arg(free), QString()}) {
-        environment.insert("DISPLAY", display);
-        const Refusal r = refusal({}, environment);
-        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
-        EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains("corvane-decode")) << r.err.toStdString();
+        noDisplay.environment.remove(name);
+    noDisplay.environment.insert("XDG_RUNTIME_DIR", QDir::tempPath() + "/nowhere");
+    ToolInput unserved = noDisplay, unset = noDisplay;
+    unserved.environment.insert("DISPLAY", QString(":%1").arg(free));
+    unset.environment.insert("DISPLAY", QString());
+    // Without a display: one line, pointing at the headless tool.
+    for (const auto& [args, in, message, lines] :
+         std::vector<std::tuple<QStringList, ToolInput, QString, int>>{
+             {{}, unserved, "corvane-decode", 1},
+             {{}, unset, "corvane-decode", 1},
+             {{"--samples-averaged", "0", "--samples-averaged", "3"},
+              {},
+              "--samples-averaged must be an integer between 1 and 128",
+              2}}) {
+        const ToolRun r = runTool("corvane", args, in);
+        EXPECT_EQ(r.exitCode, 2) << r.err.constData();
+        EXPECT_EQ(r.err.count('\n'), lines) << r.err.constData();
+        EXPECT_TRUE(r.err.contains(message.toUtf8())) << r.err.constData();
     }
-}
-
-TEST(Refuses, ABadSettingAnywhereOnTheLine)
-{
-    const Refusal r = refusal({"--samples-averaged", "0", "--samples-averaged", "3"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("--samples-averaged must be an integer between 1 and 128"))
-        << r.err.toStdString();
 }
 
 TEST_F(EndToEnd, UnknownDeviceIsRefusedWithTheSourcesOnOffer)
 {
-    const Refusal r = refusal({"--device", "no-such-source"});
+    const ToolRun r = runTool("corvane", {"--device", "no-such-source"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("no-such-source")) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QRegularExpression("\\n\\s*" + pulse.sourceName() + "\\s")))
-        << r.err.toStdString();
+    const QString err = QString::fromLocal8Bit(r.err);
+    EXPECT_TRUE(err.contains("no-such-source")) << r.err.constData();
+    EXPECT_TRUE(err.contains(QRegularExpression("\\n\\s*" + pulse.sourceName() + "\\s")))
+        << r.err.constData();
 }
 
 } // namespace

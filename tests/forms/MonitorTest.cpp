@@ -1,6 +1,7 @@
 // The Monitor in the program: opened from the picture's menu while the main window records a
 // test transmission from a private PulseAudio source, it locks and saves the picture it shows;
 // recordings hold exactly the bytes received; its options outlive it.
+#include "Correlation.h"
 #include "ErrorReporting.h"
 #include "FormsTestSupport.h"
 #include "MonitorLink.h"
@@ -28,24 +29,6 @@ using namespace corvane::test;
 namespace {
 
 constexpr int kRate = 28800;
-
-// Pearson correlation of the grey levels of two pictures, both brought to size.
-double correlation(const QImage& a, const QImage& b, QSize size)
-{
-    const auto grey = [size](const QImage& image) {
-        return image.convertToFormat(QImage::Format_Grayscale8)
-            .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    };
-    const QImage x = grey(a), y = grey(b);
-    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-    const double n = double(size.width()) * size.height();
-    for (int row = 0; row < size.height(); ++row)
-        for (int col = 0; col < size.width(); ++col) {
-            const double p = x.constScanLine(row)[col], q = y.constScanLine(row)[col];
-            sx += p, sy += q, sxx += p * p, syy += q * q, sxy += p * q;
-        }
-    return (sxy - sx * sy / n) / std::sqrt((sxx - sx * sx / n) * (syy - sy * sy / n));
-}
 
 // An NBTVA transmission of picture as the sound card records it: from a transmitter whose
 // clock runs 2 % fast, with noise 30 dB down, AC-coupled, 8-bit.

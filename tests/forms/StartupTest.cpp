@@ -10,6 +10,7 @@
 #include "TerminationSignals.h"
 #include "Unit1.h"
 
+#include <QLineEdit>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -22,10 +23,6 @@ namespace {
 // Mistakes on the command line end the run with code 2 and say what was wrong.
 TEST(CommandLine, RefusesWhatCannotGoTogether)
 {
-    const ParsedCommandLine ok = parseCommandLine({"corvane", "--input=a.u8", "--loop"});
-    ASSERT_TRUE(ok.options);
-    EXPECT_EQ(ok.options->inputFile, "a.u8");
-    EXPECT_TRUE(ok.options->loop);
     // A repeated setting takes the last value once every value is valid.
     const ParsedCommandLine repeated =
         parseCommandLine({"corvane", "--rows", "40", "--rows=30", "--samples-averaged", "2"});
@@ -87,45 +84,15 @@ TEST_F(Started, ExceptionFromAnEventHandlerIsShownAndTheLoopGoesOn)
     EXPECT_TRUE(waitUntil([&] { return thrower.events == 2; }));
 }
 
-TEST_F(Started, MainWindowFirstAboutHiddenThenTheLoopUntilTheWindowCloses)
+// The main window first, with the command line's settings in its boxes and capture started with
+// them, the About window made but hidden; then the loop, until the window is left by Exit.
+TEST_F(Started, MainWindowFirstWithTheCommandLineSettingsThenTheLoopUntilExit)
 {
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Corvane");
-    FakeRecordingDevice* device = nullptr;
-    bool shown = false;
-    const int code = runReceiver(
-        *qApp, {},
-        [&] {
-            auto fake = std::make_unique<FakeRecordingDevice>();
-            device = fake.get();
-            return fake;
-        },
-        launcher,
-        [&](TFormMain& form) {
-            shown = true;
-            EXPECT_TRUE(form.isVisible());
-            EXPECT_EQ(device->count(FakeRecordingDevice::Op::Open), 1);
-            auto* about = form.findChild<TFormAbout*>();
-            ASSERT_NE(about, nullptr);
-            EXPECT_FALSE(about->isVisible());
-            // Once the loop runs: wait for capture to come up, then leave by Exit.
-            QTimer::singleShot(0, &form, [&form, device] {
-                waitUntil([&] { return device->isRecording(); });
-                QTest::mouseClick(form.Button4, Qt::LeftButton);
-                // Closing reset the device once and did not wait for the drain.
-                EXPECT_EQ(device->count(FakeRecordingDevice::Op::Reset), 1);
-                EXPECT_EQ(device->count(FakeRecordingDevice::Op::Close), 0);
-            });
-        });
-    EXPECT_TRUE(shown);
-    EXPECT_EQ(code, 0);
-}
-
-TEST_F(Started, CommandLineSettingsAreShownAndCaptureStartsWithThem)
-{
     const DecoderSettings given{32, 30, 38400, 512, 2, 3, 20, 200};
     FakeRecordingDevice* device = nullptr;
     bool shown = false;
-    runReceiver(
+    const int code = runReceiver(
         *qApp, given,
         [&] {
             auto fake = std::make_unique<FakeRecordingDevice>();
@@ -135,26 +102,33 @@ TEST_F(Started, CommandLineSettingsAreShownAndCaptureStartsWithThem)
         launcher,
         [&](TFormMain& form) {
             shown = true;
-            EXPECT_EQ(form.EditNRows->text(), "32");
-            EXPECT_EQ(form.EditNCols->text(), "30");
-            EXPECT_EQ(form.EditSampleRate->text(), "38400");
-            EXPECT_EQ(form.EditSampleBlockSize->text(), "512");
-            EXPECT_EQ(form.EditSamplePerPixel->text(), "2");
-            EXPECT_EQ(form.EditSampleAveraged->text(), "3");
+            EXPECT_TRUE(form.isVisible());
+            auto* about = form.findChild<TFormAbout*>();
+            ASSERT_NE(about, nullptr);
+            EXPECT_FALSE(about->isVisible());
+            QStringList boxes;
+            for (QLineEdit* box :
+                 {form.EditNRows, form.EditNCols, form.EditSampleRate, form.EditSampleBlockSize,
+                  form.EditSamplePerPixel, form.EditSampleAveraged})
+                boxes << box->text();
+            EXPECT_EQ(boxes.join(' '), "32 30 38400 512 2 3");
             EXPECT_EQ(form.SliderMin->value(), 20);
             EXPECT_EQ(form.SliderMax->value(), 200);
             EXPECT_EQ(device->count(FakeRecordingDevice::Op::Open), 1);
             for (const auto& call : device->calls()) {
-                if (call.op == FakeRecordingDevice::Op::Open) {
-                    EXPECT_EQ(call.format.sampleRate, 38400);
-                }
-                if (call.op == FakeRecordingDevice::Op::Prepare) {
-                    EXPECT_EQ(call.bufferLength, 512);
-                }
+                EXPECT_TRUE(call.op != FakeRecordingDevice::Op::Open ||
+                            call.format.sampleRate == 38400);
+                EXPECT_TRUE(call.op != FakeRecordingDevice::Op::Prepare ||
+                            call.bufferLength == 512);
             }
-            QTimer::singleShot(0, &form, [&form] { form.close(); });
+            // Once the loop runs: wait for capture to come up, then leave by Exit.
+            QTimer::singleShot(0, &form, [&form, device] {
+                waitUntil([&] { return device->isRecording(); });
+                QTest::mouseClick(form.Button4, Qt::LeftButton);
+            });
         });
     EXPECT_TRUE(shown);
+    EXPECT_EQ(code, 0);
 }
 
 TEST_F(Started, ExceptionDuringStartUpIsShownAndTheExitCodeSaysSo)

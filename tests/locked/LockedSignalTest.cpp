@@ -1,12 +1,12 @@
 // The locked decoder end to end: our own transmitter's signal through what a real path does to
 // it, decoded and compared with the picture it was made from.
+#include "Correlation.h"
 #include "LockedDecoder.h"
 #include "NbtvTransmitter.h"
 
 #include <QImage>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -16,21 +16,6 @@
 using namespace corvane;
 
 namespace {
-
-double correlation(const QImage& a, const QImage& b)
-{
-    if (a.size() != b.size())
-        return -2;
-    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
-    const double n = double(a.width()) * a.height();
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const double p = a.constScanLine(y)[x], q = b.constScanLine(y)[x];
-            sa += p, sb += q, saa += p * p, sbb += q * q, sab += p * q;
-        }
-    const double va = saa - sa * sa / n, vb = sbb - sb * sb / n;
-    return va > 0 && vb > 0 ? (sab - sa * sb / n) / std::sqrt(va * vb) : 0;
-}
 
 // Root-mean-square difference as a share of full scale.
 double rmsDifference(const QImage& a, const QImage& b)
@@ -161,14 +146,6 @@ TEST_P(LockedPath, EveryFrameMatchesThePictureSoonAfterTheSignalStarts)
     EXPECT_TRUE(run.status.locked);
     const double rateError = run.status.lineRateHz / m.trueLineRate - 1;
     EXPECT_LE(std::abs(rateError), 0.005);
-    std::printf("[ figures  ] %-10s lock %.3f s, %zu frames, worst correlation %.4f, line rate "
-                "%+.3f %%\n",
-                p.name, lockSeconds, run.frames.size(), worst, 100 * rateError);
-    if (::testing::Test::HasFailure() && !run.frames.empty()) {
-        run.frames.back().save(
-            QStringLiteral("/tmp/locked-%1.png").arg(QString::fromLatin1(p.name)));
-        m.raster.save(QStringLiteral("/tmp/locked-%1-source.png").arg(QString::fromLatin1(p.name)));
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -182,10 +159,6 @@ INSTANTIATE_TEST_SUITE_P(
         Path{.name = "wide", .mark = FrameMark::Wide}, Path{.name = "gap", .mark = FrameMark::Gap},
         Path{.name = "negative", .mark = FrameMark::Wide, .negative = true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-} // namespace
-
-namespace {
 
 TEST(LockedStill, TenSecondsOfAStillPictureStayStillWithoutRollOrSlant)
 {
@@ -202,8 +175,6 @@ TEST(LockedStill, TenSecondsOfAStillPictureStayStillWithoutRollOrSlant)
         worst = std::max(worst, rmsDifference(run.frames[k - 1], run.frames[k]));
     EXPECT_LT(worst, 0.02);
     EXPECT_GE(correlation(run.frames.back(), m.raster), 0.95);
-    std::printf("[ figures  ] still      %zu frames, largest change between frames %.2f %% RMS\n",
-                run.frames.size(), 100 * worst);
 }
 
 std::vector<float> gaussian(std::size_t count, double sigma, std::uint32_t seed)
@@ -267,11 +238,6 @@ TEST(LockedDropout, LocksAgainSoonAfterSilenceNoiseOrGarbage)
             EXPECT_FALSE(at > from + static_cast<std::size_t>(0.2 * rate) && at < to);
             EXPECT_GE(correlation(run.frames[k], m.raster), 0.95) << "frame at " << at / rate;
         }
-        std::printf("[ figures  ] dropout    %s: locked again %.3f s after the signal returned\n",
-                    kind == 0   ? "silence"
-                    : kind == 1 ? "noise  "
-                                : "garbage",
-                    relock);
     }
 }
 
@@ -288,10 +254,6 @@ TEST(LockedLevels, TheMeterTellsTooLowAndClipping)
         EXPECT_EQ(s.inputClipping, level >= 1.0) << level;
     }
 }
-
-} // namespace
-
-namespace {
 
 TEST(LockedNoisyAm, NoiseNeverMakesAMisplacedFrame)
 {

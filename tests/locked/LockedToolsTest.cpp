@@ -1,32 +1,15 @@
 // The test transmitter and headless locked decoding as a user runs them.
+#include "ToolRun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-struct ToolRun
-{
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-ToolRun run(const QString& tool, const QStringList& args)
-{
-    QProcess process;
-    process.start(QStringLiteral(CORVANE_BIN_DIR "/") + tool, args);
-    process.waitForFinished(60000);
-    ToolRun result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
 
 TEST(LockedTools, TransmitterToDecoderGivesUprightFramesAtTheAspect)
 {
@@ -50,13 +33,14 @@ TEST(LockedTools, TransmitterToDecoderGivesUprightFramesAtTheAspect)
     for (const Case& c : cases) {
         const QString signal = dir.filePath(c.file);
         const ToolRun sent =
-            run("corvane-testcard", c.send + QStringList{"--seconds", "2", "-o", signal});
+            runTool("corvane-testcard", c.send + QStringList{"--seconds", "2", "-o", signal});
         ASSERT_EQ(sent.exitCode, 0) << sent.err.constData();
         const QString picture = dir.filePath(QStringLiteral("%1.png").arg(c.file));
         const QString frames = dir.filePath(QStringLiteral("%1-frames").arg(c.file));
-        const ToolRun got = run("corvane-decode", QStringList{"--locked", "--stats", "-o", picture,
-                                                              "--frames", frames, signal} +
-                                                      c.receive);
+        const ToolRun got =
+            runTool("corvane-decode",
+                    QStringList{"--locked", "--stats", "-o", picture, "--frames", frames, signal} +
+                        c.receive);
         ASSERT_EQ(got.exitCode, 0) << got.err.constData();
         const QJsonObject stats = QJsonDocument::fromJson(got.out.trimmed()).object();
         EXPECT_TRUE(stats.value("locked").toBool()) << got.out.constData();
@@ -77,12 +61,9 @@ TEST(LockedTools, NeverLockingSaysSoAndFails)
 {
     QTemporaryDir dir;
     const QString silence = dir.filePath("silence.u8");
-    QFile file(silence);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(28800, char(128)));
-    file.close();
+    ASSERT_TRUE(writeFile(silence, QByteArray(28800, char(128))));
     const ToolRun got =
-        run("corvane-decode", {"--locked", "--stats", "-o", dir.filePath("out.png"), silence});
+        runTool("corvane-decode", {"--locked", "--stats", "-o", dir.filePath("out.png"), silence});
     EXPECT_EQ(got.exitCode, 1);
     EXPECT_TRUE(got.err.contains("never locked")) << got.err.constData();
     EXPECT_FALSE(QJsonDocument::fromJson(got.out.trimmed()).object().value("locked").toBool());

@@ -2,7 +2,7 @@
 
 namespace corvane::testing {
 
-LiteralDecoder::LiteralDecoder(const DecoderSettings& settings, PixelSink& sink)
+LiteralDecoder::LiteralDecoder(const DecoderSettings& settings, ArraySurface& sink)
     : settings_(settings), sink_(sink)
 {}
 
@@ -76,15 +76,9 @@ void LiteralDecoder::EmitPixel(std::int32_t windowSum)
 
     const std::int64_t X = 3 * std::int64_t{settings_.cols} - 3 * std::int64_t{ScanPosition_.col};
     const std::int64_t Y = 3 * std::int64_t{settings_.rows} - 3 * std::int64_t{ScanPosition_.row};
-    sink_.setPixel(X, Y, colour);
-    sink_.setPixel(X + 1, Y, colour);
-    sink_.setPixel(X + 2, Y, colour);
-    sink_.setPixel(X, Y + 1, colour);
-    sink_.setPixel(X + 1, Y + 1, colour);
-    sink_.setPixel(X + 2, Y + 1, colour);
-    sink_.setPixel(X, Y + 2, colour);
-    sink_.setPixel(X + 1, Y + 2, colour);
-    sink_.setPixel(X + 2, Y + 2, colour);
+    for (int dy = 0; dy < 3; ++dy)
+        for (int dx = 0; dx < 3; ++dx)
+            sink_.setPixel(X + dx, Y + dy, colour);
 
     std::int64_t row = std::int64_t{ScanPosition_.row} + 1;
     if (row >= settings_.rows) {

@@ -10,28 +10,20 @@
 
 namespace corvane::testing {
 
-// Where the literal decoder paints: one pixel per call.
-class PixelSink
-{
-public:
-    virtual ~PixelSink() = default;
-    virtual void setPixel(std::int64_t x, std::int64_t y, WinColour colour) = 0;
-    virtual void requestRepaint() = 0;
-};
-
-// A 179 x 196 picture as a plain array of decoder colours, black at start.
-class ArraySurface final : public PixelSink
+// A 179 x 196 picture as a plain array of decoder colours, black at start; the literal
+// decoder paints it one pixel per call.
+class ArraySurface final
 {
 public:
     static constexpr int kWidth = 179;
     static constexpr int kHeight = 196;
 
-    void setPixel(std::int64_t x, std::int64_t y, WinColour colour) override
+    void setPixel(std::int64_t x, std::int64_t y, WinColour colour)
     {
         if (x >= 0 && y >= 0 && x < kWidth && y < kHeight)
             pixels[static_cast<std::size_t>(y * kWidth + x)] = colour;
     }
-    void requestRepaint() override { ++repaints; }
+    void requestRepaint() { ++repaints; }
 
     WinColour at(int x, int y) const { return pixels[static_cast<std::size_t>(y * kWidth + x)]; }
 
@@ -62,7 +54,7 @@ public:
 class LiteralDecoder
 {
 public:
-    LiteralDecoder(const DecoderSettings& settings, PixelSink& sink);
+    LiteralDecoder(const DecoderSettings& settings, ArraySurface& sink);
 
     void DecodeBlock(const std::uint8_t* data, std::int32_t count);
 
@@ -77,7 +69,7 @@ private:
     void EmitPixel(std::int32_t windowSum);
 
     const DecoderSettings& settings_;
-    PixelSink& sink_;
+    ArraySurface& sink_;
 };
 
 } // namespace corvane::testing
