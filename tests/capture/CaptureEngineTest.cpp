@@ -131,6 +131,8 @@ struct StartFailure
     std::vector<std::pair<Op, int>> failing; // op and which call (0: all); DeviceCount: none
     QStringList messages;
     int buffersQueued; // -1: the device was not opened
+
+    friend void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.name; }
 };
 
 struct StartFailureTest : CaptureEngineTest, ::testing::WithParamInterface<StartFailure>

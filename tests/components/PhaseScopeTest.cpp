@@ -70,45 +70,6 @@ TEST(PhaseScope, NeedleRunsFromTheCentreToItsEnd)
                 dial.pixel(49, 14) == qRgb(127, 127, 127));
 }
 
-TEST(PhaseScope, RepaintsAtOnceOnlyWhenAValueChanges)
-{
-    struct PaintCounter : QObject
-    {
-        int paints = 0;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-
-    Scoped s;
-    TPhaseScope* scope = s.scope;
-    s.window.resize(120, 120);
-    s.window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&s.window));
-    scope->installEventFilter(&counter);
-
-    // Setting what it shows already, NaN, or the unused text paints nothing; a change paints.
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (const auto& [step, paints] : std::vector<std::pair<std::function<void()>, int>>{
-             {[&] { scope->setPhase(0.0f); }, 0},
-             {[&] { scope->setBackColor(Qt::white); }, 0},
-             {[&] { scope->setAmpl(nan); }, 0},
-             {[&] { scope->setText("x"); }, 0},
-             {[&] { scope->setPhase(1.0f); }, 1},
-             {[&] { scope->setForeColor(Qt::red); }, 1},
-             {[&] { scope->setBackColor(Qt::yellow); }, 1}}) {
-        const int before = counter.paints;
-        step();
-        EXPECT_EQ(counter.paints - before, paints);
-    }
-    // What reached the screen is the new picture.
-    scope->setPhase(0.0f);
-    scope->setAmpl(1.0f);
-    EXPECT_EQ(s.window.grab(scope->geometry()).toImage().pixel(50, 10), kNeedle);
-}
-
 TEST(PhaseScope, AbsurdValuesDrawSafely)
 {
     Scoped s;

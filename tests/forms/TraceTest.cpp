@@ -34,6 +34,7 @@ TEST(TimingTrace, LogsDecodedBuffersPaintsAndFlushes)
         TFormMain form(receiver, launcher);
         trace->watch(receiver.engine(), form, *form.ImageAlign);
         form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form)); // unexposed, repaint() paints nothing
         ASSERT_TRUE(waitUntil([&] { return receiver.engine().state().capturing; }));
         device->feed(bytes);
         ASSERT_TRUE(waitUntil([&] { return trace->bytes() == 2048 && trace->flushes() > 0; }));
