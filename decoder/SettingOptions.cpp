@@ -68,4 +68,22 @@ QCommandLineOption addHelpOption(QCommandLineParser& parser)
     return help;
 }
 
+std::optional<QString> readNumberOption(const QCommandLineParser& parser,
+                                        const QCommandLineOption& option, double min, double max,
+                                        double& value)
+{
+    for (const QString& text : parser.values(option)) {
+        bool ok = false;
+        const double read = text.trimmed().toDouble(&ok);
+        if (!ok || !(read >= min && read <= max))
+            return QStringLiteral("--%1 must be a number from %2 to %3 (got '%4')")
+                .arg(option.names().front())
+                .arg(min)
+                .arg(max)
+                .arg(text);
+        value = read;
+    }
+    return std::nullopt;
+}
+
 } // namespace corvane

@@ -34,4 +34,11 @@ std::optional<QString> readSettingOptions(const QCommandLineParser& parser,
 // those, so they are not offered.
 QCommandLineOption addHelpOption(QCommandLineParser& parser);
 
+// A number option within [min, max] into value: every value given must be one, and the last
+// wins; an option neither given nor defaulted leaves value alone. Otherwise a complaint naming
+// the option and the bad value.
+std::optional<QString> readNumberOption(const QCommandLineParser& parser,
+                                        const QCommandLineOption& option, double min, double max,
+                                        double& value);
+
 } // namespace corvane

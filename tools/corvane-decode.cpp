@@ -148,25 +148,6 @@ struct LockedCli
     }
 };
 
-std::optional<QString> readLockedNumber(const QCommandLineParser& parser,
-                                        const QCommandLineOption& option, double min, double max,
-                                        double& value)
-{
-    if (!parser.isSet(option))
-        return std::nullopt;
-    bool ok = false;
-    const QString text = parser.value(option);
-    const double read = text.trimmed().toDouble(&ok);
-    if (!ok || !(read >= min && read <= max))
-        return QStringLiteral("--%1 must be a number from %2 to %3 (got '%4')")
-            .arg(option.names().front())
-            .arg(min)
-            .arg(max)
-            .arg(text);
-    value = read;
-    return std::nullopt;
-}
-
 const char* signalName(SignalKind kind)
 {
     switch (kind) {
@@ -191,11 +172,11 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
                                    .arg(parser.value(cli.standard)));
     settings.standard = *standard;
     double lines = settings.standard.lines;
-    std::optional<QString> problem = readLockedNumber(parser, cli.lines, 2, 1000, lines);
+    std::optional<QString> problem = readNumberOption(parser, cli.lines, 2, 1000, lines);
     if (!problem)
-        problem = readLockedNumber(parser, cli.lineRate, 10, 20000, settings.standard.lineRateHz);
+        problem = readNumberOption(parser, cli.lineRate, 10, 20000, settings.standard.lineRateHz);
     if (!problem)
-        problem = readLockedNumber(parser, cli.aspect, 0.1, 10, settings.standard.aspect);
+        problem = readNumberOption(parser, cli.aspect, 0.1, 10, settings.standard.aspect);
     if (problem)
         return fail(kBadUsage, *problem);
     if (lines != std::floor(lines))

@@ -83,26 +83,6 @@ struct TransmitterCli
     }
 };
 
-// A number option within [min, max], or a complaint naming it.
-std::optional<QString> readNumber(const QCommandLineParser& parser,
-                                  const QCommandLineOption& option, double min, double max,
-                                  double& value)
-{
-    if (!parser.isSet(option) && option.defaultValues().isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const QString text = parser.value(option);
-    const double read = text.trimmed().toDouble(&ok);
-    if (!ok || !(read >= min && read <= max))
-        return QStringLiteral("--%1 must be a number from %2 to %3 (got '%4')")
-            .arg(option.names().front())
-            .arg(min)
-            .arg(max)
-            .arg(text);
-    value = read;
-    return std::nullopt;
-}
-
 int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double seconds,
              const QString& out)
 {
@@ -123,19 +103,19 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
     double acHz = 0, snrDb = 0, seed = 1, speed = 0;
     std::optional<QString> problem;
     if (!problem)
-        problem = readNumber(parser, cli.rate, 8000, 192000, options.sampleRate);
+        problem = readNumberOption(parser, cli.rate, 8000, 192000, options.sampleRate);
     if (!problem)
-        problem = readNumber(parser, cli.level, 1e-6, 1, options.level);
+        problem = readNumberOption(parser, cli.level, 1e-6, 1, options.level);
     if (!problem)
-        problem = readNumber(parser, cli.am, 100, options.sampleRate / 2, options.amHz);
+        problem = readNumberOption(parser, cli.am, 100, options.sampleRate / 2, options.amHz);
     if (!problem)
-        problem = readNumber(parser, cli.acCoupling, 0.01, 1000, acHz);
+        problem = readNumberOption(parser, cli.acCoupling, 0.01, 1000, acHz);
     if (!problem)
-        problem = readNumber(parser, cli.snr, -20, 120, snrDb);
+        problem = readNumberOption(parser, cli.snr, -20, 120, snrDb);
     if (!problem)
-        problem = readNumber(parser, cli.seed, 0, 4294967295.0, seed);
+        problem = readNumberOption(parser, cli.seed, 0, 4294967295.0, seed);
     if (!problem)
-        problem = readNumber(parser, cli.speed, -20, 20, speed);
+        problem = readNumberOption(parser, cli.speed, -20, 20, speed);
     if (problem)
         return fail(kBadUsage, *problem);
 

@@ -3,8 +3,6 @@
 
 #include <QEvent>
 #include <QImage>
-#include <cmath>
-#include <functional>
 #include <limits>
 #include <vector>
 

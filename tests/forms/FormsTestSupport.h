@@ -11,7 +11,6 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <vector>
 
