@@ -26,7 +26,7 @@ struct StartupOptions
     QString deviceName; // --device NAME: record from this source instead of the default
     bool listDevices = false;
     DecoderSettings settings{}; // --rows, --sample-rate, ...: what capture starts with
-    bool monitor = false; // --monitor: open the Monitor window too
+    bool monitor = false;       // --monitor: open the Monitor window too
 };
 
 // Either options to run with, or the exit code and text of a run that ends here (help,

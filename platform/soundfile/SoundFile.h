@@ -2,8 +2,8 @@
 
 #include <QString>
 #include <cstdint>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
