@@ -4,6 +4,7 @@
 #include "ImageSurface.h"
 #include "LiteralDecoder.h"
 #include "PixelDecoder.h"
+#include "RateReporter.h"
 #include "TestCard.h"
 
 #include <algorithm>
@@ -108,27 +109,6 @@ void decoderRun(benchmark::State& state, const Case& c)
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
 }
-
-// Keeps each run's rate so the ratios can be printed at the end.
-class RateReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            const auto it = run.counters.find("items_per_second");
-            // The best of the repetitions: other work on the machine only ever slows a run.
-            if (it != run.counters.end()) {
-                double& best = rates[run.run_name.function_name];
-                best = std::max(best, it->second.value);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> rates;
-};
 
 } // namespace
 

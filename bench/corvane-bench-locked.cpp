@@ -4,6 +4,7 @@
 // other work on the machine only slows a run.
 #include "LockedDecoder.h"
 #include "NbtvTransmitter.h"
+#include "RateReporter.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -64,25 +65,6 @@ void lockedRun(benchmark::State& state, const Case& c)
         benchmark::DoNotOptimize(decode(c));
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(signal.size()));
 }
-
-class RateReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            const auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) {
-                double& best = rates[run.run_name.function_name];
-                best = std::max(best, it->second.value);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> rates;
-};
 
 } // namespace
 

@@ -67,16 +67,8 @@ MonitorWindow* MonitorLink::openMonitor()
 void MonitorLink::savePicture()
 {
     // Taken now, so the picture saved is the one on screen when the user asked.
-    const QImage image = receiver_.surface().image().copy();
-    const QString chosen =
-        chooseFile_(mainWindow_, tr("Save the picture"),
-                    timeStampedPath(QStandardPaths::PicturesLocation, QStringLiteral("png"),
-                                    QDateTime::currentDateTime()),
-                    tr("PNG images (*.png)"));
-    if (chosen.isEmpty())
-        return;
     QString error;
-    if (!savePng(image, withSuffix(chosen, QStringLiteral("png")), &error))
+    if (!savePictureAs(mainWindow_, chooseFile_, receiver_.surface().image().copy(), &error))
         reportError(error);
 }
 

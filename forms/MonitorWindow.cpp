@@ -289,15 +289,8 @@ void MonitorWindow::snapshot()
         reportError(tr("There is no picture to save yet: the Monitor has not locked to a signal."));
         return;
     }
-    const QString chosen =
-        chooseFile_(this, tr("Save the picture"),
-                    timeStampedPath(QStandardPaths::PicturesLocation, QStringLiteral("png"),
-                                    QDateTime::currentDateTime()),
-                    tr("PNG images (*.png)"));
-    if (chosen.isEmpty())
-        return;
     QString error;
-    if (!savePng(image, withSuffix(chosen, QStringLiteral("png")), &error))
+    if (!savePictureAs(this, chooseFile_, image, &error))
         reportError(error);
 }
 

@@ -1,12 +1,14 @@
 #include "SaveLocation.h"
 
+#include "SafeFile.h"
+
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
-#include <QSaveFile>
 
 namespace corvane {
 
@@ -35,22 +37,32 @@ QString withSuffix(QString path, const QString& suffix)
 
 bool savePng(const QImage& image, const QString& path, QString* error)
 {
-    QSaveFile file(path);
+    // Encoded in memory, then written through the same checked path as the tools' outputs:
+    // QSaveFile reports success on a full disk for files this small.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
     QString reason;
-    if (!file.open(QIODevice::WriteOnly)) {
-        reason = file.errorString();
-    } else {
-        QImageWriter writer(&file, "png");
-        if (!writer.write(image))
-            reason = writer.errorString();
-        else if (!file.commit())
-            reason = file.errorString();
-    }
+    if (!writer.write(image))
+        reason = writer.errorString();
+    else if (!writeFileSafely(path, bytes, &reason))
+        reason.remove(0, QStringLiteral("cannot write '%1': ").arg(path).size()); // the why alone
     if (reason.isEmpty())
         return true;
     if (error)
         *error = QStringLiteral("Cannot save the picture as '%1': %2").arg(path, reason);
     return false;
+}
+
+bool savePictureAs(QWidget* parent, const FileChooser& choose, const QImage& image, QString* error)
+{
+    const QString chosen =
+        choose(parent, QObject::tr("Save the picture"),
+               timeStampedPath(QStandardPaths::PicturesLocation, QStringLiteral("png"),
+                               QDateTime::currentDateTime()),
+               QObject::tr("PNG images (*.png)"));
+    return chosen.isEmpty() || savePng(image, withSuffix(chosen, QStringLiteral("png")), error);
 }
 
 } // namespace corvane

@@ -31,4 +31,8 @@ QString withSuffix(QString path, const QString& suffix);
 // if it cannot be written.
 bool savePng(const QImage& image, const QString& path, QString* error);
 
+// Asks through choose where to save image as PNG, suggesting a time-stamped name in the
+// Pictures folder, and saves it there. True when saved or cancelled.
+bool savePictureAs(QWidget* parent, const FileChooser& choose, const QImage& image, QString* error);
+
 } // namespace corvane

@@ -166,8 +166,9 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
          !knownSources_.contains(sourceName_))) {
         return false;
     }
-    const pa_sample_spec spec{PA_SAMPLE_U8, static_cast<std::uint32_t>(format.sampleRate), 1};
-    if (!pa_sample_spec_valid(&spec)) {
+    const pa_sample_spec sampleFormat{PA_SAMPLE_U8, static_cast<std::uint32_t>(format.sampleRate),
+                                      1};
+    if (!pa_sample_spec_valid(&sampleFormat)) {
         return false;
     }
     // libpulse's GLib adapter runs on the main context, which only Qt's GLib dispatcher turns.
@@ -203,7 +204,7 @@ bool PulseRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& fo
         release();
         return false;
     }
-    rate_ = spec.rate;
+    rate_ = sampleFormat.rate;
     streaming_ = recording_ = failed_ = false;
     backlog_.clear();
     backlogHead_ = 0;
@@ -227,8 +228,8 @@ void PulseRecordingDevice::onContextState(pa_context* context)
     if (state != PA_CONTEXT_READY || stream_) {
         return;
     }
-    const pa_sample_spec spec{PA_SAMPLE_U8, rate_, 1};
-    stream_ = pa_stream_new(context_, "Picture signal", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_U8, rate_, 1};
+    stream_ = pa_stream_new(context_, "Picture signal", &sampleFormat, nullptr);
     if (!stream_) {
         fail(kOpenFailed);
         return;
