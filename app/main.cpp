@@ -2,6 +2,7 @@
 #include "DisplayProbe.h"
 #include "Launcher.h"
 #include "MonitorLink.h"
+#include "ReadingProgress.h"
 #include "RecordingDevices.h"
 #include "SafeFile.h"
 #include "Startup.h"
@@ -9,6 +10,7 @@
 #include "Unit1.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTextStream>
 #include <cstdio>
@@ -102,11 +104,18 @@ int main(int argc, char** argv)
     Application app(argc, argv);
     initialiseApplication(app);
 
-    const DeviceFactory makeDevice = [&options]() -> std::unique_ptr<RecordingDevice> {
+    // The recording is read once the window is up; the window says how far it has got.
+    std::function<void(int, bool)> readingView;
+    const DeviceFactory makeDevice = [&options,
+                                      &readingView]() -> std::unique_ptr<RecordingDevice> {
         if (options.inputFile.isEmpty())
             return makePulseRecordingDevice(options.deviceName);
         QString error;
-        auto device = makeFileRecordingDevice(options.inputFile, options.loop, &error);
+        auto device = makeFileRecordingDevice(options.inputFile, options.loop, &error,
+                                              [&readingView](int percent, bool done) {
+                                                  if (readingView)
+                                                      readingView(percent, done);
+                                              });
         if (!device) {
             QTextStream(stderr) << error << '\n';
             throw std::runtime_error(error.toStdString());
@@ -114,9 +123,13 @@ int main(int argc, char** argv)
         return device;
     };
     DetachedProcessLauncher launcher;
-    return runReceiver(app, options.settings, makeDevice, launcher, [&options](TFormMain& form) {
+    return runReceiver(app, options.settings, makeDevice, launcher, [&](TFormMain& form) {
         // Asked to end: close any box and the window, and leave. Goes with the window.
         new TerminationSignals([&form] { endProgram(form); }, &form);
+        const QString name = options.inputFile == QLatin1String("-")
+                                 ? QStringLiteral("standard input")
+                                 : QFileInfo(options.inputFile).fileName();
+        readingView = readingProgressView(&form, name);
         if (options.monitor)
             form.monitorLink().openMonitor();
     });

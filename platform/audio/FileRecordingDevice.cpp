@@ -5,6 +5,8 @@
 #include "WaveEvents.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QPromise>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -16,21 +18,34 @@ namespace {
 // Often enough that a buffer is handed back within ~10 ms of being due.
 constexpr int kTickMs = 10;
 
-} // namespace
-
-FileRecordingDevice::FileRecordingDevice(QString path, bool loop, std::int32_t initialSampleRate)
-    : path_(std::move(path)), loop_(loop)
+// What can be told without reading the samples, so that a wrong name fails at once.
+QString quickProblem(const QString& path)
 {
-    load(initialSampleRate);
+    if (path == QLatin1String("-"))
+        return {};
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir()) {
+        return QStringLiteral("cannot open '%1': %2")
+            .arg(path, info.isDir() ? QStringLiteral("it is a directory")
+                                    : QStringLiteral("no such file"));
+    }
+    QString problem;
+    if (!isRawSampleName(path))
+        FloatSoundReader().open(path, &problem);
+    else if (info.isFile() && info.size() == 0)
+        problem = QStringLiteral("'%1' holds no samples").arg(path);
+    return problem;
 }
 
-FileRecordingDevice::~FileRecordingDevice() = default;
+} // namespace
 
-bool FileRecordingDevice::load(std::int32_t sampleRate)
+FileRecordingDevice::FileRecordingDevice(QString path, bool loop, ReadingProgress progress)
+    : path_(std::move(path)), loop_(loop), progress_(std::move(progress))
+{}
+
+FileRecordingDevice::~FileRecordingDevice()
 {
-    QString error;
-    auto samples = readSamples(path_, sampleRate, &error);
-    return adopt(samples ? std::move(*samples) : std::vector<std::uint8_t>(), error, sampleRate);
+    abandon();
 }
 
 // Takes freshly read samples, carrying on at the same moment of the recording.
@@ -38,7 +53,7 @@ bool FileRecordingDevice::adopt(std::vector<std::uint8_t> samples, const QString
                                 std::int32_t sampleRate)
 {
     if (samples.empty()) {
-        error_ = error.isEmpty() ? QStringLiteral("%1 holds no samples").arg(path_) : error;
+        error_ = error.isEmpty() ? QStringLiteral("'%1' holds no samples").arg(path_) : error;
         return false;
     }
     if (!samples_.empty()) {
@@ -54,14 +69,14 @@ bool FileRecordingDevice::adopt(std::vector<std::uint8_t> samples, const QString
 
 std::uint32_t FileRecordingDevice::deviceCount()
 {
-    return samples_.empty() ? 0 : 1;
+    return 1;
 }
 
 bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& format,
                                QObject* notificationTarget)
 {
     if (queue_.isOpen() || deviceNumber != 0 || !notificationTarget || format.channels != 1 ||
-        format.bitsPerSample != 8 || format.sampleRate < 1 || samples_.empty()) {
+        format.bitsPerSample != 8 || format.sampleRate < 1) {
         return false;
     }
     rate_ = format.sampleRate;
@@ -71,8 +86,8 @@ bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& for
     timer_->setInterval(kTickMs);
     QObject::connect(timer_.get(), &QTimer::timeout, [this] { tick(); });
     queue_.open(notificationTarget);
-    // Raw bytes carry no rate: they play at whatever we are given.
-    if (rate_ == loadedRate_ || isRawSampleName(path_)) {
+    // Raw bytes carry no rate: once read they play at whatever we are given.
+    if (rate_ == loadedRate_ || (isRawSampleName(path_) && !samples_.empty())) {
         loadedRate_ = rate_;
         queue_.post(kWaveOpenEvent);
         return true;
@@ -80,19 +95,31 @@ bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& for
     // Reading and resampling a long recording takes seconds: not on the window's thread.
     loading_ = std::make_unique<QFutureWatcher<Loaded>>();
     QObject::connect(loading_.get(), &QFutureWatcherBase::finished, [this] { loaded(); });
-    loading_->setFuture(QtConcurrent::run([path = path_, rate = rate_] {
+    if (progress_) {
+        QObject::connect(loading_.get(), &QFutureWatcherBase::progressValueChanged,
+                         [this](int percent) { progress_(percent, false); });
+    }
+    loading_->setFuture(QtConcurrent::run([path = path_, rate = rate_](QPromise<Loaded>& promise) {
+        promise.setProgressRange(0, 100);
+        SampleReadOptions options;
+        options.progress = [&promise](double done) {
+            promise.setProgressValue(static_cast<int>(done * 100));
+            return !promise.isCanceled(); // the device went: stop reading for nobody
+        };
         Loaded result;
         result.samples =
-            readSamples(path, rate, &result.error).value_or(std::vector<std::uint8_t>());
-        return result;
+            readSamples(path, rate, &result.error, options).value_or(std::vector<std::uint8_t>());
+        promise.addResult(std::move(result));
     }));
     return true;
 }
 
 void FileRecordingDevice::loaded()
 {
-    Loaded result = loading_->result();
+    Loaded result = loading_->future().resultCount() > 0 ? loading_->result() : Loaded{};
     loading_.reset();
+    if (progress_)
+        progress_(100, true);
     if (!adopt(std::move(result.samples), result.error, rate_)) {
         queue_.post(kWaveErrorEvent, nullptr, QStringLiteral("Can't open audio device\n") + error_);
         queue_.handBack();
@@ -160,7 +187,10 @@ bool FileRecordingDevice::close()
 
 void FileRecordingDevice::abandon()
 {
-    loading_.reset(); // the reading goes on and its result is dropped
+    if (loading_) {
+        loading_->cancel(); // the reading stops at its next chunk and its result is dropped
+        loading_.reset();
+    }
     queue_.abandon();
     timer_.reset();
     recording_ = false;
@@ -200,16 +230,14 @@ void FileRecordingDevice::deliver(std::int64_t count)
 }
 
 std::unique_ptr<RecordingDevice> makeFileRecordingDevice(const QString& path, bool loop,
-                                                         QString* error)
+                                                         QString* error, ReadingProgress progress)
 {
-    auto device = std::make_unique<FileRecordingDevice>(path, loop);
-    if (!device->error().isEmpty()) {
-        if (error) {
-            *error = device->error();
-        }
+    if (const QString problem = quickProblem(path); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
         return nullptr;
     }
-    return device;
+    return std::make_unique<FileRecordingDevice>(path, loop, std::move(progress));
 }
 
 } // namespace corvane

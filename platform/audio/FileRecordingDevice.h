@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecordingDevice.h"
+#include "RecordingDevices.h"
 #include "WaveBufferQueue.h"
 
 #include <QElapsedTimer>
@@ -19,16 +20,18 @@ namespace corvane {
 // time. Sound files are mixed to mono, resampled to that rate and converted to 8 bits; raw
 // .u8/.raw files are taken byte for byte as recorded at that rate.
 //
-// Opened at a rate the file is not loaded at, it reads and resamples the file on a worker
-// thread and posts the open notification when done (an error notification if it cannot).
+// The recording is read (and resampled) on a worker thread when the device is first opened, and
+// again when opened at another rate; the open notification comes when it is done (an error
+// notification if it cannot be), and the window stays responsive meanwhile.
 // At the end of the recording it stops delivering (the buffers stay queued until reset()), or
 // starts over when looping. Stop and start carry on where playback was. Unlike a sound card it
 // never skips part of the recording: when no buffer is queued, playback waits.
 class FileRecordingDevice final : public RecordingDevice
 {
 public:
-    // Reads the file at once; check error() (or use makeFileRecordingDevice) before use.
-    FileRecordingDevice(QString path, bool loop, std::int32_t initialSampleRate = 28800);
+    // Reads nothing yet; makeFileRecordingDevice checks the file can be read first. progress
+    // hears how far each reading has got, on the caller's thread.
+    FileRecordingDevice(QString path, bool loop, ReadingProgress progress = {});
     ~FileRecordingDevice() override;
 
     FileRecordingDevice(const FileRecordingDevice&) = delete;
@@ -36,7 +39,7 @@ public:
 
     // Why the file could not be read; empty when it was.
     const QString& error() const { return error_; }
-    // The samples at the rate last opened with (or the initial one).
+    // The samples at the rate last opened with.
     const std::vector<std::uint8_t>& samples() const { return samples_; }
 
     std::uint32_t deviceCount() override;
@@ -57,7 +60,6 @@ private:
         std::vector<std::uint8_t> samples;
         QString error;
     };
-    bool load(std::int32_t sampleRate);
     bool adopt(std::vector<std::uint8_t> samples, const QString& error, std::int32_t sampleRate);
     void loaded();
     void tick();
@@ -65,6 +67,7 @@ private:
 
     const QString path_;
     const bool loop_;
+    const ReadingProgress progress_;
     QString error_;
     std::vector<std::uint8_t> samples_;
     std::int32_t loadedRate_ = 0;

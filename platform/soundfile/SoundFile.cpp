@@ -93,7 +93,8 @@ struct ResamplerDeleter
 };
 
 bool streamSoundFile(const QString& path, int sampleRate, const SampleSink& sink,
-                     const ReadLimit& limit, QString* error, QString* warning)
+                     const ReadLimit& limit, const SampleReadOptions& options, QString* error,
+                     QString* warning)
 {
     SF_INFO info{};
     const QByteArray name = QFile::encodeName(path);
@@ -123,7 +124,8 @@ bool streamSoundFile(const QString& path, int sampleRate, const SampleSink& sink
             return false;
         }
         int status = 0;
-        resampler.reset(src_new(SRC_SINC_MEDIUM_QUALITY, 1, &status));
+        // Its 97 dB is far beyond 8-bit samples, at a third of the better converters' time.
+        resampler.reset(src_new(SRC_SINC_FASTEST, 1, &status));
         if (!resampler) {
             setError(error, QStringLiteral("cannot resample '%1': %2")
                                 .arg(path, QString::fromUtf8(src_strerror(status))));
@@ -141,6 +143,7 @@ bool streamSoundFile(const QString& path, int sampleRate, const SampleSink& sink
     std::vector<std::uint8_t> samples;
     samples.reserve(kChunkSamples);
     std::int64_t total = 0;
+    sf_count_t framesRead = 0;
     QString damage;
     const auto handOver = [&] {
         total += static_cast<std::int64_t>(samples.size());
@@ -162,6 +165,12 @@ bool streamSoundFile(const QString& path, int sampleRate, const SampleSink& sink
             damage = QString::fromUtf8(sf_strerror(file.get()));
             got = std::max<sf_count_t>(got, 0);
             last = true;
+        }
+        framesRead += got;
+        if (options.progress && info.frames > 0 &&
+            !options.progress(std::min(1.0, static_cast<double>(framesRead) / info.frames))) {
+            setError(error, QStringLiteral("stopped reading '%1' before its end").arg(path));
+            return false;
         }
         for (sf_count_t i = 0; i < got; ++i) {
             float sum = 0;
@@ -315,7 +324,7 @@ bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
         return false;
     }
     if (!isRawSampleName(path))
-        return streamSoundFile(path, sampleRate, sink, limit, error, warning);
+        return streamSoundFile(path, sampleRate, sink, limit, options, error, warning);
     // Opened once: a FIFO's writer is paired with this one reader.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -328,8 +337,8 @@ bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
     return ok;
 }
 
-std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
-                                                     QString* error)
+std::optional<std::vector<std::uint8_t>>
+readSamples(const QString& path, int sampleRate, QString* error, const SampleReadOptions& options)
 {
     std::vector<std::uint8_t> samples;
     QString warning;
@@ -338,7 +347,7 @@ std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sa
         [&samples](const std::uint8_t* data, std::size_t count) {
             samples.insert(samples.end(), data, data + count);
         },
-        SampleReadOptions{}, error, &warning);
+        options, error, &warning);
     if (!ok)
         return std::nullopt;
     if (!warning.isEmpty())

@@ -21,6 +21,9 @@ inline constexpr double kDefaultMaxSeconds = 3 * 3600;
 struct SampleReadOptions
 {
     double maxSeconds = kDefaultMaxSeconds; // at the requested sample rate
+    // Told how much of a sound file has been read (0..1) after each chunk; returning false
+    // stops the reading with an error. Not called for raw input, which needs no converting.
+    std::function<bool(double done)> progress;
 };
 
 // Takes samples as they are read, a bounded chunk at a time.
@@ -42,7 +45,8 @@ bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
 // given, a one-line reason naming the file. Reads at most kDefaultMaxSeconds; a damaged sound
 // file gives the samples before the damage and a warning on the log.
 std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sampleRate,
-                                                     QString* error);
+                                                     QString* error,
+                                                     const SampleReadOptions& options = {});
 
 // Samples held either in memory or, for raw files, mapped straight from the file.
 class SampleBuffer

@@ -81,7 +81,8 @@ TEST_F(FileDeviceTest, LoopStartsOverAndStopStartCarriesOn)
 
 TEST_F(FileDeviceTest, SoundFileIsResampledToTheRateItIsOpenedWithAndBadFilesAreRefused)
 {
-    std::vector<std::uint8_t> tone(4000);
+    // Long enough to be read in several pieces, each reported.
+    std::vector<std::uint8_t> tone(400'000);
     for (std::size_t i = 0; i < tone.size(); ++i)
         tone[i] = std::uint8_t((i / 4) % 2 ? 188 : 68);
     const QString path = dir.filePath("tone.wav");
@@ -89,21 +90,29 @@ TEST_F(FileDeviceTest, SoundFileIsResampledToTheRateItIsOpenedWithAndBadFilesAre
     ASSERT_TRUE(writeSamples(path, tone, 8000, &error)) << error.toStdString();
     const auto expected = readSamples(path, 28800, &error);
     ASSERT_TRUE(expected) << error.toStdString();
-    // Made at another rate, it reads the file again at the rate it is opened with, on a worker:
-    // Start returns at once, and settings applied meanwhile take effect when it is done.
-    auto* file = new FileRecordingDevice(path, false, 16000);
-    device.reset(file);
+    // Read on a worker at the rate it is opened with: Start returns at once, and settings
+    // applied meanwhile take effect when it is done.
+    std::vector<std::pair<int, bool>> progress;
+    device = makeFileRecordingDevice(
+        path, false, &error, [&](int percent, bool done) { progress.emplace_back(percent, done); });
+    auto* file = static_cast<FileRecordingDevice*>(device.get());
     attach(*device);
-    const std::size_t at16000 = file->samples().size();
     settings.sampleRate = 8000;
     engine->StartCapture();
-    EXPECT_EQ(file->samples().size(), at16000);
+    EXPECT_TRUE(file->samples().empty());
     EXPECT_FALSE(capturing());
     settings.sampleRate = 28800;
     engine->setRestartPending(true);
     engine->StopCapture();
     ASSERT_TRUE(
         waitUntil([&] { return capturing() && file->samples().size() == expected->size(); }));
+    // Each reading counts up and ends; the last one got to the end.
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.back(), std::make_pair(100, true));
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        const bool sameReading = !progress[i - 1].second;
+        EXPECT_TRUE(!sameReading || progress[i - 1].first <= progress[i].first) << "report " << i;
+    }
     tapped.clear(); // a loaded machine may have played a buffer already: check a stretch
     ASSERT_TRUE(waitUntil([&] { return tapped.size() >= 4096; }));
     engine->StopCapture();
