@@ -6,7 +6,7 @@
 # resident memory at the start and end of the feed.
 #
 #   bench/live-figures.sh [--seconds N] [--idle-seconds N] [--chunk BYTES] [--build DIR]
-#                         [--card FILE] [--no-trace] [--floor] [--keep]
+#                         [--card FILE] [--no-trace] [--floor] [--monitor] [--keep]
 #
 # --no-trace runs the program without its timing trace (CPU and memory only, as shipped).
 # --floor then feeds the same audio to parec asking for 10 ms fragments, as the program does: the
@@ -14,6 +14,7 @@
 # --chunk sets the size of each timed write (default 1024, one buffer every 35.6 ms); 256 writes
 # the audio as a sound card's small fragments would deliver it, so a buffer's first sample waits
 # for the buffer to fill. --card feeds a raw 8-bit recording instead of a fresh test card.
+# --monitor opens the Monitor window too, so its decoding and painting are in the figures.
 # DIR is a Release build holding bin/corvane, bin/corvane-testcard and bin/corvane-live-feeder
 # (default: build, as ./scripts/run.sh makes it). --keep leaves the working directory (trace, logs) in place.
 set -euo pipefail
@@ -25,6 +26,7 @@ idle_seconds=10
 chunk=1024
 trace=1
 floor=0
+monitor=0
 build=""
 card=""
 keep=0
@@ -37,8 +39,9 @@ while [ $# -gt 0 ]; do
         --chunk) chunk=$2; shift 2 ;;
         --no-trace) trace=0; shift ;;
         --floor) floor=1; shift ;;
+        --monitor) monitor=1; shift ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
         *) echo "live-figures.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -107,15 +110,20 @@ fi
 # Whole 1024-byte buffers, so every byte fed is decoded while the program runs.
 truncate -s "$(( seconds * 28800 / 1024 * 1024 ))" "$work/card.u8"
 
+args=()
+[ "$monitor" = 1 ] && args+=(--monitor)
 if [ "$trace" = 1 ]; then
-    CORVANE_TRACE="$work/trace.txt" "$bin/corvane" >"$work/corvane.log" 2>&1 &
+    CORVANE_TRACE="$work/trace.txt" "$bin/corvane" "${args[@]}" >"$work/corvane.log" 2>&1 &
 else
-    "$bin/corvane" >"$work/corvane.log" 2>&1 &
+    "$bin/corvane" "${args[@]}" >"$work/corvane.log" 2>&1 &
 fi
 program=$!
 pids+=($program)
 recording() { [ -n "$(pactl list short source-outputs 2>/dev/null)" ]; }
-window_up() { xwininfo -root -tree | grep -q '"Corvane":.* 510x305+'; }
+window_up() {
+    xwininfo -root -tree | grep -q '"Corvane":.* 510x305+' &&
+        { [ "$monitor" = 0 ] || xwininfo -root -tree | grep -q '"Corvane Monitor"'; }
+}
 wait_for 20 recording && wait_for 20 window_up ||
     { echo "corvane did not come up:" >&2; cat "$work/corvane.log" >&2; exit 1; }
 
