@@ -36,7 +36,15 @@ void PictureView::updateColumns(int col, int cols)
     if (col + 4 > cols) // the frame may end, and the next begin, before the next request
         columns(0, 3);
     lastCol_ = col;
-    update(due.boundingRect());
+    due_ |= due.boundingRect();
+}
+
+void PictureView::paintDue()
+{
+    if (due_.isEmpty())
+        return;
+    repaint(due_);
+    due_ = QRect();
 }
 
 void PictureView::paintEvent(QPaintEvent* event)

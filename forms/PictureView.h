@@ -7,7 +7,7 @@ namespace corvane {
 class ImageSurface;
 
 // The image control of the main window: paints the picture surface at its top-left corner.
-// It repaints only when asked (the decoder's repaint request, a clear) or when exposed, so the
+// It repaints only when asked (the decoder's repaint requests, a clear) or when exposed, so the
 // screen lags the surface between repaint requests exactly as the decoder intends.
 class PictureView : public QWidget
 {
@@ -19,9 +19,12 @@ public:
     // The surface to show; nullptr shows nothing. The view does not own it.
     void setSurface(const ImageSurface* surface);
     // The decoder's repaint request, made with the scan at column col of cols (0 rightmost,
-    // three pixels each from the right edge): updates only the columns painted since the last
-    // request and those that may be painted before the next, due at every fourth column.
+    // three pixels each from the right edge): marks as due only the columns painted since the
+    // last request and those that may be painted before the next, due at every fourth column.
     void updateColumns(int col, int cols);
+    // Puts what is due on the screen now. Called once a buffer is decoded: one paint and one
+    // transfer to the window system for the buffer, without a trip through the event queue.
+    void paintDue();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -29,6 +32,7 @@ protected:
 private:
     const ImageSurface* surface_ = nullptr;
     int lastCol_ = 0;
+    QRect due_;
 };
 
 } // namespace corvane

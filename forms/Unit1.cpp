@@ -58,7 +58,9 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     });
 
     try {
-        receiver_.attach(this).StartCapture();
+        CaptureEngine& engine = receiver_.attach(this);
+        engine.addDecodedTap([this](const std::uint8_t*, std::int32_t) { ImageAlign->paintDue(); });
+        engine.StartCapture();
     } catch (...) {
         // The device must not go on posting to a window that was never finished.
         receiver_.surface().setRepaintCallback({});
