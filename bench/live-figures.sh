@@ -6,7 +6,8 @@
 # resident memory at the start and end of the feed.
 #
 #   bench/live-figures.sh [--seconds N] [--idle-seconds N] [--chunk BYTES] [--build DIR]
-#                         [--card FILE] [--no-trace] [--floor] [--monitor] [--keep]
+#                         [--card FILE] [--no-trace] [--floor] [--monitor] [--timer-source]
+#                         [--keep]
 #
 # --no-trace runs the program without its timing trace (CPU and memory only, as shipped).
 # --floor then feeds the same audio to parec asking for 10 ms fragments, as the program does: the
@@ -15,6 +16,9 @@
 # the audio as a sound card's small fragments would deliver it, so a buffer's first sample waits
 # for the buffer to fill. --card feeds a raw 8-bit recording instead of a fresh test card.
 # --monitor opens the Monitor window too, so its decoding and painting are in the figures.
+# --timer-source records the monitor of a null sink that pacat plays the feed into: the sink's
+# timer, not the writes, paces delivery, as a sound card's does (the delays then include pacat's
+# 10 ms of playback latency).
 # DIR is a Release build holding bin/corvane, bin/corvane-testcard and bin/corvane-live-feeder
 # (default: build, as ./scripts/run.sh makes it). --keep leaves the working directory (trace, logs) in place.
 set -euo pipefail
@@ -27,6 +31,7 @@ chunk=1024
 trace=1
 floor=0
 monitor=0
+timer_source=0
 build=""
 card=""
 keep=0
@@ -40,8 +45,9 @@ while [ $# -gt 0 ]; do
         --no-trace) trace=0; shift ;;
         --floor) floor=1; shift ;;
         --monitor) monitor=1; shift ;;
+        --timer-source) timer_source=1; shift ;;
         --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
         *) echo "live-figures.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -93,14 +99,17 @@ load-module module-native-protocol-unix auth-anonymous=1 socket=$work/native
 load-module module-null-sink
 load-module module-always-sink
 load-module module-pipe-source source_name=tvin file=$work/source.fifo format=u8 rate=28800 channels=1
-set-default-source tvin
+load-module module-null-sink sink_name=tvcard format=u8 rate=28800 channels=1
 PA
+source=tvin
+[ "$timer_source" = 1 ] && source=tvcard.monitor
+echo "set-default-source $source" >>"$work/server.pa"
 pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 --use-pid-file=no \
     --log-target=stderr -F "$work/server.pa" >"$work/pulse.log" 2>&1 &
 pulse_pid=$!
 pids+=($pulse_pid)
-default_is_tvin() { [ "$(pactl get-default-source 2>/dev/null)" = tvin ]; }
-wait_for 20 default_is_tvin || { echo "PulseAudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
+default_is_ours() { [ "$(pactl get-default-source 2>/dev/null)" = "$source" ]; }
+wait_for 20 default_is_ours || { echo "PulseAudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
 
 if [ -n "$card" ]; then
     cp "$card" "$work/card.u8"
@@ -138,9 +147,21 @@ sleep "$idle_seconds"
 i1=$(ticks "$program"); w1=$(now)
 echo "$i0 $i1 $(awk -v a="$w0" -v b="$w1" 'BEGIN { print b - a }')" >"$work/idle.txt"
 
+# Where the feeder writes: the pipe source's FIFO, or one a player empties into the null sink.
+start_feed_target() {
+    fifo="$work/source.fifo"
+    [ "$timer_source" = 1 ] || return 0
+    fifo="$work/play.fifo"
+    rm -f "$fifo" && mkfifo "$fifo"
+    pacat --playback --raw --format=u8 --rate=28800 --channels=1 --latency-msec=10 -d tvcard \
+        <"$fifo" >/dev/null 2>&1 &
+    pids+=($!)
+}
+
+start_feed_target
 echo "feeding $seconds s of audio in real time, $chunk bytes a write ..." 
 server_ticks1=$(ticks "$pulse_pid"); sw0=$(now)
-"$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$work/source.fifo" \
+"$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$fifo" \
     --log "$work/feed.txt" --pid "$program" --chunk "$chunk" &
 feeder=$!
 pids+=($feeder)
@@ -175,12 +196,13 @@ awk -v a="$server_ticks1" -v b="$server_ticks2" -v s0="$sw0" -v s1="$sw1" -v t="
         printf "audio server CPU:     %.2f%% of one core while fed\n", 100 * (b - a) / t / (s1 - s0) }'
 
 if [ "$floor" = 1 ]; then
-    parec --latency-msec=10 --format=u8 --rate=28800 --channels=1 --raw -d tvin >/dev/null &
+    parec --latency-msec=10 --format=u8 --rate=28800 --channels=1 --raw -d "$source" >/dev/null &
     parec=$!
     pids+=($parec)
     wait_for 20 recording
     sleep 1
-    "$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$work/source.fifo" \
+    start_feed_target
+    "$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$fifo" \
         --log "$work/floor.txt" --pid "$parec" --chunk "$chunk"
     awk '$1 == "cpu-start" { t0 = $2; c0 = $3 } $1 == "cpu-end" { t1 = $2; c1 = $3 }
          $1 == "ticks-per-second" { tps = $2 }
