@@ -21,6 +21,7 @@ std::function<void(int percent, bool done)> readingProgressView(QWidget* parent,
                                           100, parent);
             (*dialog)->setWindowModality(Qt::NonModal);
             (*dialog)->setMinimumDuration(500);
+            (*dialog)->setValue(0); // starts the clock the half second is counted on
         }
         (*dialog)->setValue(percent);
     };
