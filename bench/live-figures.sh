@@ -131,7 +131,7 @@ pids+=($program)
 recording() { [ -n "$(pactl list short source-outputs 2>/dev/null)" ]; }
 window_up() {
     xwininfo -root -tree | grep -q '"Corvane":.* 510x305+' &&
-        { [ "$monitor" = 0 ] || xwininfo -root -tree | grep -q '"Corvane Monitor"'; }
+        { [ "$monitor" = 0 ] || xwininfo -root -tree | grep -q '"Corvane Monitor'; }
 }
 wait_for 20 recording && wait_for 20 window_up ||
     { echo "corvane did not come up:" >&2; cat "$work/corvane.log" >&2; exit 1; }
