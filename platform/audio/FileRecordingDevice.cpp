@@ -180,17 +180,26 @@ bool FileRecordingDevice::close()
     if (!queue_.close()) {
         return false;
     }
+    stopReading();
     timer_.reset();
     recording_ = false;
     return true;
 }
 
+void FileRecordingDevice::stopReading()
+{
+    if (!loading_)
+        return;
+    const int reached = loading_->progressValue();
+    loading_->cancel(); // the reading stops at its next chunk and its result is dropped
+    loading_.reset();
+    if (progress_)
+        progress_(reached, true);
+}
+
 void FileRecordingDevice::abandon()
 {
-    if (loading_) {
-        loading_->cancel(); // the reading stops at its next chunk and its result is dropped
-        loading_.reset();
-    }
+    stopReading();
     queue_.abandon();
     timer_.reset();
     recording_ = false;

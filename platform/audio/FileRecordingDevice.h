@@ -37,8 +37,6 @@ public:
     FileRecordingDevice(const FileRecordingDevice&) = delete;
     FileRecordingDevice& operator=(const FileRecordingDevice&) = delete;
 
-    // Why the file could not be read; empty when it was.
-    const QString& error() const { return error_; }
     // The samples at the rate last opened with.
     const std::vector<std::uint8_t>& samples() const { return samples_; }
 
@@ -62,6 +60,7 @@ private:
     };
     bool adopt(std::vector<std::uint8_t> samples, const QString& error, std::int32_t sampleRate);
     void loaded();
+    void stopReading();
     void tick();
     void deliver(std::int64_t count);
 

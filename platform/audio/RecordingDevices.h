@@ -20,7 +20,8 @@ struct RecordingDeviceInfo
 // The live device over the audio server; sourceName empty records from the server's default.
 std::unique_ptr<RecordingDevice> makePulseRecordingDevice(const QString& sourceName);
 
-// How far reading a recording has got, in percent; done once it is read or has failed.
+// How far reading a recording has got, in percent; done once it is read, has failed or was
+// given up.
 using ReadingProgress = std::function<void(int percent, bool done)>;
 
 // Plays a recording into the buffers in real time. Returns nullptr and sets *error when the
