@@ -97,10 +97,6 @@ int main(int argc, char** argv)
         }
     }
 
-    // Through shared memory every overlapping repaint waits for an X round trip; the picture's
-    // few changed columns a buffer are cheaper to send.
-    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
-        qputenv("QT_XCB_NO_MITSHM", "1");
     Application app(argc, argv);
     initialiseApplication(app);
 
