@@ -56,8 +56,12 @@ void MonitorPicture::paintEvent(QPaintEvent* event)
         painter.fillRect(bar, Qt::black);
     if (frame_.isNull())
         return;
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth_);
-    painter.drawImage(target, frame_);
+    // Scaled here and then copied straight in: scaling it, the painter would convert and blend
+    // it in spans shared out to worker threads, waking them for every frame.
+    const QImage shown = frame_.convertToFormat(QImage::Format_RGB32)
+                             .scaled(target.size(), Qt::IgnoreAspectRatio,
+                                     smooth_ ? Qt::SmoothTransformation : Qt::FastTransformation);
+    painter.drawImage(target.topLeft(), shown);
 }
 
 } // namespace corvane
