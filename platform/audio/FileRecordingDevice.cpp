@@ -5,7 +5,6 @@
 #include "WaveEvents.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QPromise>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -17,25 +16,6 @@ namespace {
 
 // Often enough that a buffer is handed back within ~10 ms of being due.
 constexpr int kTickMs = 10;
-
-// What can be told without reading the samples, so that a wrong name fails at once.
-QString quickProblem(const QString& path)
-{
-    if (path == QLatin1String("-"))
-        return {};
-    const QFileInfo info(path);
-    if (!info.exists() || info.isDir()) {
-        return QStringLiteral("cannot open '%1': %2")
-            .arg(path, info.isDir() ? QStringLiteral("it is a directory")
-                                    : QStringLiteral("no such file"));
-    }
-    QString problem;
-    if (!isRawSampleName(path))
-        FloatSoundReader().open(path, &problem);
-    else if (info.isFile() && info.size() == 0)
-        problem = QStringLiteral("'%1' holds no samples").arg(path);
-    return problem;
-}
 
 } // namespace
 
@@ -241,11 +221,9 @@ void FileRecordingDevice::deliver(std::int64_t count)
 std::unique_ptr<RecordingDevice> makeFileRecordingDevice(const QString& path, bool loop,
                                                          QString* error, ReadingProgress progress)
 {
-    if (const QString problem = quickProblem(path); !problem.isEmpty()) {
-        if (error)
-            *error = problem;
+    // What can be told without reading the samples fails at once, at start-up.
+    if (!checkSampleSource(path, error))
         return nullptr;
-    }
     return std::make_unique<FileRecordingDevice>(path, loop, std::move(progress));
 }
 

@@ -29,6 +29,17 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
+// Why path cannot be opened for reading at all: missing, or a directory. Empty otherwise.
+QString unopenable(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QStringLiteral("cannot open '%1': it is a directory").arg(path);
+    if (!info.exists())
+        return QStringLiteral("cannot open '%1': no such file").arg(path);
+    return {};
+}
+
 // Samples held at once while reading, whatever the file claims about itself.
 constexpr std::size_t kChunkSamples = std::size_t{1} << 16;
 
@@ -314,13 +325,8 @@ bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
         rate};
     if (path == QLatin1String("-"))
         return streamRaw(STDIN_FILENO, QStringLiteral("standard input"), sink, limit, error);
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        setError(error, QStringLiteral("cannot open '%1': no such file").arg(path));
-        return false;
-    }
-    if (info.isDir()) {
-        setError(error, QStringLiteral("cannot open '%1': it is a directory").arg(path));
+    if (const QString problem = unopenable(path); !problem.isEmpty()) {
+        setError(error, problem);
         return false;
     }
     if (!isRawSampleName(path))
@@ -335,6 +341,22 @@ bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
     const bool ok = streamRaw(fd, path, sink, limit, error);
     ::close(fd);
     return ok;
+}
+
+bool checkSampleSource(const QString& path, QString* error)
+{
+    if (path == QLatin1String("-"))
+        return true;
+    QString problem = unopenable(path);
+    if (problem.isEmpty()) {
+        const QFileInfo info(path);
+        if (!isRawSampleName(path))
+            FloatSoundReader().open(path, &problem);
+        else if (info.isFile() && info.size() == 0)
+            problem = QStringLiteral("'%1' holds no samples").arg(path);
+    }
+    setError(error, problem);
+    return problem.isEmpty();
 }
 
 std::optional<std::vector<std::uint8_t>>
@@ -545,11 +567,8 @@ bool FloatSoundReader::open(const QString& path, QString* error)
         sf_close(static_cast<SNDFILE*>(file_));
     file_ = nullptr;
     path_ = path;
-    const QFileInfo fileInfo(path);
-    if (!fileInfo.exists() || fileInfo.isDir()) {
-        setError(error, QStringLiteral("cannot open '%1': %2")
-                            .arg(path, fileInfo.isDir() ? QStringLiteral("it is a directory")
-                                                        : QStringLiteral("no such file")));
+    if (const QString problem = unopenable(path); !problem.isEmpty()) {
+        setError(error, problem);
         return false;
     }
     SF_INFO info{};

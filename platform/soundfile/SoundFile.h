@@ -38,6 +38,11 @@ using SampleSink = std::function<void(const std::uint8_t* data, std::size_t coun
 bool streamSamples(const QString& path, int sampleRate, const SampleSink& sink,
                    const SampleReadOptions& options, QString* error, QString* warning);
 
+// What can be told of path without reading its samples: that it exists and is no directory,
+// that libsndfile takes a sound file's header, that a raw file is not empty. False and a
+// one-line reason naming the file when it cannot be read.
+bool checkSampleSource(const QString& path, QString* error);
+
 // Reads every sample of path. "-" reads raw bytes from stdin, *.raw and *.u8 are raw bytes
 // taken as they are (they carry no rate, so sampleRate does not apply); anything else is
 // opened with libsndfile (WAV, FLAC, Ogg, ...), mixed to mono, resampled to sampleRate when
