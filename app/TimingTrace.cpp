@@ -1,6 +1,7 @@
 #include "TimingTrace.h"
 
 #include "CaptureEngine.h"
+#include "PictureView.h"
 
 #include <QEvent>
 #include <QFile>
@@ -45,7 +46,7 @@ TimingTrace::~TimingTrace()
     std::fclose(file_);
 }
 
-void TimingTrace::watch(CaptureEngine& engine, QWidget& window, QWidget& picture)
+void TimingTrace::watch(CaptureEngine& engine, QWidget& window, PictureView& picture)
 {
     engine.setDecodedTap(
         [this](const std::uint8_t* data, std::int32_t count) { decoded(data, count); });
@@ -53,6 +54,13 @@ void TimingTrace::watch(CaptureEngine& engine, QWidget& window, QWidget& picture
     picture_ = &picture;
     window.installEventFilter(this);
     picture.installEventFilter(this);
+    // Painted and flushed in one go, with no event of Qt's to mark either.
+    connect(&picture, &PictureView::dueShown, this, [this] {
+        ++paints_;
+        mark('P');
+        ++flushes_;
+        mark('F');
+    });
 }
 
 // The picture paints, and the window paints and flushes to the window system, while they

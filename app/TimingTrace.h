@@ -11,6 +11,7 @@ class QWidget;
 namespace corvane {
 
 class CaptureEngine;
+class PictureView;
 
 // A timing trace of the live program, for measuring its delays from outside: one line per
 // buffer decoded and one per repaint of the picture, each stamped with CLOCK_MONOTONIC, which
@@ -32,7 +33,7 @@ public:
 
     // Traces the engine's decoded buffers, the picture's paints and the window's flushes. The
     // trace must outlive the engine; window and picture may go first.
-    void watch(CaptureEngine& engine, QWidget& window, QWidget& picture);
+    void watch(CaptureEngine& engine, QWidget& window, PictureView& picture);
 
     std::int64_t bytes() const { return bytes_; }
     std::int64_t paints() const { return paints_; }

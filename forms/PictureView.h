@@ -26,10 +26,16 @@ public:
     // transfer to the window system for the buffer, without a trip through the event queue.
     void paintDue();
 
+signals:
+    // paintDue put the due columns on the screen itself, without a paint event.
+    void dueShown();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    bool paintIntoBackingStore(const QRect& due);
+
     const ImageSurface* surface_ = nullptr;
     int lastCol_ = 0;
     QRect due_;
