@@ -18,13 +18,22 @@ public:
 
     // The surface to show; nullptr shows nothing. The view does not own it.
     void setSurface(const ImageSurface* surface);
-    // The decoder's repaint request, made with the scan at column col of cols (0 rightmost,
-    // three pixels each from the right edge): marks as due only the columns painted since the
-    // last request and those that may be painted before the next, due at every fourth column.
-    void updateColumns(int col, int cols);
-    // Puts what is due on the screen now. Called once a buffer is decoded: one paint and one
-    // transfer to the window system for the buffer, without a trip through the event queue.
-    void paintDue();
+    // Where the decoder's scan stands: the column it is in (0 rightmost, three pixels each from
+    // the right edge) of a raster of rows x cols blocks.
+    struct Scan
+    {
+        int col = 0;
+        int rows = 0;
+        int cols = 0;
+    };
+    // The surface was cleared and the scan starts again at column 0: shows the whole surface.
+    void restart();
+    // The decoder's repaint request, made at every fourth column it completes.
+    void requestRepaint() { ++requests_; }
+    // Called once a buffer is decoded: if the decoder asked for a repaint since the last call,
+    // puts the columns it has painted since then on the screen, with one paint and one transfer
+    // to the window system and no trip through the event queue.
+    void paintDue(const Scan& scan);
 
 signals:
     // paintDue put the due columns on the screen itself, without a paint event.
@@ -34,11 +43,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    bool paintIntoBackingStore(const QRect& due);
+    QRegion dueRegion(const Scan& scan) const;
+    bool paintIntoBackingStore(const QRegion& due);
 
     const ImageSurface* surface_ = nullptr;
-    int lastCol_ = 0;
-    QRect due_;
+    int requests_ = 0;
+    Scan shown_; // where the scan stood at the last paint
 };
 
 } // namespace corvane

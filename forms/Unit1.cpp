@@ -52,14 +52,15 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
     QApplication::setWindowIcon(icon);
 
     ImageAlign->setSurface(&receiver_.surface());
-    receiver_.surface().setRepaintCallback([this] {
-        ImageAlign->updateColumns(receiver_.decoder().scanPosition().col,
-                                  receiver_.settings().cols);
-    });
+    receiver_.surface().setRepaintCallback([this] { ImageAlign->requestRepaint(); });
 
     try {
         CaptureEngine& engine = receiver_.attach(this);
-        engine.addDecodedTap([this](const std::uint8_t*, std::int32_t) { ImageAlign->paintDue(); });
+        engine.addDecodedTap([this](const std::uint8_t*, std::int32_t) {
+            const DecoderSettings& settings = receiver_.settings();
+            ImageAlign->paintDue(
+                {receiver_.decoder().scanPosition().col, settings.rows, settings.cols});
+        });
         engine.StartCapture();
     } catch (...) {
         // The device must not go on posting to a window that was never finished.
@@ -151,7 +152,7 @@ void TFormMain::closeEvent(QCloseEvent* event)
 void TFormMain::clearPicture()
 {
     receiver_.surface().clear();
-    ImageAlign->update();
+    ImageAlign->restart();
 }
 
 void TFormMain::Button1Click()

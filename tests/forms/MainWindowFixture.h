@@ -7,6 +7,7 @@
 #include "Unit1.h"
 
 #include <QLineEdit>
+#include <QScreen>
 #include <array>
 #include <gtest/gtest.h>
 #include <memory>
@@ -84,6 +85,20 @@ protected:
 
     bool idle() const { return !state().capturing && !state().deviceOpen; }
     bool running() const { return state().capturing && !state().stopping; }
+    // What the window system holds of the picture, not what the widget would paint.
+    QImage pictureOnScreen() const
+    {
+        const QPoint at = form->ImageAlign->mapTo(form.get(), QPoint());
+        return form->screen()
+            ->grabWindow(form->winId(), at.x(), at.y(), form->ImageAlign->width(),
+                         form->ImageAlign->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    QImage picture() const
+    {
+        return receiver->surface().image().convertToFormat(QImage::Format_RGB32);
+    }
     void stopAndWait()
     {
         click(form->Button1);

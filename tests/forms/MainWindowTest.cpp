@@ -108,31 +108,32 @@ TEST_F(MainWindowTest, SlidersChangeTheNextBlocksWithoutClearOrRestart)
     EXPECT_EQ(device->count(Op::Reset), 0);                         // not restarted
 }
 
-TEST_F(MainWindowTest, ThePictureReachesTheScreenEveryFourthColumn)
+TEST_F(MainWindowTest, ThePictureReachesTheScreenEveryFourthColumnAndAcrossFrames)
 {
-    // What the window system holds of the picture, not what the widget would paint.
-    const auto onScreen = [&] {
-        const QPoint at = form->ImageAlign->mapTo(form.get(), QPoint());
-        return form->screen()
-            ->grabWindow(form->winId(), at.x(), at.y(), form->ImageAlign->width(),
-                         form->ImageAlign->height())
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32);
-    };
-    const auto picture = [&] {
-        return receiver->surface().image().convertToFormat(QImage::Format_RGB32);
-    };
     form->EditSampleBlockSize->setText("96"); // one column of 24 rows, 4 samples each
     click(form->Button5);
     ASSERT_TRUE(waitUntil([&] { return running(); }));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    ASSERT_TRUE(waitUntil([&] { return onScreen() == picture(); }));
+    ASSERT_TRUE(waitUntil([&] { return pictureOnScreen() == picture(); }));
     for (int column = 0; column < 3; ++column)
         feed(bytes(96, 200));
     QCoreApplication::processEvents();
-    EXPECT_NE(onScreen(), picture()); // painted into the surface, not shown
+    EXPECT_NE(pictureOnScreen(), picture()); // painted into the surface, not shown
     feed(bytes(96, 200));
-    ASSERT_TRUE(waitUntil([&] { return onScreen() == picture(); }));
+    ASSERT_TRUE(waitUntil([&] { return pictureOnScreen() == picture(); }));
+
+    // Buffers that end a frame part-way and go on into the next (24 columns of 96 samples),
+    // each frame brighter than the last, so a column left unshown shows the one before.
+    form->EditSampleBlockSize->setText("1000");
+    click(form->Button5);
+    ASSERT_TRUE(waitUntil([&] { return running(); }));
+    std::vector<std::uint8_t> frames;
+    for (const std::uint8_t level : {60, 120, 180, 240})
+        frames.insert(frames.end(), 2304, level);
+    for (std::size_t at = 0; at + 1000 <= frames.size(); at += 1000) {
+        feed({frames.begin() + static_cast<std::ptrdiff_t>(at),
+              frames.begin() + static_cast<std::ptrdiff_t>(at + 1000)});
+        ASSERT_TRUE(waitUntil([&] { return pictureOnScreen() == picture(); })) << at;
+    }
 }
 
 TEST_F(MainWindowTest, ApplyWhileCapturingRestartsOnceWithTheNewSettings)
