@@ -18,13 +18,6 @@ namespace {
 constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 192000;
 
-enum StandardIndex
-{
-    kNbtva,
-    kBaird,
-    kCustom
-};
-
 QSettings userSettings()
 {
     return QSettings(QStringLiteral("corvane"), QStringLiteral("corvane"));
@@ -62,6 +55,13 @@ MonitorWindow::MonitorWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(recordButton, &QPushButton::clicked, recordAction, &QAction::trigger);
     connect(fullScreenButton, &QPushButton::clicked, fullScreenAction_, &QAction::trigger);
 
+    for (const LockedStandard& s : knownStandards())
+        standardBox->addItem(tr("%1, %2 lines").arg(s.title).arg(s.lines), s.name);
+    standardBox->addItem(tr("Custom"), QStringLiteral("custom"));
+    linesBox->setRange(StandardLimits::kMinLines, StandardLimits::kMaxLines);
+    lineRateBox->setRange(StandardLimits::kMinLineRate, StandardLimits::kMaxLineRate);
+    aspectBox->setRange(StandardLimits::kMinAspect, StandardLimits::kMaxAspect);
+
     restoreOptions();
     for (QCheckBox* box : {negativeBox, autoLevelsBox, smoothBox})
         connect(box, &QCheckBox::toggled, this, &MonitorWindow::controlsChanged);
@@ -98,9 +98,7 @@ void MonitorWindow::restoreOptions()
     settings.beginGroup(QStringLiteral("Monitor"));
     placeRestored_ = restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
     const QString standard = settings.value(QStringLiteral("standard")).toString();
-    standardBox->setCurrentIndex(standard == QLatin1String("baird")    ? kBaird
-                                 : standard == QLatin1String("custom") ? kCustom
-                                                                       : kNbtva);
+    standardBox->setCurrentIndex(std::max(standardBox->findData(standard), 0));
     linesBox->setValue(settings.value(QStringLiteral("lines"), linesBox->value()).toInt());
     lineRateBox->setValue(
         settings.value(QStringLiteral("lineRate"), lineRateBox->value()).toDouble());
@@ -133,21 +131,9 @@ void MonitorWindow::storeOptions() const
 LockedSettings MonitorWindow::settingsFromControls() const
 {
     LockedSettings settings = settings_;
-    switch (standardBox->currentIndex()) {
-    case kBaird:
-        settings.standard = standardByName(QStringLiteral("baird")).value_or(LockedStandard{});
-        break;
-    case kCustom:
-        settings.standard = LockedStandard{};
-        settings.standard.name = QStringLiteral("custom");
-        settings.standard.lines = linesBox->value();
-        settings.standard.lineRateHz = lineRateBox->value();
-        settings.standard.aspect = aspectBox->value();
-        break;
-    default:
-        settings.standard = standardByName(QStringLiteral("nbtva")).value_or(LockedStandard{});
-        break;
-    }
+    settings.standard =
+        standardByName(standardBox->currentData().toString())
+            .value_or(customStandard(linesBox->value(), lineRateBox->value(), aspectBox->value()));
     settings.negative = negativeBox->isChecked();
     settings.autoLevels = autoLevelsBox->isChecked();
     settings.manualBlack = blackSlider->value() / 100.0;
@@ -160,11 +146,10 @@ void MonitorWindow::controlsChanged()
     const LockedStandard before = settings_.standard;
     settings_ = settingsFromControls();
     const LockedStandard& now = settings_.standard;
-    customPanel->setVisible(standardBox->currentIndex() == kCustom);
+    customPanel->setVisible(now.name == QLatin1String("custom"));
     manualLevels->setVisible(!settings_.autoLevels);
     picture->setSmooth(smoothBox->isChecked());
-    if (now.name != before.name || now.lines != before.lines ||
-        now.lineRateHz != before.lineRateHz || now.aspect != before.aspect) {
+    if (now != before) {
         // A frame of the old raster would show at the wrong shape until the new one locks.
         picture->setFrame(QImage());
         picture->setAspect(now.aspect);

@@ -118,11 +118,8 @@ QImage testPicture(int width, int height)
 
 QImage rasterFor(const QImage& picture, const LockedStandard& standard)
 {
-    const bool vertical = standard.order == ScanOrder::VerticalBottomUpRightToLeft;
-    const int elements = standard.elementsPerLine();
-    const int lines = std::max(standard.lines, 1);
-    const int outW = vertical ? lines : elements;
-    const int outH = vertical ? elements : lines;
+    const int outW = std::max(standard.lines, 1);
+    const int outH = standard.elementsPerLine();
     const QImage grey = picture.convertToFormat(QImage::Format_Grayscale8);
     const int inW = std::max(grey.width(), 1), inH = std::max(grey.height(), 1);
     std::vector<double> pixels(static_cast<std::size_t>(inW) * static_cast<std::size_t>(inH), 0.0);
@@ -153,11 +150,9 @@ QImage rasterFor(const QImage& picture, const LockedStandard& standard)
 std::vector<float> transmit(const QImage& picture, const TransmitterOptions& options)
 {
     const LockedStandard& standard = options.standard;
-    const bool vertical = standard.order == ScanOrder::VerticalBottomUpRightToLeft;
     const int lines = std::max(standard.lines, 1);
     const int elements = standard.elementsPerLine();
-    const QImage raster = picture.width() == (vertical ? lines : elements) &&
-                                  picture.height() == (vertical ? elements : lines) &&
+    const QImage raster = picture.width() == lines && picture.height() == elements &&
                                   picture.format() == QImage::Format_Grayscale8
                               ? picture
                               : rasterFor(picture, standard);
@@ -173,8 +168,8 @@ std::vector<float> transmit(const QImage& picture, const TransmitterOptions& opt
         const double videoStart = lineStart + sync;
         const double element = (period - sync) / elements;
         for (int j = 0; j < elements; ++j) {
-            const int x = vertical ? lines - 1 - k : j;
-            const int y = vertical ? elements - 1 - j : k;
+            const int x = lines - 1 - k;
+            const int y = elements - 1 - j;
             double g = raster.constScanLine(y)[x] / 255.0;
             if (options.negative)
                 g = 1 - g;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LockedDecoder.h"
+#include "Standard.h"
 
 #include <QImage>
 #include <QString>

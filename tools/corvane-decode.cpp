@@ -116,10 +116,10 @@ struct LockedCli
                               QStringLiteral("Lock to the line and frame sync of a real NBTV "
                                              "transmission and write its frames upright. The "
                                              "options below need it.")};
-    QCommandLineOption standard{QStringLiteral("standard"),
-                                QStringLiteral("nbtva (32 lines, 400 lines/s, the default) or "
-                                               "baird (30 lines, 375 lines/s)."),
-                                QStringLiteral("NAME"), QStringLiteral("nbtva")};
+    QCommandLineOption standard{
+        QStringLiteral("standard"),
+        QStringLiteral("%1; the first is the default.").arg(standardChoices()),
+        QStringLiteral("NAME"), knownStandards().front().name};
     QCommandLineOption lines{QStringLiteral("lines"),
                              QStringLiteral("Lines per frame, 2..1000, for another standard."),
                              QStringLiteral("N")};
@@ -168,15 +168,18 @@ int decodeLocked(const QCommandLineParser& parser, const LockedCli& cli,
     LockedSettings settings;
     const auto standard = standardByName(parser.value(cli.standard));
     if (!standard)
-        return fail(kBadUsage, QStringLiteral("--standard must be nbtva or baird (got '%1')")
-                                   .arg(parser.value(cli.standard)));
+        return fail(kBadUsage, QStringLiteral("--standard must be %1 (got '%2')")
+                                   .arg(standardChoices(), parser.value(cli.standard)));
     settings.standard = *standard;
     double lines = settings.standard.lines;
-    std::optional<QString> problem = readNumberOption(parser, cli.lines, 2, 1000, lines);
+    std::optional<QString> problem = readNumberOption(parser, cli.lines, StandardLimits::kMinLines,
+                                                      StandardLimits::kMaxLines, lines);
     if (!problem)
-        problem = readNumberOption(parser, cli.lineRate, 10, 20000, settings.standard.lineRateHz);
+        problem = readNumberOption(parser, cli.lineRate, StandardLimits::kMinLineRate,
+                                   StandardLimits::kMaxLineRate, settings.standard.lineRateHz);
     if (!problem)
-        problem = readNumberOption(parser, cli.aspect, 0.1, 10, settings.standard.aspect);
+        problem = readNumberOption(parser, cli.aspect, StandardLimits::kMinAspect,
+                                   StandardLimits::kMaxAspect, settings.standard.aspect);
     if (problem)
         return fail(kBadUsage, *problem);
     if (lines != std::floor(lines))

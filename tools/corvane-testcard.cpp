@@ -32,9 +32,9 @@ int fail(int code, const QString& message)
 struct TransmitterCli
 {
     QCommandLineOption standard{QStringLiteral("standard"),
-                                QStringLiteral("Send a real NBTV signal of this standard: nbtva "
-                                               "(32 lines, 400 lines/s) or baird (30 lines, "
-                                               "375 lines/s). The options below need it."),
+                                QStringLiteral("Send a real NBTV signal of this standard: %1. The "
+                                               "options below need it.")
+                                    .arg(standardChoices()),
                                 QStringLiteral("NAME")};
     QCommandLineOption image{QStringLiteral("image"),
                              QStringLiteral("Picture to send (any format Qt reads), shown in grey; "
@@ -88,8 +88,8 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
 {
     const auto standard = standardByName(parser.value(cli.standard));
     if (!standard)
-        return fail(kBadUsage, QStringLiteral("--standard must be nbtva or baird (got '%1')")
-                                   .arg(parser.value(cli.standard)));
+        return fail(kBadUsage, QStringLiteral("--standard must be %1 (got '%2')")
+                                   .arg(standardChoices(), parser.value(cli.standard)));
     TransmitterOptions options;
     options.standard = *standard;
     options.seconds = seconds;

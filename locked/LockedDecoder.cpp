@@ -17,7 +17,7 @@ namespace corvane {
 namespace {
 
 constexpr std::size_t kBlock = 4096;
-constexpr double kMinRate = 1000;
+constexpr double kMinRate = LockedRates::kMin;
 
 double linePeriod(double sampleRate, const LockedStandard& standard)
 {
@@ -200,11 +200,7 @@ void LockedDecoder::feedU8(const std::uint8_t* samples, std::size_t count)
 void LockedDecoder::setSettings(const LockedSettings& settings)
 {
     Pipeline& p = *pipeline_;
-    const LockedStandard& a = p.settings.standard;
-    const LockedStandard& b = settings.standard;
-    const bool sameStandard = a.lines == b.lines && a.lineRateHz == b.lineRateHz &&
-                              a.aspect == b.aspect && a.order == b.order;
-    if (!sameStandard || settings.signal != p.settings.signal) {
+    if (settings.standard != p.settings.standard || settings.signal != p.settings.signal) {
         auto fresh = std::make_unique<Pipeline>(p.sampleRate, settings);
         fresh->callback = std::move(p.callback);
         fresh->samples = p.samples;

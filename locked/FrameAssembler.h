@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FrameMarkerDetector.h"
-#include "LockedDecoder.h"
+#include "Reception.h"
 #include "VideoHistory.h"
 
 #include <QImage>

@@ -221,9 +221,8 @@ bool FrameAssembler::render()
     // Halfway from the sync tip (0) to the lowest video.
     const float syncLevel = 0.5f * std::max(lo, 0.0f);
 
-    const bool vertical = settings_.standard.order == ScanOrder::VerticalBottomUpRightToLeft;
-    const int width = vertical ? lines_ : elements_;
-    const int height = vertical ? elements_ : lines_;
+    const int width = lines_;
+    const int height = elements_;
     QImage image(width, height, QImage::Format_Grayscale8);
     uchar* bits = image.bits();
     const auto stride = static_cast<std::size_t>(image.bytesPerLine());
@@ -237,11 +236,8 @@ bool FrameAssembler::render()
             if (settings_.negative)
                 g = in[j] < syncLevel ? 0.0f : 255.0f - g;
             const auto value = static_cast<uchar>(g + 0.5f);
-            if (vertical)
-                bits[static_cast<std::size_t>(elements_ - 1 - j) * stride +
-                     static_cast<std::size_t>(lines_ - 1 - k)] = value;
-            else
-                bits[static_cast<std::size_t>(k) * stride + static_cast<std::size_t>(j)] = value;
+            bits[static_cast<std::size_t>(elements_ - 1 - j) * stride +
+                 static_cast<std::size_t>(lines_ - 1 - k)] = value;
         }
     }
     frame_ = image;

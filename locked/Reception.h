@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Standard.h"
+
+#include <cstdint>
+
+namespace corvane {
+
+enum class SignalKind
+{
+    Auto,
+    Baseband,
+    Am
+};
+
+struct LockedSettings
+{
+    LockedStandard standard;
+    SignalKind signal = SignalKind::Auto;
+    bool negative = false;
+    // Automatic levels follow the signal; manual levels are fractions of the sync-tip-to-peak
+    // swing (0 = sync tip, 1 = the brightest the signal has reached), black below white.
+    bool autoLevels = true;
+    double manualBlack = 0.25;
+    double manualWhite = 1.0;
+};
+
+// What the decoder currently knows about the signal, for status lines, meters and --stats.
+struct LockedStatus
+{
+    bool locked = false;
+    double lineRateHz = 0; // measured; 0 while searching
+    SignalKind detected = SignalKind::Baseband;
+    double carrierHz = 0;       // estimated AM carrier; 0 for baseband
+    std::int64_t frames = 0;    // complete frames delivered while locked
+    std::int64_t samples = 0;   // input samples consumed
+    double inputPeak = 0;       // largest |sample| over the last ~0.2 s, 0..1 of full scale
+    bool inputTooLow = false;   // peak below a level that gives a clean picture
+    bool inputClipping = false; // samples at or near full scale in the last ~0.2 s
+};
+
+} // namespace corvane
