@@ -70,7 +70,8 @@ struct LockedDecoder::Pipeline
     VideoHistory video;
     SignalKind kind;
 
-    std::vector<float> envelope, scratch;
+    std::vector<float> envelope, scratch, picked;
+    int channel = 0, channels = 1;
     std::vector<SyncPulse> pulses;
     std::vector<LineEvent> events;
     std::vector<PictureLine> lines;
@@ -184,6 +185,29 @@ void LockedDecoder::feed(const float* samples, std::size_t count)
     }
 }
 
+void LockedDecoder::feed(const float* interleaved, std::size_t frames, int channels)
+{
+    Pipeline& p = *pipeline_;
+    channels = std::max(channels, 1);
+    p.channels = channels;
+    if (channels == 1) {
+        feed(interleaved, frames);
+        return;
+    }
+    p.channel =
+        std::clamp(p.settings.channel == kAutoChannel ? 0 : p.settings.channel, 0, channels - 1);
+    p.picked.resize(kBlock);
+    while (frames > 0) {
+        const std::size_t n = std::min(frames, kBlock);
+        for (std::size_t i = 0; i < n; ++i)
+            p.picked[i] = interleaved[i * static_cast<std::size_t>(channels) +
+                                      static_cast<std::size_t>(p.channel)];
+        feed(p.picked.data(), n);
+        interleaved += n * static_cast<std::size_t>(channels);
+        frames -= n;
+    }
+}
+
 void LockedDecoder::feedU8(const std::uint8_t* samples, std::size_t count)
 {
     float* scratch = pipeline_->scratch.data();
@@ -206,6 +230,8 @@ void LockedDecoder::setSettings(const LockedSettings& settings)
         fresh->samples = p.samples;
         fresh->frames = p.frames;
         fresh->last = p.last;
+        fresh->channel = p.channel;
+        fresh->channels = p.channels;
         pipeline_ = std::move(fresh);
         return;
     }
@@ -241,6 +267,8 @@ LockedStatus LockedDecoder::status() const
     s.inputPeak = p.meter.peak();
     s.inputTooLow = p.meter.tooLow();
     s.inputClipping = p.meter.clipping();
+    s.channel = p.channel;
+    s.channels = p.channels;
     return s;
 }
 

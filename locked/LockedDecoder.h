@@ -23,6 +23,8 @@ public:
     LockedDecoder& operator=(const LockedDecoder&) = delete;
 
     void feed(const float* samples, std::size_t count);
+    // Interleaved frames of several channels; the vision channel is picked as the settings say.
+    void feed(const float* interleaved, std::size_t frames, int channels);
     // Unsigned 8-bit samples, silence at 128, as the sound card records them.
     void feedU8(const std::uint8_t* samples, std::size_t count);
 

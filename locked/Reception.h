@@ -13,10 +13,24 @@ enum class SignalKind
     Am
 };
 
+// Which way up the whole signal comes: players and amplifiers differ, and an inverted signal
+// has its sync pointing up. (A negative picture is something else: black high, sync still low.)
+enum class Polarity
+{
+    Auto,
+    Normal,
+    Inverted
+};
+
+// Which channel of a recording carries the vision; the others carry the programme's sound.
+inline constexpr int kAutoChannel = -1;
+
 struct LockedSettings
 {
     LockedStandard standard;
     SignalKind signal = SignalKind::Auto;
+    Polarity polarity = Polarity::Auto;
+    int channel = kAutoChannel; // 0 = left, 1 = right, ...
     bool negative = false;
     // Automatic levels follow the signal; manual levels are fractions of the sync-tip-to-peak
     // swing (0 = sync tip, 1 = the brightest the signal has reached), black below white.
@@ -37,6 +51,9 @@ struct LockedStatus
     double inputPeak = 0;       // largest |sample| over the last ~0.2 s, 0..1 of full scale
     bool inputTooLow = false;   // peak below a level that gives a clean picture
     bool inputClipping = false; // samples at or near full scale in the last ~0.2 s
+    bool inverted = false;      // the signal is taken upside down (found, or as set)
+    int channel = 0;            // the channel decoded
+    int channels = 1;           // channels the input has
 };
 
 } // namespace corvane

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstddef>
+
+namespace corvane {
+
+// Where a receiver's samples come from: a recording device, a sound file played in real time,
+// an SDR. Blocks arrive as interleaved float frames (-1..1 full scale) on the thread the source
+// lives on, through the block signal, connected directly: the receiver decodes inside it.
+class SampleSource : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // Starts delivering; false with a reason the user can act on when it cannot.
+    virtual bool start(QString* error) = 0;
+    // Stops delivering; no block follows. Safe to call when stopped.
+    virtual void stop() = 0;
+    // What the user recognises the source by ("Built-in Audio", "rec.wav", "rtl_tcp 127.0.0.1").
+    virtual QString description() const = 0;
+
+signals:
+    // frames frames of channels samples each, at rate samples per second per channel.
+    void block(const float* interleaved, std::size_t frames, int channels, double rate);
+    // The source ended by itself: reason is empty at the end of a recording, else what failed
+    // (the device vanished, the server went away).
+    void ended(const QString& reason);
+};
+
+} // namespace corvane
