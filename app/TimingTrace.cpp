@@ -48,8 +48,8 @@ TimingTrace::~TimingTrace()
 
 void TimingTrace::watch(CaptureEngine& engine, QWidget& window, PictureView& picture)
 {
-    engine.setDecodedTap(
-        [this](const std::uint8_t* data, std::int32_t count) { decoded(data, count); });
+    tap_ = engine.addDecodedTap([this](const DecodedBlock& b) { decoded(b.data, b.count); },
+                                CaptureEngine::TapPlace::First);
     window_ = &window;
     picture_ = &picture;
     window.installEventFilter(this);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CaptureEngine.h"
+
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -48,6 +50,7 @@ private:
     void mark(char kind);
 
     std::FILE* file_;
+    TapHandle tap_;
     QWidget* window_ = nullptr;
     QWidget* picture_ = nullptr;
     std::int64_t bytes_ = 0;

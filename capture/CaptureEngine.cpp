@@ -41,11 +41,40 @@ private:
     CaptureEngine& engine_;
 };
 
+// The taps, shared with their handles so that either may go first.
+struct TapHandle::List
+{
+    std::vector<std::pair<int, BlockTap>> taps;
+    int lastId = 0;
+    int dispatching = 0;
+
+    void dispatch(const DecodedBlock& block)
+    {
+        // A tap may drop itself or another (a window closing) while the block is handed round:
+        // a dropped tap is emptied and swept out afterwards.
+        ++dispatching;
+        for (std::size_t k = 0; k < taps.size(); ++k)
+            if (taps[k].second)
+                taps[k].second(block);
+        if (--dispatching == 0)
+            std::erase_if(taps, [](const auto& entry) { return !entry.second; });
+    }
+
+    void remove(int id)
+    {
+        for (auto& entry : taps)
+            if (entry.first == id)
+                entry.second = nullptr;
+        if (dispatching == 0)
+            std::erase_if(taps, [](const auto& entry) { return !entry.second; });
+    }
+};
+
 CaptureEngine::CaptureEngine(RecordingDevice& device, const DecoderSettings& settings,
                              PixelDecoder& decoder, MessageSink& messages,
                              QObject* notificationTarget)
     : device_(device), settings_(settings), decoder_(decoder), messages_(messages),
-      target_(notificationTarget)
+      target_(notificationTarget), taps_(std::make_shared<TapHandle::List>())
 {}
 
 CaptureEngine::~CaptureEngine()
@@ -141,27 +170,41 @@ void CaptureEngine::OnWaveData(WaveBuffer* buffer)
     }
     const std::int32_t count = std::clamp(buffer->bytesRecorded, 0, buffer->bufferLength);
     decoder_.DecodeBlock(buffer->data.get(), count);
-    if (decodedTap_) {
-        decodedTap_(buffer->data.get(), count);
-    }
-    for (const auto& [id, tap] : moreTaps_) {
-        tap(buffer->data.get(), count);
-    }
+    taps_->dispatch({buffer->data.get(), count, state_.sampleRate});
     ReleaseBuffer(buffer);
     if (state_.buffersQueued == 0) {
         closeDevice();
     }
 }
 
-int CaptureEngine::addDecodedTap(BlockTap tap)
+TapHandle::TapHandle(TapHandle&& other) noexcept
+    : list_(std::move(other.list_)), id_(std::exchange(other.id_, 0))
+{}
+
+TapHandle& TapHandle::operator=(TapHandle&& other) noexcept
 {
-    moreTaps_.emplace_back(++lastTapId_, std::move(tap));
-    return lastTapId_;
+    if (this != &other) {
+        reset();
+        list_ = std::move(other.list_);
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
 }
 
-void CaptureEngine::removeDecodedTap(int id)
+void TapHandle::reset()
 {
-    std::erase_if(moreTaps_, [id](const auto& entry) { return entry.first == id; });
+    if (const auto list = list_.lock())
+        list->remove(id_);
+    list_.reset();
+    id_ = 0;
+}
+
+TapHandle CaptureEngine::addDecodedTap(BlockTap tap, TapPlace place)
+{
+    const int id = ++taps_->lastId;
+    auto& taps = taps_->taps;
+    taps.emplace(place == TapPlace::First ? taps.begin() : taps.end(), id, std::move(tap));
+    return TapHandle(taps_, id);
 }
 
 void CaptureEngine::OnWaveClose()

@@ -19,6 +19,41 @@ class QObject;
 
 namespace corvane {
 
+// A block of recorded bytes just decoded: how many the device filled in, and the rate they were
+// recorded at.
+struct DecodedBlock
+{
+    const std::uint8_t* data = nullptr;
+    std::int32_t count = 0;
+    std::int32_t sampleRate = 0;
+};
+
+using BlockTap = std::function<void(const DecodedBlock& block)>;
+
+// Keeps a tap on the capture engine; the tap goes with the handle (or with the engine, if that
+// goes first).
+class TapHandle
+{
+public:
+    TapHandle() = default;
+    ~TapHandle() { reset(); }
+    TapHandle(TapHandle&& other) noexcept;
+    TapHandle& operator=(TapHandle&& other) noexcept;
+    TapHandle(const TapHandle&) = delete;
+    TapHandle& operator=(const TapHandle&) = delete;
+
+    void reset();
+    explicit operator bool() const { return !list_.expired(); }
+
+private:
+    friend class CaptureEngine;
+    struct List;
+    TapHandle(std::weak_ptr<List> list, int id) : list_(std::move(list)), id_(id) {}
+
+    std::weak_ptr<List> list_;
+    int id_ = 0;
+};
+
 struct CaptureState
 {
     bool deviceOpen = false; // a device handle is held (open called, close not yet confirmed)
@@ -41,9 +76,6 @@ struct CaptureState
 class CaptureEngine
 {
 public:
-    // A block of recorded bytes and how many of them the device filled in.
-    using BlockTap = std::function<void(const std::uint8_t* data, std::int32_t count)>;
-
     CaptureEngine(RecordingDevice& device, const DecoderSettings& settings, PixelDecoder& decoder,
                   MessageSink& messages, QObject* notificationTarget);
     // Releases an open device and every buffer without waiting for notifications.
@@ -72,12 +104,16 @@ public:
         restartAtOpen_ = pending && state_.deviceOpen && !state_.capturing;
     }
 
-    // Sees every block just after it has been decoded, before its buffer is released.
-    void setDecodedTap(BlockTap tap) { decodedTap_ = std::move(tap); }
-    // More taps beside that one, for windows that come and go: each sees every block after it,
-    // in the order they were added. addDecodedTap returns what removeDecodedTap takes.
-    int addDecodedTap(BlockTap tap);
-    void removeDecodedTap(int id);
+    // Where taps go among the others: a timing trace wants to see a block before anything
+    // else has acted on it.
+    enum class TapPlace
+    {
+        Last,
+        First
+    };
+    // tap sees every block just after it has been decoded, before its buffer is released, in
+    // the order taps were placed, for as long as the handle is kept.
+    [[nodiscard]] TapHandle addDecodedTap(BlockTap tap, TapPlace place = TapPlace::Last);
 
 private:
     class Call;
@@ -100,9 +136,7 @@ private:
     std::vector<std::unique_ptr<WaveBuffer>> buffers_;
     bool closeRequested_ = false;
     bool restartAtOpen_ = false; // a restart asked for while the device was opening
-    BlockTap decodedTap_;
-    std::vector<std::pair<int, BlockTap>> moreTaps_;
-    int lastTapId_ = 0;
+    std::shared_ptr<TapHandle::List> taps_;
 
     int callDepth_ = 0;
     bool showingMessages_ = false;

@@ -26,9 +26,8 @@ MonitorLink::MonitorLink(Receiver& receiver, QWidget* mainWindow, QWidget* pictu
 
 MonitorLink::~MonitorLink()
 {
+    tap_.reset();
     delete monitor_;
-    if (tap_ != 0 && receiver_.attached())
-        receiver_.engine().removeDecodedTap(tap_);
 }
 
 void MonitorLink::showContextMenu(const QPoint& position)
@@ -49,13 +48,12 @@ MonitorWindow* MonitorLink::openMonitor()
         // The first time, beside the main window rather than over it.
         if (!monitor_->placeRestored())
             monitor_->move(mainWindow_->frameGeometry().topRight() + QPoint(8, 0));
-        if (tap_ == 0 && receiver_.attached()) {
-            tap_ = receiver_.engine().addDecodedTap(
-                [this](const std::uint8_t* data, std::int32_t count) {
-                    if (monitor_ && count > 0)
-                        monitor_->feedU8(data, static_cast<std::size_t>(count),
-                                         receiver_.engine().state().sampleRate);
-                });
+        if (!tap_ && receiver_.attached()) {
+            tap_ = receiver_.engine().addDecodedTap([this](const DecodedBlock& b) {
+                if (monitor_ && b.count > 0)
+                    monitor_->receiver().feedU8(b.data, static_cast<std::size_t>(b.count),
+                                                b.sampleRate);
+            });
         }
     }
     monitor_->show();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureEngine.h"
 #include "MonitorWindow.h"
 #include "SaveLocation.h"
 
@@ -48,7 +49,7 @@ private:
     QAction* monitorAction_;
     QAction* savePictureAction_;
     QPointer<MonitorWindow> monitor_;
-    int tap_ = 0;
+    TapHandle tap_;
     FileChooser chooseFile_ = chooseWithSaveDialog;
 };
 

@@ -62,6 +62,16 @@ void MonitorPicture::paintEvent(QPaintEvent* event)
                              .scaled(target.size(), Qt::IgnoreAspectRatio,
                                      smooth_ ? Qt::SmoothTransformation : Qt::FastTransformation);
     painter.drawImage(target.topLeft(), shown);
+    if (dimmed_)
+        painter.fillRect(target, QColor(0, 0, 0, 160));
+}
+
+void MonitorPicture::setDimmed(bool dimmed)
+{
+    if (dimmed == dimmed_)
+        return;
+    dimmed_ = dimmed;
+    update();
 }
 
 } // namespace corvane

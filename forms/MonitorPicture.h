@@ -20,6 +20,8 @@ public:
     // Height divided by width of the picture as the viewer sees it.
     void setAspect(double aspect);
     void setSmooth(bool smooth);
+    // A dimmed picture is one that is no longer being received.
+    void setDimmed(bool dimmed);
 
     // Where the frame is drawn inside the widget.
     QRect pictureRect() const;
@@ -31,6 +33,7 @@ private:
     QImage frame_;
     double aspect_ = 1.5;
     bool smooth_ = false;
+    bool dimmed_ = false;
 };
 
 } // namespace corvane

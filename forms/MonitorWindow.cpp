@@ -1,7 +1,6 @@
 #include "MonitorWindow.h"
 
 #include "ErrorReporting.h"
-#include "SoundFile.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -14,9 +13,6 @@
 namespace corvane {
 
 namespace {
-// The rates the locked decoder works at.
-constexpr int kMinRate = 8000;
-constexpr int kMaxRate = 192000;
 
 QSettings userSettings()
 {
@@ -29,9 +25,12 @@ QString minutesAndSeconds(std::int64_t seconds)
 }
 } // namespace
 
-MonitorWindow::MonitorWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+MonitorWindow::MonitorWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window), receiver_(new LockedReceiver(this))
 {
     setupUi(this);
+    connect(receiver_, &LockedReceiver::frameReady, picture, &MonitorPicture::setFrame);
+    connect(receiver_, &LockedReceiver::recordingEnded, this, &MonitorWindow::reportLater);
     // The main window ends the program; an open Monitor does not keep it running.
     setAttribute(Qt::WA_QuitOnClose, false);
 
@@ -82,13 +81,6 @@ MonitorWindow::MonitorWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 
 MonitorWindow::~MonitorWindow()
 {
-    // The program is ending: no window is left to say that the recording could not be finished.
-    if (recorder_) {
-        QString error;
-        if (!recorder_->close(&error))
-            qWarning("Recording stopped: %s. What was recorded is kept in '%s'.", qPrintable(error),
-                     qPrintable(recorder_->partialPath()));
-    }
     storeOptions();
 }
 
@@ -154,8 +146,7 @@ void MonitorWindow::controlsChanged()
         picture->setFrame(QImage());
         picture->setAspect(now.aspect);
     }
-    if (decoder_)
-        decoder_->setSettings(settings_);
+    receiver_->setSettings(settings_);
 }
 
 void MonitorWindow::blackMoved(int value)
@@ -177,36 +168,6 @@ void MonitorWindow::whiteMoved(int value)
     controlsChanged();
 }
 
-void MonitorWindow::makeDecoder(int sampleRate)
-{
-    sampleRate_ = sampleRate;
-    decoder_.reset();
-    if (sampleRate < kMinRate || sampleRate > kMaxRate)
-        return;
-    decoder_ = std::make_unique<LockedDecoder>(sampleRate, settings_);
-    decoder_->setFrameCallback([this](const QImage& frame) {
-        frameStandard_ = decoder_->settings().standard;
-        picture->setFrame(frame);
-    });
-}
-
-void MonitorWindow::feedU8(const std::uint8_t* samples, std::size_t count, int sampleRate)
-{
-    if (sampleRate != sampleRate_) {
-        if (recorder_) {
-            stopRecording();
-            reportLater(tr("The recording ended because the sample rate changed to %1 Hz.")
-                            .arg(sampleRate));
-        }
-        makeDecoder(sampleRate);
-    }
-    // A failed write ends the recording; closing it says why and where the rest is.
-    if (recorder_ && !recorder_->write(samples, count, nullptr))
-        stopRecording();
-    if (decoder_)
-        decoder_->feedU8(samples, count);
-}
-
 void MonitorWindow::reportLater(const QString& message)
 {
     // A message box runs an event loop, which would hand this window the next block while the
@@ -216,46 +177,29 @@ void MonitorWindow::reportLater(const QString& message)
 
 void MonitorWindow::showStatus()
 {
-    QString status;
-    QString advice;
-    InputLevelMeter::Verdict verdict = InputLevelMeter::Verdict::TooLow;
-    double peak = 0;
-    if (sampleRate_ != 0 && !decoder_) {
-        status = tr("Cannot decode at %1 Hz").arg(sampleRate_);
-        advice =
-            tr("Set a sample rate of %1 to %2 Hz in the main window.").arg(kMinRate).arg(kMaxRate);
-    } else if (!decoder_) {
-        status = tr("Searching…");
-        advice = tr("No input yet");
-    } else {
-        const LockedStatus now = decoder_->status();
-        status = now.locked ? tr("Locked · %1 lines/s").arg(now.lineRateHz, 0, 'f', 1)
-                            : tr("Searching…");
-        peak = now.inputPeak;
-        if (now.inputClipping) {
-            verdict = InputLevelMeter::Verdict::Clipping;
-            advice = tr("Input clipping: lower the receiver's volume");
-        } else if (now.inputTooLow) {
-            advice = tr("Input too low: raise the receiver's volume");
-        } else {
-            verdict = InputLevelMeter::Verdict::Good;
-            advice = tr("Input level good");
-        }
-    }
+    const QString status = receiver_->statusText();
+    const QString advice = receiver_->advice();
     if (statusLabel->text() != status)
         statusLabel->setText(status);
     if (levelAdvice->text() != advice)
         levelAdvice->setText(advice);
-    levelMeter->setLevel(peak, verdict);
+    const LevelVerdict verdict = receiver_->levelVerdict();
+    levelMeter->setLevel(receiver_->meterLevel(),
+                         verdict == LevelVerdict::Good       ? InputLevelMeter::Verdict::Good
+                         : verdict == LevelVerdict::Clipping ? InputLevelMeter::Verdict::Clipping
+                                                             : InputLevelMeter::Verdict::TooLow);
+    // The last picture stays, dimmed, while nothing new can come.
+    const ReceiverStatus now = receiver_->status();
+    picture->setDimmed(now.noInput || now.lost);
 
     const QString record =
-        recorder_
+        receiver_->recording()
             ? tr("Stop recording (%1)")
-                  .arg(minutesAndSeconds(recorder_->samplesWritten() / recorder_->sampleRate()))
+                  .arg(minutesAndSeconds(static_cast<std::int64_t>(receiver_->recordedSeconds())))
             : tr("Record…");
     if (recordButton->text() != record)
         recordButton->setText(record);
-    recordButton->setChecked(recorder_ != nullptr);
+    recordButton->setChecked(receiver_->recording());
 }
 
 QImage MonitorWindow::snapshotImage() const
@@ -263,7 +207,7 @@ QImage MonitorWindow::snapshotImage() const
     const QImage& frame = picture->frame();
     if (frame.isNull())
         return {};
-    return displayFrame(frame, frameStandard_, 320, smoothBox->isChecked());
+    return displayFrame(frame, receiver_->frameStandard(), 320, smoothBox->isChecked());
 }
 
 void MonitorWindow::snapshot()
@@ -281,11 +225,11 @@ void MonitorWindow::snapshot()
 
 void MonitorWindow::toggleRecording()
 {
-    if (recorder_) {
+    if (receiver_->recording()) {
         stopRecording();
         return;
     }
-    if (sampleRate_ == 0) {
+    if (receiver_->status().sampleRate == 0) {
         reportError(tr("Nothing is being received yet: start reception in the main window."));
         showStatus();
         return;
@@ -295,27 +239,18 @@ void MonitorWindow::toggleRecording()
                     timeStampedPath(QStandardPaths::MusicLocation, QStringLiteral("wav"),
                                     QDateTime::currentDateTime()),
                     tr("WAV audio (*.wav)"));
-    if (!chosen.isEmpty()) {
-        QString error;
-        recorder_ =
-            SampleFileWriter::open(withSuffix(chosen, QStringLiteral("wav")), sampleRate_, &error);
-        if (!recorder_)
-            reportError(error);
-    }
+    QString error;
+    if (!chosen.isEmpty() &&
+        !receiver_->startRecording(withSuffix(chosen, QStringLiteral("wav")), &error))
+        reportError(error);
     showStatus();
 }
 
 void MonitorWindow::stopRecording()
 {
-    if (!recorder_)
-        return;
     QString error;
-    const bool finished = recorder_->close(&error);
-    const QString partial = recorder_->partialPath();
-    recorder_.reset();
-    if (!finished)
-        reportLater(
-            tr("Recording stopped: %1. What was recorded is kept in '%2'.").arg(error, partial));
+    if (!receiver_->stopRecording(&error))
+        reportLater(error);
     if (isVisible())
         showStatus();
 }

@@ -56,7 +56,7 @@ TFormMain::TFormMain(Receiver& receiver, ProgramLauncher& launcher, QWidget* par
 
     try {
         CaptureEngine& engine = receiver_.attach(this);
-        engine.addDecodedTap([this](const std::uint8_t*, std::int32_t) {
+        paintTap_ = engine.addDecodedTap([this](const DecodedBlock&) {
             const DecoderSettings& settings = receiver_.settings();
             ImageAlign->paintDue(
                 {receiver_.decoder().scanPosition().col, settings.rows, settings.cols});
@@ -157,11 +157,7 @@ void TFormMain::clearPicture()
 
 void TFormMain::Button1Click()
 {
-    CaptureEngine& engine = receiver_.engine();
-    if (engine.state().capturing)
-        engine.StopCapture();
-    else
-        engine.StartCapture();
+    receiver_.engine().ToggleCapture();
 }
 
 void TFormMain::Button2Click()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureEngine.h"
 #include "DecoderSettings.h"
 #include "ui_Unit1.h"
 
@@ -76,6 +77,7 @@ private:
     TFormAbout* formAbout_ = nullptr;
     QString exeDirectory_;
     MonitorLink* monitorLink_ = nullptr;
+    TapHandle paintTap_;
 };
 
 } // namespace corvane

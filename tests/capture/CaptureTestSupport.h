@@ -66,9 +66,9 @@ protected:
     {
         engine = std::make_unique<CaptureEngine>(device, settings, decoder, sink, &host);
         host.engine = engine.get();
-        engine->setDecodedTap([this](const std::uint8_t* data, std::int32_t count) {
-            tapped.insert(tapped.end(), data, data + count);
-            blockSizes.push_back(count);
+        tap = engine->addDecodedTap([this](const DecodedBlock& b) {
+            tapped.insert(tapped.end(), b.data, b.data + b.count);
+            blockSizes.push_back(b.count);
         });
     }
     void dropEngine()
@@ -95,6 +95,7 @@ protected:
     RecordingSink sink;
     EngineHost host;
     std::vector<std::uint8_t> tapped;
+    TapHandle tap;
     std::vector<std::int32_t> blockSizes;
     std::unique_ptr<CaptureEngine> engine;
 };

@@ -64,8 +64,8 @@ protected:
     void feedInBlocks(MonitorWindow& monitor, const std::vector<std::uint8_t>& bytes)
     {
         for (std::size_t at = 0; at < bytes.size(); at += 1024)
-            monitor.feedU8(bytes.data() + at, std::min<std::size_t>(1024, bytes.size() - at),
-                           kRate);
+            monitor.receiver().feedU8(bytes.data() + at,
+                                      std::min<std::size_t>(1024, bytes.size() - at), kRate);
     }
 
     QTemporaryDir dir;
@@ -104,12 +104,12 @@ TEST_F(Monitor, OpenedFromThePictureMenuItLocksToTheReceivedSignalAndSavesWhatIt
     ASSERT_TRUE(waitUntil(
         [&] {
             return monitor->statusText().startsWith(QStringLiteral("Locked")) &&
-                   monitor->decoder()->status().frames >= 10;
+                   monitor->receiver().status().signal.frames >= 10;
         },
         15000))
         << monitor->statusText().toStdString();
 
-    const QString rate = monitor->statusText().section(QChar(0xb7), 1).section(u' ', 1, 1);
+    const QString rate = monitor->statusText().section(QChar(0xb7), 2).section(u' ', 1, 1);
     EXPECT_NEAR(rate.toDouble(), 408, 2) << monitor->statusText().toStdString();
 
     QTest::keyClick(monitor, Qt::Key_S, Qt::ControlModifier);
@@ -135,7 +135,7 @@ TEST_F(Monitor, ARecordingHoldsTheBytesReceivedAndOneThatFailsIsNotPassedOffAsCo
     const std::vector<std::uint8_t> bytes = transmission(testPicture(64, 96), 1, 0.8);
     auto monitor = std::make_unique<MonitorWindow>();
     monitor->setFileChooser(answer("reception.wav"));
-    monitor->feedU8(bytes.data(), 1024, kRate); // before recording
+    monitor->receiver().feedU8(bytes.data(), 1024, kRate); // before recording
     monitor->toggleRecording();
     ASSERT_TRUE(monitor->recording());
     feedInBlocks(*monitor, {bytes.begin() + 1024, bytes.end()});
@@ -158,7 +158,7 @@ TEST_F(Monitor, ARecordingHoldsTheBytesReceivedAndOneThatFailsIsNotPassedOffAsCo
     // The disk fills up (a file-size limit stands in for it) during the recording.
     monitor = std::make_unique<MonitorWindow>();
     monitor->setFileChooser(answer("full.wav"));
-    monitor->feedU8(bytes.data(), 1024, kRate);
+    monitor->receiver().feedU8(bytes.data(), 1024, kRate);
     monitor->toggleRecording();
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit before{};
@@ -195,8 +195,8 @@ TEST_F(Monitor, ReopenedItHasTheStandardOptionsAndSizeItWasLeftWith)
     MonitorWindow monitor;
     EXPECT_EQ(monitor.size(), QSize(300, 520));
     const std::vector<std::uint8_t> silence(1024, 128);
-    monitor.feedU8(silence.data(), silence.size(), kRate);
-    const LockedSettings& settings = monitor.decoder()->settings();
+    monitor.receiver().feedU8(silence.data(), silence.size(), kRate);
+    const LockedSettings& settings = monitor.receiver().settings();
     EXPECT_EQ(settings.standard.name, QStringLiteral("baird"));
     EXPECT_TRUE(settings.negative);
     EXPECT_FALSE(settings.autoLevels);

@@ -1,0 +1,291 @@
+#include "LockedReceiver.h"
+
+#include "LockedDecoder.h"
+#include "SoundFile.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+// A decoder that has not locked after this long, on a signal of a good level, is looking for
+// the wrong thing.
+constexpr qint64 kSearchingLongMs = 3000;
+
+const char* signalWord(SignalKind kind)
+{
+    return kind == SignalKind::Am ? "AM" : "baseband";
+}
+
+} // namespace
+
+QString channelName(int channel, int channels)
+{
+    if (channels == 2)
+        return channel == 0 ? LockedReceiver::tr("left channel")
+                            : LockedReceiver::tr("right channel");
+    return LockedReceiver::tr("channel %1").arg(channel + 1);
+}
+
+LockedReceiver::LockedReceiver(QObject* parent) : QObject(parent)
+{
+    inputWatch_ = new QTimer(this);
+    inputWatch_->setInterval(kNoInputMs / 4);
+    connect(inputWatch_, &QTimer::timeout, this, &LockedReceiver::checkInput);
+}
+
+LockedReceiver::~LockedReceiver()
+{
+    if (source_)
+        source_->stop();
+    // Nobody is left to tell that the recording could not be finished: the log is.
+    if (recorder_) {
+        QString error;
+        if (!stopRecording(&error))
+            qWarning("%s", qPrintable(error));
+    }
+}
+
+void LockedReceiver::setSettings(const LockedSettings& settings)
+{
+    const bool restart =
+        !(settings.standard == settings_.standard) || settings.signal != settings_.signal ||
+        settings.polarity != settings_.polarity || settings.channel != settings_.channel;
+    settings_ = settings;
+    if (decoder_)
+        decoder_->setSettings(settings_);
+    if (restart) {
+        wasLocked_ = false;
+        searching_.restart();
+    }
+}
+
+void LockedReceiver::setSource(std::unique_ptr<SampleSource> source)
+{
+    if (source_) {
+        source_->stop();
+        source_->disconnect(this);
+    }
+    source_ = std::move(source);
+    if (!source_)
+        return;
+    connect(source_.get(), &SampleSource::block, this,
+            [this](const float* interleaved, std::size_t frames, int channels, double rate) {
+                feed(interleaved, frames, channels, rate);
+            });
+    connect(source_.get(), &SampleSource::ended, this, [this](const QString& reason) {
+        if (recorder_)
+            endRecording(reason.isEmpty() ? tr("the recording being played ended") : reason);
+        emit sourceEnded(reason);
+    });
+}
+
+bool LockedReceiver::start(QString* error)
+{
+    if (!source_) {
+        if (error)
+            *error = tr("There is no source to receive from.");
+        return false;
+    }
+    return source_->start(error);
+}
+
+void LockedReceiver::stop()
+{
+    if (source_)
+        source_->stop();
+}
+
+void LockedReceiver::prepare(double rate)
+{
+    lastInput_.restart();
+    if (rate == rate_)
+        return;
+    if (recorder_ && rate_ != 0)
+        endRecording(tr("the sample rate changed to %1 Hz").arg(rate));
+    rate_ = rate;
+    decoder_.reset();
+    wasLocked_ = false;
+    searching_.restart();
+    rateSupported_ = rate >= LockedRates::kMin && rate <= LockedRates::kMax;
+    if (!rateSupported_)
+        return;
+    decoder_ = std::make_unique<LockedDecoder>(rate, settings_);
+    decoder_->setFrameCallback([this](const QImage& frame) {
+        lastFrame_ = frame;
+        frameStandard_ = settings_.standard;
+        everLocked_ = true;
+        wasLocked_ = true;
+        emit frameReady(frame);
+    });
+}
+
+void LockedReceiver::feed(const float* interleaved, std::size_t frames, int channels, double rate)
+{
+    prepare(rate);
+    channels = std::max(channels, 1);
+    if (recorder_) {
+        // The recording keeps the channel being decoded, as the sound card would have given it.
+        const int channel = decoder_ ? decoder_->status().channel : 0;
+        recordScratch_.resize(frames);
+        for (std::size_t i = 0; i < frames; ++i) {
+            const float v = interleaved[i * static_cast<std::size_t>(channels) +
+                                        static_cast<std::size_t>(channel)];
+            recordScratch_[i] =
+                static_cast<std::uint8_t>(std::clamp(std::lround(v * 128.0f + 128.0f), 0L, 255L));
+        }
+        QString error;
+        if (!recorder_->write(recordScratch_.data(), frames, &error))
+            endRecording(error);
+    }
+    if (decoder_)
+        decoder_->feed(interleaved, frames, channels);
+}
+
+void LockedReceiver::feedU8(const std::uint8_t* samples, std::size_t count, double rate)
+{
+    prepare(rate);
+    if (recorder_) {
+        QString error;
+        if (!recorder_->write(samples, count, &error))
+            endRecording(error);
+    }
+    if (decoder_)
+        decoder_->feedU8(samples, count);
+}
+
+ReceiverStatus LockedReceiver::status() const
+{
+    ReceiverStatus s;
+    s.sampleRate = rate_;
+    s.rateSupported = rateSupported_;
+    s.noInput = !lastInput_.isValid() || lastInput_.elapsed() >= kNoInputMs;
+    if (decoder_)
+        s.signal = decoder_->status();
+    s.lost = !s.signal.locked && wasLocked_ && !s.noInput;
+    s.searchingLong = !s.signal.locked && !s.noInput && decoder_ && !s.signal.inputTooLow &&
+                      !s.signal.inputClipping && searching_.isValid() &&
+                      searching_.elapsed() >= kSearchingLongMs;
+    return s;
+}
+
+QString LockedReceiver::statusText() const
+{
+    const ReceiverStatus s = status();
+    if (s.noInput)
+        return tr("No input");
+    if (!s.rateSupported)
+        return tr("Cannot decode at %1 Hz").arg(s.sampleRate);
+    if (!s.signal.locked)
+        return s.lost ? tr("Signal lost") : tr("Searching…");
+    QStringList parts{tr("Locked"), settings_.standard.title,
+                      tr("%1 lines/s").arg(s.signal.lineRateHz, 0, 'f', 1)};
+    if (s.signal.detected == SignalKind::Am)
+        parts << tr("%1 %2 kHz")
+                     .arg(QLatin1String(signalWord(s.signal.detected)))
+                     .arg(s.signal.carrierHz / 1000, 0, 'f', 1);
+    if (s.signal.inverted)
+        parts << tr("inverted");
+    if (s.signal.channels > 1)
+        parts << channelName(s.signal.channel, s.signal.channels);
+    return parts.join(QStringLiteral(" · "));
+}
+
+LevelVerdict LockedReceiver::levelVerdict() const
+{
+    const ReceiverStatus s = status();
+    if (s.noInput || !decoder_)
+        return LevelVerdict::TooLow;
+    if (s.signal.inputClipping)
+        return LevelVerdict::Clipping;
+    return s.signal.inputTooLow ? LevelVerdict::TooLow : LevelVerdict::Good;
+}
+
+double LockedReceiver::meterLevel() const
+{
+    const ReceiverStatus s = status();
+    return s.noInput ? 0.0 : s.signal.inputPeak;
+}
+
+QString LockedReceiver::advice() const
+{
+    const ReceiverStatus s = status();
+    if (!s.rateSupported)
+        return tr("Set a sample rate of %1 to %2 Hz.")
+            .arg(LockedRates::kMin)
+            .arg(LockedRates::kMax);
+    if (s.noInput)
+        return rate_ == 0 ? tr("No input yet") : tr("No samples are coming in");
+    switch (levelVerdict()) {
+    case LevelVerdict::Clipping:
+        return tr("Input clipping: lower the receiver's volume");
+    case LevelVerdict::TooLow:
+        return tr("Input too low: raise the receiver's volume");
+    case LevelVerdict::Good:
+        break;
+    }
+    if (s.searchingLong)
+        return tr("No %1 picture found: try another standard, channel or polarity")
+            .arg(settings_.standard.title);
+    return tr("Input level good");
+}
+
+bool LockedReceiver::startRecording(const QString& path, QString* error)
+{
+    if (rate_ == 0) {
+        if (error)
+            *error = tr("Nothing is being received yet: start reception first.");
+        return false;
+    }
+    if (recorder_)
+        stopRecording(nullptr);
+    recorder_ = SampleFileWriter::open(path, static_cast<int>(std::lround(rate_)), error);
+    if (recorder_)
+        inputWatch_->start();
+    return recorder_ != nullptr;
+}
+
+bool LockedReceiver::stopRecording(QString* error)
+{
+    inputWatch_->stop();
+    if (!recorder_)
+        return true;
+    QString problem;
+    const bool finished = recorder_->close(&problem);
+    const QString partial = recorder_->partialPath();
+    recorder_.reset();
+    if (!finished && error)
+        *error =
+            tr("Recording stopped: %1. What was recorded is kept in '%2'.").arg(problem, partial);
+    return finished;
+}
+
+double LockedReceiver::recordedSeconds() const
+{
+    return recorder_ ? static_cast<double>(recorder_->samplesWritten()) / recorder_->sampleRate()
+                     : 0.0;
+}
+
+void LockedReceiver::endRecording(const QString& why)
+{
+    const QString path = recorder_ ? recorder_->path() : QString();
+    QString error;
+    const QString message =
+        stopRecording(&error)
+            ? tr("The recording ended because %1. It is saved as '%2'.").arg(why, path)
+            : error;
+    emit recordingEnded(message);
+}
+
+void LockedReceiver::checkInput()
+{
+    // Audio that stops and comes back later must not run on in the same file as if nothing
+    // had been missed.
+    if (recorder_ && lastInput_.isValid() && lastInput_.elapsed() >= kNoInputMs)
+        endRecording(tr("no input came for %1 s").arg(kNoInputMs / 1000.0));
+}
+
+} // namespace corvane
