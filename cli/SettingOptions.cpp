@@ -1,5 +1,7 @@
 #include "SettingOptions.h"
 
+#include <cmath>
+
 namespace corvane {
 
 std::vector<SettingOption> settingOptions(bool withBlockSize)
@@ -69,21 +71,38 @@ QCommandLineOption addHelpOption(QCommandLineParser& parser)
 }
 
 std::optional<QString> readNumberOption(const QCommandLineParser& parser,
-                                        const QCommandLineOption& option, double min, double max,
+                                        const QCommandLineOption& option, const NumberRule& rule,
                                         double& value)
 {
     for (const QString& text : parser.values(option)) {
         bool ok = false;
         const double read = text.trimmed().toDouble(&ok);
-        if (!ok || !(read >= min && read <= max))
-            return QStringLiteral("--%1 must be a number from %2 to %3 (got '%4')")
-                .arg(option.names().front())
-                .arg(min)
-                .arg(max)
-                .arg(text);
+        const bool inRange = rule.aboveMin ? read > rule.min && read <= rule.max
+                                           : read >= rule.min && read <= rule.max;
+        if (!ok || !inRange || (rule.whole && read != std::floor(read))) {
+            const QString kind =
+                rule.whole ? QStringLiteral("a whole number") : QStringLiteral("a number");
+            const QString range =
+                rule.aboveMin ? QStringLiteral("above %1 and up to %2").arg(rule.min).arg(rule.max)
+                              : QStringLiteral("from %1 to %2").arg(rule.min).arg(rule.max);
+            return QStringLiteral("--%1 must be %2 %3 (got '%4')")
+                .arg(option.names().front(), kind, range, text);
+        }
         value = read;
     }
     return std::nullopt;
+}
+
+std::optional<QString> readNumberOption(const QCommandLineParser& parser,
+                                        const QCommandLineOption& option, NumberRule rule,
+                                        int& value)
+{
+    rule.whole = true;
+    double read = value;
+    auto problem = readNumberOption(parser, option, rule, read);
+    if (!problem)
+        value = static_cast<int>(read);
+    return problem;
 }
 
 } // namespace corvane

@@ -34,11 +34,31 @@ std::optional<QString> readSettingOptions(const QCommandLineParser& parser,
 // those, so they are not offered.
 QCommandLineOption addHelpOption(QCommandLineParser& parser);
 
-// A number option within [min, max] into value: every value given must be one, and the last
-// wins; an option neither given nor defaulted leaves value alone. Otherwise a complaint naming
-// the option and the bad value.
+// What a number option takes: from min to max (or above min, when min itself is not a value
+// that makes sense), whole or not.
+struct NumberRule
+{
+    double min = 0;
+    double max = 0;
+    bool whole = false;
+    bool aboveMin = false;
+};
+
+// A number option by its rule into value: every value given must be good, and the last wins;
+// an option neither given nor defaulted leaves value alone. Otherwise a complaint naming the
+// option, what it takes and the bad value.
 std::optional<QString> readNumberOption(const QCommandLineParser& parser,
-                                        const QCommandLineOption& option, double min, double max,
+                                        const QCommandLineOption& option, const NumberRule& rule,
                                         double& value);
+inline std::optional<QString> readNumberOption(const QCommandLineParser& parser,
+                                               const QCommandLineOption& option, double min,
+                                               double max, double& value)
+{
+    return readNumberOption(parser, option, NumberRule{min, max}, value);
+}
+// The same for a whole number.
+std::optional<QString> readNumberOption(const QCommandLineParser& parser,
+                                        const QCommandLineOption& option, NumberRule rule,
+                                        int& value);
 
 } // namespace corvane

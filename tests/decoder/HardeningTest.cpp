@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -240,6 +241,52 @@ TEST(LyingSoundFile, HeaderClaimsCostNoMemory)
     if (growth < 0)
         GTEST_SKIP() << "the kernel cannot reset the peak resident size here";
     EXPECT_LT(growth, 16L << 20);
+}
+
+// ---- Locked decoding keeps to the same rules as the first decoder.
+
+TEST(LockedRun, RefusesToWasteOrMixWorkAndKeepsWhatDecodedBeforeDamage)
+{
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("card.wav"), flac = dir.filePath("cut.flac");
+    ASSERT_EQ(
+        runTool("corvane-testcard", {"--standard", "nbtva", "--seconds", "3", "-o", wav}).exitCode,
+        0);
+    SF_INFO info{};
+    SNDFILE* in = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &info);
+    ASSERT_NE(in, nullptr);
+    std::vector<short> samples(static_cast<std::size_t>(info.frames));
+    sf_read_short(in, samples.data(), info.frames);
+    sf_close(in);
+    SF_INFO flacInfo{0, info.samplerate, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* out = sf_open(QFile::encodeName(flac).constData(), SFM_WRITE, &flacInfo);
+    ASSERT_NE(out, nullptr);
+    sf_write_short(out, samples.data(), info.frames);
+    sf_close(out);
+    QFile cut(flac);
+    ASSERT_TRUE(cut.resize(cut.size() * 2 / 3));
+
+    // Nothing asked for: a failure, not a silent success.
+    EXPECT_EQ(runTool("corvane-decode", {"--locked", wav}).exitCode, 2);
+    // A cut-off file gives the picture of what came before the cut, with a warning.
+    const ToolRun damaged =
+        runTool("corvane-decode", {"--locked", "--stats", "-o", dir.filePath("cut.png"), flac});
+    ASSERT_EQ(damaged.exitCode, 0) << damaged.err.constData();
+    EXPECT_TRUE(damaged.err.contains("warning")) << damaged.err.constData();
+    EXPECT_TRUE(QJsonDocument::fromJson(damaged.out).object().value("locked").toBool());
+    EXPECT_FALSE(QImage(dir.filePath("cut.png")).isNull());
+    // Frames of an earlier run are neither overwritten nor mixed with new ones.
+    const QString frames = dir.filePath("frames");
+    ASSERT_EQ(runTool("corvane-decode", {"--locked", "--frames", frames, wav}).exitCode, 0);
+    const QByteArray first = readFile(frames + "/frame-000001.png");
+    const ToolRun again = runTool("corvane-decode", {"--locked", "--frames", frames, wav});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(again.err.contains("earlier run")) << again.err.constData();
+    EXPECT_EQ(readFile(frames + "/frame-000001.png"), first);
+    // A folder that cannot be made says why.
+    const ToolRun blocked = runTool("corvane-decode", {"--locked", "--frames", wav + "/sub", wav});
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_TRUE(blocked.err.contains("Not a directory")) << blocked.err.constData();
 }
 
 } // namespace

@@ -1,0 +1,288 @@
+#include "LockedDecode.h"
+
+#include "DecodeOutput.h"
+#include "LockedReceiver.h"
+#include "SafeFile.h"
+#include "SettingOptions.h"
+
+#include <QDir>
+#include <QJsonObject>
+#include <optional>
+
+namespace corvane {
+
+namespace {
+
+QString signalName(SignalKind kind)
+{
+    switch (kind) {
+    case SignalKind::Am:
+        return QStringLiteral("am");
+    case SignalKind::Baseband:
+        return QStringLiteral("baseband");
+    case SignalKind::Auto:
+        break;
+    }
+    return QStringLiteral("auto");
+}
+
+// "auto", "left", "right" or a channel number from 1.
+std::optional<int> channelByName(const QString& text)
+{
+    const QString key = text.trimmed().toLower();
+    if (key == QLatin1String("auto"))
+        return kAutoChannel;
+    if (key == QLatin1String("left"))
+        return 0;
+    if (key == QLatin1String("right"))
+        return 1;
+    bool ok = false;
+    const int number = key.toInt(&ok);
+    if (ok && number >= 1 && number <= 64)
+        return number - 1;
+    return std::nullopt;
+}
+
+} // namespace
+
+LockedCli::LockedCli()
+    : locked(QStringLiteral("locked"),
+             QStringLiteral("Lock to the line and frame sync of a real NBTV transmission and "
+                            "write its frames upright. The options below need it.")),
+      standard(QStringLiteral("standard"),
+               QStringLiteral("%1; the first is the default.").arg(standardChoices()),
+               QStringLiteral("NAME"), knownStandards().front().name),
+      lines(QStringLiteral("lines"),
+            QStringLiteral("Lines per frame, %1..%2, for another standard.")
+                .arg(StandardLimits::kMinLines)
+                .arg(StandardLimits::kMaxLines),
+            QStringLiteral("N")),
+      lineRate(QStringLiteral("line-rate"),
+               QStringLiteral("Lines per second, %1..%2, for another standard.")
+                   .arg(StandardLimits::kMinLineRate)
+                   .arg(StandardLimits::kMaxLineRate),
+               QStringLiteral("HZ")),
+      aspect(QStringLiteral("aspect"),
+             QStringLiteral("Picture height over width, %1..%2, for another standard.")
+                 .arg(StandardLimits::kMinAspect)
+                 .arg(StandardLimits::kMaxAspect),
+             QStringLiteral("A")),
+      signal(QStringLiteral("signal"),
+             QStringLiteral("auto (the default), baseband, or am (video on an audio carrier)."),
+             QStringLiteral("KIND"), QStringLiteral("auto")),
+      polarity(QStringLiteral("polarity"),
+               QStringLiteral("auto (the default: found from the sync), normal, or inverted (the "
+                              "whole signal upside down, sync pointing up)."),
+               QStringLiteral("WAY"), QStringLiteral("auto")),
+      channel(QStringLiteral("channel"),
+              QStringLiteral("The channel carrying the picture: auto (the default: the one with "
+                             "sync), left, right, or a number from 1."),
+              QStringLiteral("CH"), QStringLiteral("auto")),
+      negative(QStringLiteral("negative"),
+               QStringLiteral("Show the picture negative (for senders that send black high).")),
+      frames(QStringLiteral("frames"),
+             QStringLiteral("Write every frame to DIR as frame-000001.png ... (DIR must not hold "
+                            "frames of an earlier run)."),
+             QStringLiteral("DIR"))
+{}
+
+QList<QCommandLineOption> LockedCli::all() const
+{
+    return {locked, standard, lines, lineRate, aspect, signal, polarity, channel, negative, frames};
+}
+
+int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSettings,
+                 const QString& input, const SampleReadOptions& reading)
+{
+    const QCommandLineParser& parser = tool.parser();
+    LockedSettings settings;
+    const auto standard = standardByName(parser.value(cli.standard));
+    if (!standard)
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--standard must be %1 (got '%2')")
+                                              .arg(standardChoices(), parser.value(cli.standard)));
+    settings.standard = *standard;
+    if (parser.isSet(cli.lines) || parser.isSet(cli.lineRate) || parser.isSet(cli.aspect)) {
+        int lines = settings.standard.lines;
+        double rate = settings.standard.lineRateHz, aspect = settings.standard.aspect;
+        std::optional<QString> problem = readNumberOption(
+            parser, cli.lines, {StandardLimits::kMinLines, StandardLimits::kMaxLines}, lines);
+        if (!problem)
+            problem = readNumberOption(
+                parser, cli.lineRate,
+                NumberRule{StandardLimits::kMinLineRate, StandardLimits::kMaxLineRate}, rate);
+        if (!problem)
+            problem = readNumberOption(
+                parser, cli.aspect,
+                NumberRule{StandardLimits::kMinAspect, StandardLimits::kMaxAspect}, aspect);
+        if (problem)
+            return tool.fail(Tool::kBadUsage, *problem);
+        settings.standard = customStandard(lines, rate, aspect);
+    }
+    const QString kind = parser.value(cli.signal).trimmed().toLower();
+    if (kind == QLatin1String("auto"))
+        settings.signal = SignalKind::Auto;
+    else if (kind == QLatin1String("baseband"))
+        settings.signal = SignalKind::Baseband;
+    else if (kind == QLatin1String("am"))
+        settings.signal = SignalKind::Am;
+    else
+        return tool.fail(Tool::kBadUsage,
+                         QStringLiteral("--signal must be auto, baseband or am (got '%1')")
+                             .arg(parser.value(cli.signal)));
+    const QString way = parser.value(cli.polarity).trimmed().toLower();
+    if (way == QLatin1String("auto"))
+        settings.polarity = Polarity::Auto;
+    else if (way == QLatin1String("normal"))
+        settings.polarity = Polarity::Normal;
+    else if (way == QLatin1String("inverted"))
+        settings.polarity = Polarity::Inverted;
+    else
+        return tool.fail(Tool::kBadUsage,
+                         QStringLiteral("--polarity must be auto, normal or inverted (got '%1')")
+                             .arg(parser.value(cli.polarity)));
+    const auto channel = channelByName(parser.value(cli.channel));
+    if (!channel)
+        return tool.fail(Tool::kBadUsage,
+                         QStringLiteral("--channel must be auto, left, right or a number from 1 "
+                                        "(got '%1')")
+                             .arg(parser.value(cli.channel)));
+    settings.channel = *channel;
+    settings.negative = parser.isSet(cli.negative);
+
+    const bool stats = parser.isSet(QStringLiteral("stats"));
+    const QString out = parser.value(QStringLiteral("o"));
+    const bool wantsPicture = parser.isSet(QStringLiteral("o"));
+    if (!wantsPicture && !stats && !parser.isSet(cli.frames))
+        return tool.fail(Tool::kBadUsage,
+                         QStringLiteral("nothing to do: give -o OUT for the last frame, --frames "
+                                        "DIR for every frame, --stats for the counters (see "
+                                        "--help)"));
+    QByteArray format;
+    if (wantsPicture) {
+        format = pictureFormat(out);
+        if (format.isEmpty())
+            return tool.fail(
+                Tool::kBadUsage,
+                QStringLiteral("-o must name a .png or .ppm file (got '%1')").arg(out));
+    }
+    QString error;
+    if (wantsPicture && out != QLatin1String("-") && !canReplaceFile(out, &error))
+        return tool.fail(Tool::kFailed, error);
+    const QString framesDir = parser.value(cli.frames);
+    if (parser.isSet(cli.frames) && !prepareFramesFolder(framesDir, &error))
+        return tool.fail(Tool::kFailed, error);
+
+    // Raw bytes carry no rate; sound files are read at their own, in full resolution.
+    const bool raw = isRawSampleName(input);
+    FloatSoundReader sound;
+    double sampleRate = rawSettings.sampleRate;
+    if (!raw) {
+        if (!sound.open(input, &error))
+            return tool.fail(Tool::kFailed, error);
+        sampleRate = sound.sampleRate();
+    }
+    if (sampleRate < LockedRates::kMin || sampleRate > LockedRates::kMax)
+        return tool.fail(Tool::kFailed,
+                         QStringLiteral("'%1' is at %2 Hz; locked decoding takes %3 to %4 Hz")
+                             .arg(input)
+                             .arg(sampleRate)
+                             .arg(LockedRates::kMin)
+                             .arg(LockedRates::kMax));
+
+    LockedReceiver receiver;
+    receiver.setSettings(settings);
+    std::optional<QString> frameError;
+    std::int64_t written = 0;
+    double lineRate = 0; // as measured at the last frame
+    QObject::connect(&receiver, &LockedReceiver::frameReady, [&](const QImage& frame) {
+        lineRate = receiver.status().signal.lineRateHz;
+        if (framesDir.isEmpty() || frameError)
+            return;
+        const QString name = QDir(framesDir).filePath(
+            QStringLiteral("frame-%1.png").arg(++written, 6, 10, QLatin1Char('0')));
+        QString problem;
+        if (!writePicture(name, "png", displayFrame(frame, settings.standard), &problem))
+            frameError = problem;
+    });
+
+    QString warning;
+    if (raw) {
+        const auto feed = [&](const std::uint8_t* data, std::size_t count) {
+            if (!frameError)
+                receiver.feedU8(data, count, sampleRate);
+        };
+        if (!streamSamples(input, static_cast<int>(sampleRate), feed, reading, &error, &warning))
+            return tool.fail(Tool::kFailed, error);
+    } else {
+        constexpr std::size_t kChunk = 1 << 15;
+        const double limit = reading.maxSeconds * sampleRate;
+        std::vector<float> chunk(kChunk);
+        for (double total = 0; !frameError;) {
+            const std::int64_t got = sound.read(chunk.data(), chunk.size(), &error);
+            if (got < 0) {
+                // Damage part-way: what came before it is decoded and kept, as the first
+                // decoder keeps its picture.
+                if (total == 0)
+                    return tool.fail(Tool::kFailed, error);
+                warning = QStringLiteral("%1; decoded the %2 s before it")
+                              .arg(error)
+                              .arg(total / sampleRate, 0, 'f', 1);
+                break;
+            }
+            if (got == 0)
+                break;
+            total += static_cast<double>(got);
+            if (total > limit)
+                return tool.fail(Tool::kFailed,
+                                 QStringLiteral("stopped reading '%1': it holds more than the "
+                                                "limit of %2 s of audio at %3 Hz")
+                                     .arg(input)
+                                     .arg(reading.maxSeconds)
+                                     .arg(sampleRate));
+            receiver.feed(chunk.data(), static_cast<std::size_t>(got), 1, sampleRate);
+        }
+    }
+    if (frameError)
+        return tool.fail(Tool::kFailed, *frameError);
+    if (!warning.isEmpty())
+        tool.warn(warning);
+
+    // Success is a frame: "locked" in the counters and the exit status say the same.
+    const ReceiverStatus status = receiver.status();
+    const bool locked = !receiver.lastFrame().isNull();
+    if (stats) {
+        const QJsonObject counters{
+            {QStringLiteral("locked"), locked},
+            {QStringLiteral("lockedAtEnd"), status.signal.locked},
+            {QStringLiteral("lineRateHz"), lineRate},
+            {QStringLiteral("frames"), static_cast<qint64>(status.signal.frames)},
+            {QStringLiteral("signal"), signalName(status.signal.detected)},
+            {QStringLiteral("carrierHz"), status.signal.carrierHz},
+            {QStringLiteral("polarity"),
+             status.signal.inverted ? QStringLiteral("inverted") : QStringLiteral("normal")},
+            {QStringLiteral("channel"), status.signal.channel},
+            {QStringLiteral("channels"), status.signal.channels},
+            {QStringLiteral("samples"), static_cast<qint64>(status.signal.samples)},
+            {QStringLiteral("sampleRate"), sampleRate},
+            {QStringLiteral("inputPeak"), status.signal.inputPeak},
+        };
+        if (tool.printJson(counters) != Tool::kOk)
+            return Tool::kFailed;
+    }
+    if (!locked)
+        return tool.fail(Tool::kFailed,
+                         QStringLiteral("no %1 signal found in '%2': never locked (is it a %3-line "
+                                        "transmission at %4 lines/s?)")
+                             .arg(settings.standard.name == QLatin1String("custom")
+                                      ? QStringLiteral("NBTV")
+                                      : settings.standard.title)
+                             .arg(input)
+                             .arg(settings.standard.lines)
+                             .arg(settings.standard.lineRateHz));
+    if (wantsPicture &&
+        !writePicture(out, format, displayFrame(receiver.lastFrame(), settings.standard), &error))
+        return tool.fail(Tool::kFailed, error);
+    return Tool::kOk;
+}
+
+} // namespace corvane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "DecoderSettings.h"
+#include "SoundFile.h"
+#include "Tool.h"
+
+#include <QCommandLineOption>
+#include <QList>
+
+namespace corvane {
+
+// The options of locked decoding, beside the first decoder's.
+struct LockedCli
+{
+    LockedCli();
+    QList<QCommandLineOption> all() const;
+
+    QCommandLineOption locked, standard, lines, lineRate, aspect, signal, polarity, channel,
+        negative, frames;
+};
+
+// Decodes input by locking to its line and frame sync, as the Monitor does, and writes what
+// the command line asks for. rawSettings give the rate of raw 8-bit input.
+int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSettings,
+                 const QString& input, const SampleReadOptions& reading);
+
+} // namespace corvane
