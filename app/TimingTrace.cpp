@@ -3,12 +3,12 @@
 #include "CaptureEngine.h"
 #include "PictureView.h"
 
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QFile>
 #include <QWidget>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <zlib.h>
 
 namespace corvane {
@@ -17,11 +17,10 @@ namespace {
 
 constexpr std::size_t kFileBuffer = 1 << 16;
 
+// The monotonic clock the feeder stamps its writes with, in nanoseconds.
 std::int64_t monotonicNanoseconds()
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
 }
 
 } // namespace

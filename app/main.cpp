@@ -97,11 +97,7 @@ int main(int argc, char** argv)
         }
     }
 
-    // Through X shared memory a paint over columns the server may still be reading waits for
-    // an X round trip, which wakes the X event thread and then this one, often on the other
-    // processor: that costs more than sending the picture's few changed columns a buffer.
-    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
-        qputenv("QT_XCB_NO_MITSHM", "1");
+    preferSocketTransfer();
     Application app(argc, argv);
     initialiseApplication(app);
 

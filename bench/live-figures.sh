@@ -160,7 +160,8 @@ start_feed_target() {
 
 start_feed_target
 echo "feeding $seconds s of audio in real time, $chunk bytes a write ..." 
-server_ticks1=$(ticks "$pulse_pid"); sw0=$(now)
+server_ticks1=$(ticks "$pulse_pid"); x_ticks1=$(ticks "$private_display_pid")
+program_ticks1=$(ticks "$program"); sw0=$(now)
 "$bin/corvane-live-feeder" --input "$work/card.u8" --fifo "$fifo" \
     --log "$work/feed.txt" --pid "$program" --chunk "$chunk" &
 feeder=$!
@@ -176,7 +177,8 @@ threads() {
 threads >"$work/threads0.txt"; tw0=$(now)
 wait "$feeder"
 threads >"$work/threads1.txt"; tw1=$(now)
-server_ticks2=$(ticks "$pulse_pid"); sw1=$(now)
+server_ticks2=$(ticks "$pulse_pid"); x_ticks2=$(ticks "$private_display_pid")
+program_ticks2=$(ticks "$program"); sw1=$(now)
 
 # Asked to end, the program closes its window and writes out its trace.
 kill -TERM "$program"
@@ -194,6 +196,13 @@ awk -v t="$tps" -v w="$(awk -v a="$tw0" -v b="$tw1" 'BEGIN { print b - a }')" '
 awk -v a="$server_ticks1" -v b="$server_ticks2" -v s0="$sw0" -v s1="$sw1" -v t="$tps" \
     -v i0="$server_ticks0" 'BEGIN {
         printf "audio server CPU:     %.2f%% of one core while fed\n", 100 * (b - a) / t / (s1 - s0) }'
+
+# What the picture costs on screen is paid by the X server as much as by the program.
+awk -v p0="$program_ticks1" -v p1="$program_ticks2" -v x0="$x_ticks1" -v x1="$x_ticks2" \
+    -v s0="$sw0" -v s1="$sw1" -v t="$tps" 'BEGIN {
+        printf "X server CPU:         %.2f%% of one core while fed\n", 100 * (x1 - x0) / t / (s1 - s0)
+        printf "program + X server:   %.2f%% of one core while fed\n",
+               100 * (p1 - p0 + x1 - x0) / t / (s1 - s0) }'
 
 if [ "$floor" = 1 ]; then
     parec --latency-msec=10 --format=u8 --rate=28800 --channels=1 --raw -d "$source" >/dev/null &

@@ -1,12 +1,11 @@
 #include "PictureView.h"
 
+#include "DirectPaint.h"
 #include "ImageSurface.h"
 
-#include <QBackingStore>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
-#include <QWindow>
 #include <algorithm>
 #include <cstdint>
 
@@ -40,7 +39,7 @@ void PictureView::paintDue(const Scan& scan)
     shown_ = scan;
     if (due.isEmpty())
         return;
-    if (paintIntoBackingStore(due))
+    if (surface_ && paintStraightToWindow(*this, due, surface_->image()))
         emit dueShown();
     else
         repaint(due);
@@ -71,31 +70,6 @@ QRegion PictureView::dueRegion(const Scan& scan) const
     if (scan.col >= shown_.col)
         return columns(shown_.col, scan.col);
     return QRegion(columns(shown_.col, scan.cols - 1)) + columns(0, scan.col);
-}
-
-// Copies the columns into the window's backing store and sends them to the window system,
-// past Qt's repaint machinery: its update event, region bookkeeping and paint event cost more
-// than the copy itself, 28 times a second. Only while the columns are wholly in view and the
-// window is on screen; otherwise repaint() knows best.
-bool PictureView::paintIntoBackingStore(const QRegion& due)
-{
-    QBackingStore* store = backingStore();
-    QWindow* handle = window()->windowHandle();
-    if (!surface_ || !store || !handle || !handle->isExposed() || !isVisible() ||
-        !updatesEnabled() || internalWinId() || nativeParentWidget() != window() ||
-        !(due - visibleRegion()).isEmpty())
-        return false;
-    const QPoint offset = mapTo(window(), QPoint());
-    const QRegion target = due.translated(offset);
-    store->beginPaint(target);
-    {
-        QPainter painter(store->paintDevice());
-        for (const QRect& rect : due)
-            painter.drawImage(rect.topLeft() + offset, surface_->image(), rect);
-    }
-    store->endPaint();
-    store->flush(target, handle);
-    return true;
 }
 
 void PictureView::paintEvent(QPaintEvent* event)

@@ -44,7 +44,6 @@ protected:
 
 private:
     QRegion dueRegion(const Scan& scan) const;
-    bool paintIntoBackingStore(const QRegion& due);
 
     const ImageSurface* surface_ = nullptr;
     int requests_ = 0;

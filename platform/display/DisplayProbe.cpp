@@ -88,4 +88,10 @@ std::optional<QString> displayProblem(const QProcessEnvironment& environment)
     return problems.join(QStringLiteral("; "));
 }
 
+void preferSocketTransfer()
+{
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 } // namespace corvane

@@ -48,23 +48,4 @@ TEST_F(MainWindowTest, EveryCaptionIsLiberationSansAndFitsUnderAnyHinting)
     EXPECT_EQ(captions, 22);
 }
 
-TEST_F(MainWindowTest, TabWalksTheWindowInTheLayoutsOrder)
-{
-    const QStringList expected =
-        QString("SliderMax SliderMin EditNRows EditNCols EditSampleRate EditSamplePerPixel "
-                "Button5 Button6 EditSampleBlockSize EditSampleAveraged Button2 Button1 Button3 "
-                "Button4 SliderMax")
-            .split(' ');
-    form->SliderMax->setFocus(Qt::OtherFocusReason);
-    ASSERT_TRUE(waitUntil([&] { return form->SliderMax->hasFocus(); }));
-    QStringList walked = {QApplication::focusWidget()->objectName()};
-    for (int i = 1; i < expected.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        walked << QApplication::focusWidget()->objectName();
-    }
-    EXPECT_EQ(walked, expected);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    EXPECT_EQ(QApplication::focusWidget()->objectName(), "Button4");
-}
-
 } // namespace

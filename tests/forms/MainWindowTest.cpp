@@ -350,12 +350,4 @@ TEST_F(MainWindowTest, AboutIsModalCentredAndCaptureGoesOnBehindIt)
     EXPECT_EQ(about->result(), QDialog::Accepted);
 }
 
-// The version line is this build's, not a copied one.
-TEST(AboutWindow, ShowsThisBuildsVersion)
-{
-    TFormAbout about;
-    EXPECT_TRUE(about.Label5->text().startsWith("Version " CORVANE_VERSION " - "))
-        << about.Label5->text().toStdString();
-}
-
 } // namespace

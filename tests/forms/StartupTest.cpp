@@ -176,15 +176,6 @@ TEST_F(Started, TerminationEndsTheProgramUnderAMessageBox)
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-// No caption, not even the one X11 would fill in, and the text as the engine words it.
-TEST(CaptureMessages, WarningBoxWithEmptyCaptionAndOk)
-{
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
-    MessageBoxSink sink;
-    const auto boxes = answerBoxes([&] { sink.showMessage("Can't open audio device"); });
-    EXPECT_EQ(boxes, (std::vector<BoxSeen>{{"", "Can't open audio device", QMessageBox::Warning}}));
-}
-
 TEST(TerminationSignals, SigtermBecomesACallOnTheEventLoop)
 {
     int calls = 0;
