@@ -18,6 +18,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -417,6 +418,8 @@ bool VideoWriter::open(const QString& path, FrameRate rate, int width, int heigh
                        std::optional<AudioTrack> track, QString* error)
 {
     out_.reset();
+    // The encoders' statistics and notes would read as trouble on a tool's standard error.
+    av_log_set_level(AV_LOG_ERROR);
     auto out = std::make_unique<Output>();
     out->name = path;
     const auto refuse = [&](const QString& reason) {
