@@ -58,20 +58,12 @@ TEST(LineScope, LevelsSyncAndTraceWhereTheSignalPutsThem)
         EXPECT_EQ(at(scope, e.where.x(), e.where.y()), e.colour)
             << e.where.x() << "," << e.where.y();
 
-    // Two lines overlaid, one of them hum-lifted; a sample that is no number leaves a gap.
+    // Two lines overlaid, apart as hum would move them; a sample that is no number leaves a gap.
     std::vector<float> two = line(0.5f);
     const std::vector<float> lifted = line(-0.5f);
     two.insert(two.end(), lifted.begin(), lifted.end());
     two[150] = std::numeric_limits<float>::quiet_NaN();
     scope.setLines(two.data(), two.size(), 2);
-    {
-        QImage im = scope.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        for (int x : {10, 98, 150})
-            for (int y = 0; y < 101; ++y)
-                if (im.pixel(x, y) == LineScope::kTraceColour)
-                    fprintf(stderr, "%d,%d ", x, y);
-        fprintf(stderr, "\n");
-    }
     EXPECT_EQ(traceRows(scope, 150), (std::vector<int>{25, 75}));
     EXPECT_EQ(traceRows(scope, 98), std::vector<int>{25}); // the gap around sample 49
 
@@ -80,14 +72,6 @@ TEST(LineScope, LevelsSyncAndTraceWhereTheSignalPutsThem)
     std::fill_n(weak.begin(), 10, 0.02f);
     scope.setRange(0, 0);
     scope.setTrace(weak, 0.01f, -0.01f, -0.02f, 0, 10);
-    {
-        QImage im = scope.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        for (int x : {10, 150})
-            for (int y = 0; y < 101; ++y)
-                if (im.pixel(x, y) == LineScope::kTraceColour)
-                    fprintf(stderr, "%d,%d ", x, y);
-        fprintf(stderr, "\n");
-    }
     const std::vector<int> sync = traceRows(scope, 10), picture = traceRows(scope, 150);
     ASSERT_EQ(sync.size(), 1u);
     ASSERT_EQ(picture.size(), 1u);
