@@ -285,6 +285,10 @@ bool VideoWriter::Output::encode(AVCodecContext* codec, AVStream* stream, AVFram
         packet->stream_index = stream->index;
         if (const int written = av_interleaved_write_frame(format, packet); written < 0)
             return failAv("writing", written);
+        // libavformat keeps a failed write to itself until the end; a full disk should stop
+        // the recording when it happens.
+        if (format->pb->error < 0)
+            return failAv("writing", format->pb->error);
     }
 }
 

@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <vector>
 
 extern "C" {
@@ -194,4 +196,32 @@ TEST(VideoWriter, FailuresLeaveNoFilePassedOffAsComplete)
     }
     EXPECT_EQ(filesIn(dir), QStringList{"kept.mp4"});
     EXPECT_EQ(QFileInfo(kept).size(), 5);
+
+    // The disk full part way (here a limit on file sizes): the old file stays.
+    for (const char* name : {"kept.mp4", "full.webm"}) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t unlimited = limit.rlim_cur;
+        limit.rlim_cur = 3000;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        VideoWriter writer;
+        bool ok = writer.open(dir.filePath(name), {25, 2}, 320, 480, AudioTrack{}, &error);
+        QImage noise(32, 48, QImage::Format_Grayscale8);
+        int frames = 0;
+        for (; ok && frames < 100; ++frames) {
+            for (int y = 0; y < 48; ++y)
+                for (int x = 0; x < 32; ++x)
+                    noise.scanLine(y)[x] = uchar(std::rand());
+            ok = writer.addFrame(displayFrame(noise, {}, 480)) &&
+                 writer.addAudio(std::vector<float>(1920).data(), 1920);
+        }
+        EXPECT_LT(frames, 100); // told while recording
+        EXPECT_FALSE(writer.finish(&error));
+        limit.rlim_cur = unlimited;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        EXPECT_TRUE(error.contains("too large")) << error.toStdString();
+        EXPECT_EQ(filesIn(dir), QStringList{"kept.mp4"});
+        EXPECT_EQ(QFileInfo(kept).size(), 5);
+    }
 }
