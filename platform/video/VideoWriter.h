@@ -27,6 +27,19 @@ struct AudioTrack
     int channels = 1; // 1 or 2
 };
 
+// Where a recording's pictures and sound go; what a window holds, so that tests can give it a
+// fake. Pictures are shown 1/rate seconds each, in the order given; sound is float samples in
+// -1..1, interleaved, frames of them at a time.
+class VideoSink
+{
+public:
+    virtual ~VideoSink() = default;
+    virtual bool addFrame(const QImage& frame) = 0;
+    virtual bool addAudio(const float* samples, std::size_t frames) = 0;
+    // Completes the recording; false with the reason in *error when it could not be kept.
+    virtual bool finish(QString* error) = 0;
+};
+
 // Writes a video file through FFmpeg's libraries, the container chosen by the name's ending:
 //   .mp4   H.264 (MPEG-4 Part 2 where libavcodec lacks libx264), AAC sound
 //   .mkv   H.264 (or MPEG-4 Part 2), Opus sound (or Vorbis)
@@ -38,13 +51,13 @@ struct AudioTrack
 // finish() has written, flushed and synced all of it; a writer destroyed without finish(), or
 // a finish() that fails, removes the temporary file and leaves any old target as it was.
 // Single-threaded; the encoding happens in the calls.
-class VideoWriter
+class VideoWriter : public VideoSink
 {
 public:
     static constexpr int kMinHeight = 480;
 
     VideoWriter();
-    ~VideoWriter();
+    ~VideoWriter() override;
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
@@ -63,13 +76,13 @@ public:
     QSize frameSize() const; // the size written; empty before open()
 
     // One picture, shown for 1/rate seconds. False once anything has failed (see error()).
-    bool addFrame(const QImage& frame);
+    bool addFrame(const QImage& frame) override;
     // frames x channels interleaved samples; ignored without a sound track.
-    bool addAudio(const float* samples, std::size_t frames);
+    bool addAudio(const float* samples, std::size_t frames) override;
 
     // Flushes the encoders, completes the file and gives it its name. False, with the file
     // removed and the reason in *error, on any failure since open() or now.
-    bool finish(QString* error);
+    bool finish(QString* error) override;
     // The first failure since open(); empty while all is well.
     QString error() const;
 
