@@ -132,4 +132,16 @@ QImage FrameAverager::add(const QImage& frame)
     return out;
 }
 
+void PictureProcessor::setSettings(const PictureSettings& settings)
+{
+    if (settings.average != averager_.frames())
+        averager_.setFrames(settings.average);
+    settings_ = settings;
+}
+
+QImage PictureProcessor::process(const QImage& frame)
+{
+    return adjustPicture(averager_.add(frame), settings_);
+}
+
 } // namespace corvane

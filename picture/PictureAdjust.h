@@ -81,4 +81,27 @@ private:
     std::size_t held_ = 0;
 };
 
+// The steps each decoded frame goes through before it is shown or recorded: averaging, tone,
+// orientation. Show the result with displayFrame(picture, shownStandard(standard)).
+class PictureProcessor
+{
+public:
+    // A new averaging count starts the mean afresh; other changes apply from the next frame.
+    void setSettings(const PictureSettings& settings);
+    const PictureSettings& settings() const { return settings_; }
+    const FrameAverager& averager() const { return averager_; }
+
+    QImage process(const QImage& frame);
+    LockedStandard shownStandard(const LockedStandard& standard) const
+    {
+        return orientedStandard(standard, settings_);
+    }
+    // Forgets the frames averaged, e.g. when the signal is lost.
+    void reset() { averager_.reset(); }
+
+private:
+    PictureSettings settings_;
+    FrameAverager averager_;
+};
+
 } // namespace corvane

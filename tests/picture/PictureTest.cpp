@@ -104,12 +104,15 @@ TEST(Picture, AveragingTakesTheNoiseOutOfAStill)
                     static_cast<uchar>(std::clamp(level(clean, x, y) + noise(random), 0.0, 255.0));
         return frame;
     };
-    FrameAverager averager(16);
-    const double single = correlation(averager.add(noisy()), clean);
+    PictureProcessor processor;
+    PictureSettings settings;
+    settings.average = 16;
+    processor.setSettings(settings);
+    const double single = correlation(processor.process(noisy()), clean);
     QImage mean;
     for (int i = 0; i < 40; ++i) // more than 16, so old frames leave the mean
-        mean = averager.add(noisy());
-    EXPECT_EQ(averager.count(), 16);
+        mean = processor.process(noisy());
+    EXPECT_EQ(processor.averager().count(), 16);
     EXPECT_LT(single, 0.85);
     EXPECT_GT(correlation(mean, clean), 0.98);
 
@@ -117,13 +120,13 @@ TEST(Picture, AveragingTakesTheNoiseOutOfAStill)
     QImage flat(32, 48, QImage::Format_Grayscale8);
     flat.fill(90);
     for (int i = 0; i < 16; ++i)
-        mean = averager.add(flat);
+        mean = processor.process(flat);
     EXPECT_EQ(mean, flat);
     // A new raster size starts afresh.
     QImage other(20, 10, QImage::Format_Grayscale8);
     other.fill(250);
-    EXPECT_EQ(averager.add(other), other);
-    EXPECT_EQ(averager.count(), 1);
+    EXPECT_EQ(processor.process(other), other);
+    EXPECT_EQ(processor.averager().count(), 1);
 }
 
 TEST(Picture, OptionsTakeGoodValuesAndNameBadOnes)
