@@ -246,7 +246,13 @@ bool VideoWriter::Output::openAudio(const AVCodec* codec, const AudioTrack& trac
     }
     audio->sample_rate = rate;
     av_channel_layout_default(&audio->ch_layout, channels);
-    audio->bit_rate = 64000 * channels;
+    if (QByteArray(codec->name) == "libvorbis") {
+        // Vorbis has no bit rate for every sample rate; a quality has a rate for each.
+        audio->flags |= AV_CODEC_FLAG_QSCALE;
+        audio->global_quality = FF_QP2LAMBDA * 4;
+    } else {
+        audio->bit_rate = 64000 * channels;
+    }
     audio->time_base = {1, rate};
     if (format->oformat->flags & AVFMT_GLOBALHEADER)
         audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
