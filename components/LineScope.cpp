@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace corvane {
 
@@ -106,14 +107,19 @@ void LineScope::paintEvent(QPaintEvent*)
         painter.fillRect(QRectF(QPointF(syncStart_ * xScale, 0),
                                 QPointF((syncStart_ + syncWidth_) * xScale, h + 1)),
                          QColor(kSyncColour));
-    for (const auto& [level, colour] :
-         {std::pair{black_, kBlackColour}, std::pair{white_, kWhiteColour},
-          std::pair{slice_, kSliceColour}}) {
+    const int textHeight = painter.fontMetrics().ascent();
+    for (const auto& [level, colour, name] :
+         {std::tuple{black_, kBlackColour, "black"}, std::tuple{white_, kWhiteColour, "white"},
+          std::tuple{slice_, kSliceColour, "slice"}}) {
         if (!std::isfinite(level) || level < bottom_ || level > top_)
             continue;
         painter.setPen(QColor(colour));
         const int row = static_cast<int>(std::lround(y(level)));
         painter.drawLine(0, row, width() - 1, row);
+        // Named at the right end, above the line (below it at the top edge).
+        const int base = row - 2 >= textHeight ? row - 2 : row + textHeight + 1;
+        const QString label = QString::fromLatin1(name);
+        painter.drawText(width() - 4 - painter.fontMetrics().horizontalAdvance(label), base, label);
     }
     if (!caption_.isEmpty()) {
         painter.setPen(QColor(kWhiteColour));
