@@ -2,6 +2,7 @@
 
 #include "LockedDecoder.h"
 #include "SoundFile.h"
+#include "VideoRecording.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -41,6 +42,11 @@ LockedReceiver::~LockedReceiver()
 {
     if (source_)
         source_->stop();
+    if (recordingVideo()) {
+        QString error;
+        if (!stopVideo(&error))
+            qWarning("%s", qPrintable(error));
+    }
     // Nobody is left to tell that the recording could not be finished: the log is.
     if (recorder_) {
         QString error;
@@ -61,6 +67,11 @@ void LockedReceiver::setSettings(const LockedSettings& settings)
         wasLocked_ = false;
         searching_.restart();
     }
+}
+
+void LockedReceiver::setPictureSettings(const PictureSettings& settings)
+{
+    processor_.setSettings(settings);
 }
 
 void LockedReceiver::setSource(std::unique_ptr<SampleSource> source)
@@ -114,13 +125,121 @@ void LockedReceiver::prepare(double rate)
     if (!rateSupported_)
         return;
     decoder_ = std::make_unique<LockedDecoder>(rate, settings_);
-    decoder_->setFrameCallback([this](const QImage& frame) {
-        lastFrame_ = frame;
-        frameStandard_ = settings_.standard;
-        everLocked_ = true;
-        wasLocked_ = true;
-        emit frameReady(frame);
-    });
+    decoder_->setFrameCallback([this](const QImage& frame) { showFrame(frame); });
+}
+
+void LockedReceiver::showFrame(const QImage& decoded)
+{
+    lastFrame_ = processor_.process(decoded);
+    frameStandard_ = processor_.shownStandard(settings_.standard);
+    everLocked_ = true;
+    wasLocked_ = true;
+    if (recordingVideo() && !video_) {
+        // The first picture sets the video's size; the programme's sound goes with it when
+        // there is a channel besides the picture's.
+        const LockedStatus now = decoder_->status();
+        const QImage shown =
+            displayFrame(lastFrame_, frameStandard_, VideoWriter::kMinHeight, videoSmooth_);
+        std::optional<AudioTrack> sound;
+        if (now.channels > 1)
+            sound = AudioTrack{static_cast<int>(std::lround(rate_)), 1};
+        auto writer = std::make_unique<VideoWriter>();
+        QString error;
+        if (!writer->open(videoPath_,
+                          FrameRate::fromDouble(settings_.standard.lineRateHz /
+                                                std::max(settings_.standard.lines, 1)),
+                          shown.width(), shown.height(), sound, &error)) {
+            videoPath_.clear();
+            emit videoEnded(error);
+        } else {
+            video_ = std::make_unique<VideoRecording>(std::move(writer),
+                                                      settings_.standard.lineRateHz /
+                                                          std::max(settings_.standard.lines, 1));
+            soundTrack_ = sound.has_value();
+        }
+    }
+    if (video_)
+        video_->picture(
+            displayFrame(lastFrame_, frameStandard_, VideoWriter::kMinHeight, videoSmooth_));
+    emit frameReady(lastFrame_);
+}
+
+void LockedReceiver::advanceVideo(const float* interleaved, std::size_t frames, int channels)
+{
+    if (!video_)
+        return;
+    const float* sound = nullptr;
+    if (soundTrack_ && interleaved && channels > 1) {
+        // The programme's sound is the first channel that is not the picture's.
+        const int picture = decoder_ ? decoder_->status().channel : 0;
+        const int other = picture == 0 ? 1 : 0;
+        sound_.resize(frames);
+        for (std::size_t i = 0; i < frames; ++i)
+            sound_[i] = interleaved[i * static_cast<std::size_t>(channels) +
+                                    static_cast<std::size_t>(other)];
+        sound = sound_.data();
+    } else if (soundTrack_) {
+        sound_.assign(frames, 0.0f);
+        sound = sound_.data();
+    }
+    if (!video_->advance(frames, rate_, sound))
+        endVideo(video_->error());
+}
+
+bool LockedReceiver::startVideo(const QString& path, bool smooth, QString* error)
+{
+    const QString problem = VideoWriter::checkFileName(path);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
+    if (recordingVideo())
+        stopVideo(nullptr);
+    videoPath_ = path;
+    videoSmooth_ = smooth;
+    return true;
+}
+
+bool LockedReceiver::stopVideo(QString* error)
+{
+    const QString path = videoPath_;
+    videoPath_.clear();
+    auto video = std::move(video_);
+    if (path.isEmpty())
+        return true;
+    if (!video) {
+        if (error)
+            *error = tr("No video was written to '%1': no picture was received.").arg(path);
+        return false;
+    }
+    QString problem;
+    const bool finished = video->finish(&problem);
+    lastVideoPictures_ = video->picturesWritten();
+    if (finished)
+        return true;
+    if (error)
+        *error = tr("The video '%1' could not be finished: %2. Nothing is left under its name.")
+                     .arg(path, problem);
+    return false;
+}
+
+void LockedReceiver::endVideo(const QString& why)
+{
+    QString error;
+    if (stopVideo(&error))
+        error = tr("The video stopped: %1.").arg(why);
+    emit videoEnded(error);
+}
+
+double LockedReceiver::videoSeconds() const
+{
+    return video_ ? video_->seconds() : 0.0;
+}
+
+std::int64_t LockedReceiver::videoPictures() const
+{
+    return video_ ? video_->picturesWritten() : lastVideoPictures_;
 }
 
 void LockedReceiver::feed(const float* interleaved, std::size_t frames, int channels, double rate)
@@ -143,6 +262,7 @@ void LockedReceiver::feed(const float* interleaved, std::size_t frames, int chan
     }
     if (decoder_)
         decoder_->feed(interleaved, frames, channels);
+    advanceVideo(interleaved, frames, channels);
 }
 
 void LockedReceiver::feedU8(const std::uint8_t* samples, std::size_t count, double rate)
@@ -155,6 +275,7 @@ void LockedReceiver::feedU8(const std::uint8_t* samples, std::size_t count, doub
     }
     if (decoder_)
         decoder_->feedU8(samples, count);
+    advanceVideo(nullptr, count, 1);
 }
 
 ReceiverStatus LockedReceiver::status() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PictureAdjust.h"
 #include "Reception.h"
 #include "SampleSource.h"
 
@@ -17,6 +18,7 @@ namespace corvane {
 
 class LockedDecoder;
 class SampleFileWriter;
+class VideoRecording;
 
 // What a front end shows of reception: the decoder's view of the signal, and whether samples
 // come at all.
@@ -54,6 +56,9 @@ public:
 
     void setSettings(const LockedSettings& settings);
     const LockedSettings& settings() const { return settings_; }
+    // How frames are shown and recorded: averaging, tone, orientation.
+    void setPictureSettings(const PictureSettings& settings);
+    const PictureSettings& pictureSettings() const { return processor_.settings(); }
 
     // Takes a source and feeds from it once started; replaces (and stops) any earlier one.
     void setSource(std::unique_ptr<SampleSource> source);
@@ -76,8 +81,8 @@ public:
     // The input's level for a meter, 0..1 of full scale.
     double meterLevel() const;
 
-    // The last complete frame (upright, one pixel per element) and the standard it was made
-    // with; null before the first.
+    // The last complete frame as shown (processed; one pixel per element) and the standard as
+    // the processed frame is seen (a quarter turn swaps the aspect); null before the first.
     const QImage& lastFrame() const { return lastFrame_; }
     const LockedStandard& frameStandard() const { return frameStandard_; }
     // True once any frame has come since the receiver was made.
@@ -91,6 +96,17 @@ public:
     bool recording() const { return recorder_ != nullptr; }
     double recordedSeconds() const;
 
+    // Records video (.mp4, .mkv or .webm) of what is shown from the next frame on, with the
+    // programme's sound when the input has a channel besides the picture's. False and a reason
+    // when the name will not do.
+    bool startVideo(const QString& path, bool smooth, QString* error);
+    // Finishes the video; false and a reason if it failed (nothing is left under its name).
+    bool stopVideo(QString* error);
+    bool recordingVideo() const { return !videoPath_.isEmpty(); }
+    double videoSeconds() const;
+    // Pictures written to the video under way, or to the last one.
+    std::int64_t videoPictures() const;
+
     // Half a second without samples is no input.
     static constexpr int kNoInputMs = 500;
 
@@ -99,6 +115,8 @@ signals:
     // A recording ended by itself (the input stopped, the rate changed, a write failed):
     // message says why and where the audio is.
     void recordingEnded(const QString& message);
+    // A video ended by itself (a write failed): message says why.
+    void videoEnded(const QString& message);
     // The source ended (reason empty at the end of a recording).
     void sourceEnded(const QString& reason);
 
@@ -106,6 +124,9 @@ private:
     void prepare(double rate);
     void endRecording(const QString& why);
     void checkInput();
+    void showFrame(const QImage& decoded);
+    void advanceVideo(const float* interleaved, std::size_t frames, int channels);
+    void endVideo(const QString& why);
 
     LockedSettings settings_;
     std::unique_ptr<LockedDecoder> decoder_;
@@ -118,6 +139,14 @@ private:
     bool everLocked_ = false;
     QImage lastFrame_;
     LockedStandard frameStandard_;
+
+    PictureProcessor processor_;
+    QString videoPath_;
+    bool videoSmooth_ = false;
+    bool soundTrack_ = false;
+    std::int64_t lastVideoPictures_ = 0;
+    std::unique_ptr<VideoRecording> video_; // from the first frame after startVideo
+    std::vector<float> sound_;
 
     std::unique_ptr<SampleFileWriter> recorder_;
     std::vector<std::uint8_t> recordScratch_;

@@ -2,6 +2,7 @@
 
 #include "DecodeOutput.h"
 #include "LockedReceiver.h"
+#include "PictureOptions.h"
 #include "SafeFile.h"
 #include "SettingOptions.h"
 
@@ -83,12 +84,21 @@ LockedCli::LockedCli()
       frames(QStringLiteral("frames"),
              QStringLiteral("Write every frame to DIR as frame-000001.png ... (DIR must not hold "
                             "frames of an earlier run)."),
-             QStringLiteral("DIR"))
+             QStringLiteral("DIR")),
+      video(QStringLiteral("video"),
+            QStringLiteral("Record the frames as a video (.mp4, .mkv or .webm) at the standard's "
+                           "frame rate, at least 480 pixels tall, with the programme's sound "
+                           "when the recording has a channel besides the picture's."),
+            QStringLiteral("OUT")),
+      pictureOptionNames{QStringLiteral("flip"),     QStringLiteral("rotate"),
+                         QStringLiteral("average"),  QStringLiteral("brightness"),
+                         QStringLiteral("contrast"), QStringLiteral("gamma")}
 {}
 
 QList<QCommandLineOption> LockedCli::all() const
 {
-    return {locked, standard, lines, lineRate, aspect, signal, polarity, channel, negative, frames};
+    return {locked,   standard, lines,    lineRate, aspect, signal,
+            polarity, channel,  negative, frames,   video};
 }
 
 int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSettings,
@@ -148,15 +158,18 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
                              .arg(parser.value(cli.channel)));
     settings.channel = *channel;
     settings.negative = parser.isSet(cli.negative);
+    PictureSettings picture;
+    if (const auto problem = readPictureOptions(parser, picture))
+        return tool.fail(Tool::kBadUsage, *problem);
 
     const bool stats = parser.isSet(QStringLiteral("stats"));
     const QString out = parser.value(QStringLiteral("o"));
     const bool wantsPicture = parser.isSet(QStringLiteral("o"));
-    if (!wantsPicture && !stats && !parser.isSet(cli.frames))
+    if (!wantsPicture && !stats && !parser.isSet(cli.frames) && !parser.isSet(cli.video))
         return tool.fail(Tool::kBadUsage,
                          QStringLiteral("nothing to do: give -o OUT for the last frame, --frames "
-                                        "DIR for every frame, --stats for the counters (see "
-                                        "--help)"));
+                                        "DIR for every frame, --video OUT for a video, --stats "
+                                        "for the counters (see --help)"));
     QByteArray format;
     if (wantsPicture) {
         format = pictureFormat(out);
@@ -190,8 +203,15 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
                              .arg(LockedRates::kMax));
 
     LockedReceiver receiver;
-    receiver.setSettings(settings);
     std::optional<QString> frameError;
+    receiver.setSettings(settings);
+    receiver.setPictureSettings(picture);
+    const QString videoPath = parser.value(cli.video);
+    if (!videoPath.isEmpty() &&
+        (!canReplaceFile(videoPath, &error) || !receiver.startVideo(videoPath, false, &error)))
+        return tool.fail(Tool::kFailed, error);
+    QObject::connect(&receiver, &LockedReceiver::videoEnded,
+                     [&](const QString& message) { frameError = message; });
     std::int64_t written = 0;
     double lineRate = 0; // as measured at the last frame
     QObject::connect(&receiver, &LockedReceiver::frameReady, [&](const QImage& frame) {
@@ -201,7 +221,7 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
         const QString name = QDir(framesDir).filePath(
             QStringLiteral("frame-%1.png").arg(++written, 6, 10, QLatin1Char('0')));
         QString problem;
-        if (!writePicture(name, "png", displayFrame(frame, settings.standard), &problem))
+        if (!writePicture(name, "png", displayFrame(frame, receiver.frameStandard()), &problem))
             frameError = problem;
     });
 
@@ -214,7 +234,8 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
         if (!streamSamples(input, static_cast<int>(sampleRate), feed, reading, &error, &warning))
             return tool.fail(Tool::kFailed, error);
     } else {
-        constexpr std::size_t kChunk = 1 << 15;
+        // Small pieces, so a video's pictures follow the frames closely.
+        constexpr std::size_t kChunk = 1 << 12;
         const double limit = reading.maxSeconds * sampleRate;
         std::vector<float> chunk(kChunk);
         for (double total = 0; !frameError;) {
@@ -244,6 +265,8 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
     }
     if (frameError)
         return tool.fail(Tool::kFailed, *frameError);
+    if (!videoPath.isEmpty() && !receiver.stopVideo(&error))
+        return tool.fail(Tool::kFailed, error);
     if (!warning.isEmpty())
         tool.warn(warning);
 
@@ -251,7 +274,7 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
     const ReceiverStatus status = receiver.status();
     const bool locked = !receiver.lastFrame().isNull();
     if (stats) {
-        const QJsonObject counters{
+        QJsonObject counters{
             {QStringLiteral("locked"), locked},
             {QStringLiteral("lockedAtEnd"), status.signal.locked},
             {QStringLiteral("lineRateHz"), lineRate},
@@ -266,6 +289,9 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
             {QStringLiteral("sampleRate"), sampleRate},
             {QStringLiteral("inputPeak"), status.signal.inputPeak},
         };
+        if (!videoPath.isEmpty())
+            counters.insert(QStringLiteral("videoFrames"),
+                            static_cast<qint64>(receiver.videoPictures()));
         if (tool.printJson(counters) != Tool::kOk)
             return Tool::kFailed;
     }
@@ -280,7 +306,8 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
                              .arg(settings.standard.lines)
                              .arg(settings.standard.lineRateHz));
     if (wantsPicture &&
-        !writePicture(out, format, displayFrame(receiver.lastFrame(), settings.standard), &error))
+        !writePicture(out, format, displayFrame(receiver.lastFrame(), receiver.frameStandard()),
+                      &error))
         return tool.fail(Tool::kFailed, error);
     return Tool::kOk;
 }

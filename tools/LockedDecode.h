@@ -16,7 +16,9 @@ struct LockedCli
     QList<QCommandLineOption> all() const;
 
     QCommandLineOption locked, standard, lines, lineRate, aspect, signal, polarity, channel,
-        negative, frames;
+        negative, frames, video;
+    // The picture options (--flip, --rotate, --average, ...) go with --locked too.
+    QStringList pictureOptionNames;
 };
 
 // Decodes input by locking to its line and frame sync, as the Monitor does, and writes what

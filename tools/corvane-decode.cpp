@@ -4,6 +4,7 @@
 #include "DecoderSettings.h"
 #include "ImageSurface.h"
 #include "LockedDecode.h"
+#include "PictureOptions.h"
 #include "PixelDecoder.h"
 #include "SafeFile.h"
 #include "SettingOptions.h"
@@ -146,6 +147,7 @@ int main(int argc, char** argv)
     parser.addOptions({stats, out, maxSeconds, allowEmpty});
     const LockedCli locked;
     parser.addOptions(locked.all());
+    addPictureOptions(parser);
     parser.addPositionalArgument(
         QStringLiteral("INPUT"),
         QStringLiteral("The recording: - or *.raw / *.u8 for raw unsigned 8-bit mono, anything "
@@ -169,9 +171,11 @@ int main(int argc, char** argv)
 
     if (parser.isSet(locked.locked))
         return decodeLocked(tool, locked, settings, inputs.front(), reading);
+    QStringList lockedOnly = locked.pictureOptionNames;
     for (const QCommandLineOption& option : locked.all())
-        if (parser.isSet(option))
-            return tool.fail(Tool::kBadUsage,
-                             QStringLiteral("--%1 needs --locked").arg(option.names().front()));
+        lockedOnly << option.names().front();
+    for (const QString& name : lockedOnly)
+        if (parser.isSet(name))
+            return tool.fail(Tool::kBadUsage, QStringLiteral("--%1 needs --locked").arg(name));
     return decodeLiteral(tool, settings, inputs.front(), reading, parser.isSet(allowEmpty));
 }
