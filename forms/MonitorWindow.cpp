@@ -3,8 +3,12 @@
 #include "ErrorReporting.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QSettings>
 #include <QTimer>
@@ -48,11 +52,26 @@ MonitorWindow::MonitorWindow(QWidget* parent)
     QAction* recordAction =
         command(tr("Record / stop recording…"), QKeySequence(Qt::CTRL | Qt::Key_R),
                 &MonitorWindow::toggleRecording);
+    QAction* videoAction =
+        command(tr("Record video / stop…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+                &MonitorWindow::toggleVideo);
+    QAction* scopeAction =
+        command(tr("Scope"), QKeySequence(Qt::CTRL | Qt::Key_L), &MonitorWindow::toggleScope);
+    command(tr("Copy picture"), QKeySequence::Copy, &MonitorWindow::copyPicture);
     fullScreenAction_ =
         command(tr("Full screen"), QKeySequence(Qt::Key_F11), &MonitorWindow::toggleFullScreen);
     connect(snapshotButton, &QPushButton::clicked, snapshotAction, &QAction::trigger);
     connect(recordButton, &QPushButton::clicked, recordAction, &QAction::trigger);
+    connect(videoButton, &QPushButton::clicked, videoAction, &QAction::trigger);
+    connect(scopeButton, &QPushButton::clicked, scopeAction, &QAction::trigger);
     connect(fullScreenButton, &QPushButton::clicked, fullScreenAction_, &QAction::trigger);
+    connect(folderButton, &QPushButton::clicked, this, &MonitorWindow::chooseAutoSaveFolder);
+    connect(receiver_, &LockedReceiver::videoEnded, this, &MonitorWindow::reportLater);
+    chooseFolder_ = [](QWidget* parent, const QString& current) {
+        return QFileDialog::getExistingDirectory(parent, tr("Save snapshots in"), current);
+    };
+    autoSaveTimer_ = new QTimer(this);
+    connect(autoSaveTimer_, &QTimer::timeout, this, &MonitorWindow::autoSave);
 
     for (const LockedStandard& s : knownStandards())
         standardBox->addItem(tr("%1, %2 lines").arg(s.title).arg(s.lines), s.name);
@@ -62,15 +81,22 @@ MonitorWindow::MonitorWindow(QWidget* parent)
     aspectBox->setRange(StandardLimits::kMinAspect, StandardLimits::kMaxAspect);
 
     restoreOptions();
-    for (QCheckBox* box : {negativeBox, autoLevelsBox, smoothBox})
+    for (QCheckBox* box : {negativeBox, autoLevelsBox, smoothBox, soundBox})
         connect(box, &QCheckBox::toggled, this, &MonitorWindow::controlsChanged);
-    connect(standardBox, &QComboBox::currentIndexChanged, this, &MonitorWindow::controlsChanged);
+    for (QComboBox* box : {standardBox, polarityBox, channelBox, flipBox, rotateBox})
+        connect(box, &QComboBox::currentIndexChanged, this, &MonitorWindow::controlsChanged);
+    for (QSlider* slider : {brightnessSlider, contrastSlider, gammaSlider})
+        connect(slider, &QSlider::valueChanged, this, &MonitorWindow::controlsChanged);
+    connect(averageBox, &QSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
+    connect(autoSaveBox, &QCheckBox::toggled, this, &MonitorWindow::updateAutoSave);
+    connect(autoSaveSeconds, &QSpinBox::valueChanged, this, &MonitorWindow::updateAutoSave);
     connect(linesBox, &QSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
     connect(lineRateBox, &QDoubleSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
     connect(aspectBox, &QDoubleSpinBox::valueChanged, this, &MonitorWindow::controlsChanged);
     connect(blackSlider, &QSlider::valueChanged, this, &MonitorWindow::blackMoved);
     connect(whiteSlider, &QSlider::valueChanged, this, &MonitorWindow::whiteMoved);
     controlsChanged();
+    updateAutoSave();
 
     // Ten status updates a second are plenty for a reader; the picture repaints per frame.
     statusTimer_ = new QTimer(this);
@@ -100,6 +126,29 @@ void MonitorWindow::restoreOptions()
     smoothBox->setChecked(settings.value(QStringLiteral("smooth"), false).toBool());
     whiteSlider->setValue(settings.value(QStringLiteral("white"), whiteSlider->value()).toInt());
     blackSlider->setValue(settings.value(QStringLiteral("black"), blackSlider->value()).toInt());
+    const auto index = [&](const char* key, QComboBox* box) {
+        const int i = settings.value(QLatin1String(key), 0).toInt();
+        box->setCurrentIndex(i >= 0 && i < box->count() ? i : 0);
+    };
+    index("polarity", polarityBox);
+    index("channel", channelBox);
+    index("flip", flipBox);
+    index("rotate", rotateBox);
+    // Sliders and boxes keep a stored value within their range themselves.
+    brightnessSlider->setValue(settings.value(QStringLiteral("brightness"), 0).toInt());
+    contrastSlider->setValue(settings.value(QStringLiteral("contrast"), 100).toInt());
+    gammaSlider->setValue(settings.value(QStringLiteral("gamma"), 100).toInt());
+    averageBox->setValue(settings.value(QStringLiteral("average"), 1).toInt());
+    soundBox->setChecked(settings.value(QStringLiteral("sound"), false).toBool());
+    scope->setVisible(settings.value(QStringLiteral("scope"), false).toBool());
+    scopeButton->setChecked(scope->isVisible());
+    autoSaveFolder_ = settings
+                          .value(QStringLiteral("autoSaveFolder"),
+                                 QStandardPaths::writableLocation(QStandardPaths::PicturesLocation))
+                          .toString();
+    autoSaveSeconds->setValue(settings.value(QStringLiteral("autoSaveSeconds"), 10).toInt());
+    autoSaveBox->setChecked(settings.value(QStringLiteral("autoSave"), false).toBool());
+    folderLabel->setText(QDir::toNativeSeparators(autoSaveFolder_));
 }
 
 void MonitorWindow::storeOptions() const
@@ -118,6 +167,19 @@ void MonitorWindow::storeOptions() const
     settings.setValue(QStringLiteral("smooth"), smoothBox->isChecked());
     settings.setValue(QStringLiteral("black"), blackSlider->value());
     settings.setValue(QStringLiteral("white"), whiteSlider->value());
+    settings.setValue(QStringLiteral("polarity"), polarityBox->currentIndex());
+    settings.setValue(QStringLiteral("channel"), channelBox->currentIndex());
+    settings.setValue(QStringLiteral("flip"), flipBox->currentIndex());
+    settings.setValue(QStringLiteral("rotate"), rotateBox->currentIndex());
+    settings.setValue(QStringLiteral("brightness"), brightnessSlider->value());
+    settings.setValue(QStringLiteral("contrast"), contrastSlider->value());
+    settings.setValue(QStringLiteral("gamma"), gammaSlider->value());
+    settings.setValue(QStringLiteral("average"), averageBox->value());
+    settings.setValue(QStringLiteral("sound"), soundBox->isChecked());
+    settings.setValue(QStringLiteral("scope"), scopeButton->isChecked());
+    settings.setValue(QStringLiteral("autoSave"), autoSaveBox->isChecked());
+    settings.setValue(QStringLiteral("autoSaveSeconds"), autoSaveSeconds->value());
+    settings.setValue(QStringLiteral("autoSaveFolder"), autoSaveFolder_);
 }
 
 LockedSettings MonitorWindow::settingsFromControls() const
@@ -126,11 +188,27 @@ LockedSettings MonitorWindow::settingsFromControls() const
     settings.standard =
         standardByName(standardBox->currentData().toString())
             .value_or(customStandard(linesBox->value(), lineRateBox->value(), aspectBox->value()));
+    constexpr Polarity polarities[] = {Polarity::Auto, Polarity::Normal, Polarity::Inverted};
+    settings.polarity = polarities[std::clamp(polarityBox->currentIndex(), 0, 2)];
+    settings.channel = channelBox->currentIndex() - 1; // "found by itself" first, then 0, 1
     settings.negative = negativeBox->isChecked();
     settings.autoLevels = autoLevelsBox->isChecked();
     settings.manualBlack = blackSlider->value() / 100.0;
     settings.manualWhite = whiteSlider->value() / 100.0;
     return settings;
+}
+
+PictureSettings MonitorWindow::pictureFromControls() const
+{
+    PictureSettings picture;
+    picture.brightness = brightnessSlider->value() / 100.0;
+    picture.contrast = contrastSlider->value() / 100.0;
+    picture.gamma = gammaSlider->value() / 100.0;
+    picture.flipHorizontal = flipBox->currentIndex() == 1 || flipBox->currentIndex() == 3;
+    picture.flipVertical = flipBox->currentIndex() >= 2;
+    picture.rotation = 90 * std::clamp(rotateBox->currentIndex(), 0, 3);
+    picture.average = averageBox->value();
+    return picture;
 }
 
 void MonitorWindow::controlsChanged()
@@ -144,9 +222,13 @@ void MonitorWindow::controlsChanged()
     if (now != before) {
         // A frame of the old raster would show at the wrong shape until the new one locks.
         picture->setFrame(QImage());
-        picture->setAspect(now.aspect);
     }
     receiver_->setSettings(settings_);
+    const PictureSettings shown = pictureFromControls();
+    if (shown.rotation != receiver_->pictureSettings().rotation)
+        picture->setFrame(QImage()); // the old turn's shape until the next frame
+    receiver_->setPictureSettings(shown);
+    picture->setAspect(orientedStandard(settings_.standard, shown).aspect);
 }
 
 void MonitorWindow::blackMoved(int value)
@@ -200,6 +282,14 @@ void MonitorWindow::showStatus()
     if (recordButton->text() != record)
         recordButton->setText(record);
     recordButton->setChecked(receiver_->recording());
+    const QString video =
+        receiver_->recordingVideo()
+            ? tr("Stop video (%1)")
+                  .arg(minutesAndSeconds(static_cast<std::int64_t>(receiver_->videoSeconds())))
+            : tr("Record video…");
+    if (videoButton->text() != video)
+        videoButton->setText(video);
+    videoButton->setChecked(receiver_->recordingVideo());
 }
 
 QImage MonitorWindow::snapshotImage() const
@@ -255,6 +345,78 @@ void MonitorWindow::stopRecording()
         showStatus();
 }
 
+void MonitorWindow::copyPicture()
+{
+    const QImage image = snapshotImage();
+    if (image.isNull()) {
+        reportError(tr("There is no picture to copy yet: the Monitor has not locked to a signal."));
+        return;
+    }
+    QGuiApplication::clipboard()->setImage(image);
+}
+
+void MonitorWindow::toggleVideo()
+{
+    if (receiver_->recordingVideo()) {
+        QString error;
+        if (!receiver_->stopVideo(&error))
+            reportLater(error);
+        showStatus();
+        return;
+    }
+    const QString chosen =
+        chooseFile_(this, tr("Record video"),
+                    timeStampedPath(QStandardPaths::MoviesLocation, QStringLiteral("mp4"),
+                                    QDateTime::currentDateTime()),
+                    tr("MP4 video (*.mp4);;Matroska video (*.mkv);;WebM video (*.webm)"));
+    QString error;
+    if (!chosen.isEmpty() && !receiver_->startVideo(withSuffix(chosen, QStringLiteral("mp4")),
+                                                    smoothBox->isChecked(), &error))
+        reportError(error);
+    showStatus();
+}
+
+void MonitorWindow::toggleScope()
+{
+    scope->setVisible(!scope->isVisible());
+    scopeButton->setChecked(scope->isVisible());
+}
+
+void MonitorWindow::chooseAutoSaveFolder()
+{
+    const QString folder = chooseFolder_(this, autoSaveFolder_);
+    if (folder.isEmpty())
+        return;
+    autoSaveFolder_ = folder;
+    folderLabel->setText(QDir::toNativeSeparators(folder));
+}
+
+void MonitorWindow::updateAutoSave()
+{
+    autoSaveTimer_->setInterval(autoSaveSeconds->value() * 1000);
+    if (autoSaveBox->isChecked())
+        autoSaveTimer_->start();
+    else
+        autoSaveTimer_->stop();
+}
+
+void MonitorWindow::autoSave()
+{
+    // Only a picture that is being received: a frozen one would fill the folder with copies.
+    const ReceiverStatus now = receiver_->status();
+    const QImage image = snapshotImage();
+    if (image.isNull() || now.noInput || !now.signal.locked)
+        return;
+    const QString name =
+        QDateTime::currentDateTime().toString(QStringLiteral("'corvane-'yyyy-MM-dd-HHmmss'.png'"));
+    QString error;
+    if (!savePng(image, QDir(autoSaveFolder_).filePath(name), &error)) {
+        // One message, not one every few seconds.
+        autoSaveBox->setChecked(false);
+        reportLater(tr("Timed snapshots stopped: %1").arg(error));
+    }
+}
+
 void MonitorWindow::toggleFullScreen()
 {
     if (isFullScreen()) {
@@ -278,6 +440,11 @@ void MonitorWindow::keyPressEvent(QKeyEvent* event)
 void MonitorWindow::closeEvent(QCloseEvent* event)
 {
     stopRecording();
+    if (receiver_->recordingVideo()) {
+        QString error;
+        if (!receiver_->stopVideo(&error))
+            reportLater(error);
+    }
     storeOptions();
     event->accept();
 }

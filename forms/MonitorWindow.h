@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -34,6 +35,9 @@ public:
 
     // Where snapshots and recordings go; the desktop's save dialog unless replaced.
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    // Where timed snapshots go; the desktop's folder dialog unless replaced.
+    using FolderChooser = std::function<QString(QWidget* parent, const QString& current)>;
+    void setFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
 
     // The current frame upright at its standard's aspect, at least 320 pixels tall: what a
     // snapshot saves. Null before the first frame.
@@ -47,7 +51,10 @@ public:
 
 public slots:
     void snapshot();
+    void copyPicture();
     void toggleRecording();
+    void toggleVideo();
+    void toggleScope();
     void toggleFullScreen();
 
 protected:
@@ -58,6 +65,10 @@ protected:
 
 private:
     LockedSettings settingsFromControls() const;
+    PictureSettings pictureFromControls() const;
+    void chooseAutoSaveFolder();
+    void autoSave();
+    void updateAutoSave();
     void controlsChanged();
     void blackMoved(int value);
     void whiteMoved(int value);
@@ -71,7 +82,10 @@ private:
     LockedReceiver* receiver_;
     LockedSettings settings_;
     FileChooser chooseFile_ = chooseWithSaveDialog;
+    FolderChooser chooseFolder_;
+    QString autoSaveFolder_;
     QTimer* statusTimer_ = nullptr;
+    QTimer* autoSaveTimer_ = nullptr;
     QAction* fullScreenAction_ = nullptr;
     bool placeRestored_ = false;
 };

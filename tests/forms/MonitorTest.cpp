@@ -184,16 +184,18 @@ TEST_F(Monitor, ReopenedItHasTheStandardOptionsAndSizeItWasLeftWith)
         MonitorWindow monitor;
         monitor.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
-        monitor.resize(300, 520);
+        monitor.resize(560, 820);
         auto* standard = monitor.findChild<QComboBox*>("standardBox");
         standard->setCurrentIndex(standard->findText("Baird", Qt::MatchStartsWith));
         monitor.findChild<QCheckBox*>("negativeBox")->setChecked(true);
         monitor.findChild<QCheckBox*>("autoLevelsBox")->setChecked(false);
         monitor.findChild<QSlider*>("blackSlider")->setValue(40);
+        monitor.findChild<QComboBox*>("rotateBox")->setCurrentIndex(1);
+        monitor.findChild<QComboBox*>("polarityBox")->setCurrentIndex(2);
         monitor.close();
     }
     MonitorWindow monitor;
-    EXPECT_EQ(monitor.size(), QSize(300, 520));
+    EXPECT_EQ(monitor.size(), QSize(560, 820));
     const std::vector<std::uint8_t> silence(1024, 128);
     monitor.receiver().feedU8(silence.data(), silence.size(), kRate);
     const LockedSettings& settings = monitor.receiver().settings();
@@ -201,6 +203,8 @@ TEST_F(Monitor, ReopenedItHasTheStandardOptionsAndSizeItWasLeftWith)
     EXPECT_TRUE(settings.negative);
     EXPECT_FALSE(settings.autoLevels);
     EXPECT_DOUBLE_EQ(settings.manualBlack, 0.4);
+    EXPECT_EQ(settings.polarity, Polarity::Inverted);
+    EXPECT_EQ(monitor.receiver().pictureSettings().rotation, 90);
 }
 
 } // namespace
