@@ -8,7 +8,6 @@ namespace corvane {
 
 void AmDemodulator::configure(double sampleRate, double carrierHz)
 {
-    period_ = sampleRate / std::max(carrierHz, 1.0);
     // Zero of [1, -2 cos(theta), 1] at theta, twice the carrier; unit gain at DC. A ripple at
     // DC (a carrier at half the sample rate) cannot be told from the envelope: pass it as is.
     const double theta = 2 * std::numbers::pi * 2 * carrierHz / sampleRate;

@@ -19,14 +19,12 @@ public:
     // Starts over for a carrier of carrierHz at sampleRate.
     void configure(double sampleRate, double carrierHz);
     void reset();
-    double carrierPeriod() const { return period_; }
     // How many samples the envelope lags the input.
     static constexpr double kDelay = 1.0;
 
     void process(const float* in, float* out, std::size_t count);
 
 private:
-    double period_ = 1;
     float outer_ = 0.5f, centre_ = 0.0f; // notch taps: outer, centre, outer
     float z1_ = 0, z2_ = 0;
     float offset_ = 0; // the input's DC, removed before squaring

@@ -22,8 +22,6 @@ public:
     bool carrier() const { return carrier_; }
     // Estimated carrier frequency in Hz; 0 before the first estimate.
     double carrierHz() const { return carrierHz_; }
-    // Share of the last judged window's energy above the high pass, 0..1.
-    double highShare() const { return highShare_; }
 
 private:
     void closeWindow();
