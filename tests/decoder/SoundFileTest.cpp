@@ -1,4 +1,5 @@
 #include "SoundFile.h"
+
 #include "SoundReader.h"
 
 #include <QDir>
@@ -7,8 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <thread>
@@ -80,7 +81,8 @@ struct Format
 };
 
 class SoundReaderFormats : public SoundFile, public ::testing::WithParamInterface<Format>
-{};
+{
+};
 
 } // namespace
 
@@ -120,14 +122,14 @@ TEST_P(SoundReaderFormats, KeepsEveryChannelApart)
     EXPECT_LT(right / expected, 0.01);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , SoundReaderFormats,
-    ::testing::Values(Format{"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.001},
-                      Format{"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0.001},
-                      Format{"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0.1},
-                      Format{"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 0.1},
-                      Format{"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 0.1}),
-    [](const auto& format) { return std::string(format.param.name); });
+INSTANTIATE_TEST_SUITE_P(, SoundReaderFormats,
+                         ::testing::Values(Format{"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.001},
+                                           Format{"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0.001},
+                                           Format{"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0.1},
+                                           Format{"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 0.1},
+                                           Format{"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III,
+                                                  0.1}),
+                         [](const auto& format) { return std::string(format.param.name); });
 
 // However many channels a header claims, a read holds no more than its cap.
 TEST_F(SoundFile, ReadsHoldNoMoreThanTheirCap)
