@@ -1,0 +1,68 @@
+#pragma once
+
+#include "SampleSource.h"
+
+#include <QTimer>
+#include <cstdint>
+#include <vector>
+
+struct pa_context;
+struct pa_glib_mainloop;
+struct pa_source_info;
+struct pa_stream;
+
+namespace corvane {
+
+// Records a PulseAudio (or pipewire-pulse) source as float samples at the source's own rate,
+// every channel it has, in fragments of about 10 ms. As PulseRecordingDevice, libpulse runs on
+// the GLib main context of the thread the source lives on, so blocks come straight from its
+// callbacks.
+//
+// start() only begins connecting; if the server, or the source, cannot be had within timeoutMs,
+// ended() says why. Once recording, ended() comes when the source goes away or the server does;
+// it never follows its source elsewhere.
+class PulseSampleSource final : public SampleSource
+{
+    Q_OBJECT
+
+public:
+    // sourceName: the server's name of the source; empty records from the server's default.
+    explicit PulseSampleSource(QString sourceName = {}, int timeoutMs = 2000,
+                               QObject* parent = nullptr);
+    ~PulseSampleSource() override;
+
+    bool start(QString* error) override;
+    void stop() override;
+    // The source's description once connected ("Built-in Audio Analog Stereo"), its name before.
+    QString description() const override;
+
+    // The stream is up; blocks follow as the source records.
+    bool recording() const { return recording_; }
+    // Known once recording; 0 before.
+    int channels() const { return channels_; }
+    double sampleRate() const { return rate_; }
+
+private:
+    void onContextState(pa_context* context);
+    void onSourceInfo(const pa_source_info* info);
+    void onStreamState(pa_stream* stream);
+    void onRead(pa_stream* stream);
+    void deliver(const std::uint8_t* bytes, std::size_t count);
+    void fail(const QString& reason);
+    void release();
+
+    const QString sourceName_;
+    const int timeoutMs_;
+    QString description_;
+    pa_glib_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    QTimer giveUp_;
+    bool recording_ = false;
+    int channels_ = 0;
+    double rate_ = 0;
+    std::vector<std::uint8_t> partial_; // bytes of a frame split between fragments
+    std::vector<float> staging_;
+};
+
+} // namespace corvane
