@@ -6,14 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace corvane;
@@ -138,35 +133,4 @@ TEST_F(SoundFile, ReadsHoldNoMoreThanTheirCap)
     SoundReader reader;
     ASSERT_TRUE(reader.open(path("wide.wav"), &error)) << qPrintable(error);
     EXPECT_LE(reader.read(1 << 20).size() * sizeof(float), SoundReader::kMaxReadBytes);
-}
-
-// A FIFO whose writer never comes, or comes and falls silent, waits until interrupted.
-TEST_F(SoundFile, InterruptEndsAWaitOnAFifo)
-{
-    const QByteArray fifo = QFile::encodeName(path("tv.wav"));
-    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
-    for (const bool writer : {false, true}) {
-        SoundReader reader;
-        std::thread interrupter([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            reader.interrupt();
-        });
-        int fd = -1;
-        if (writer) { // a header and 1000 of its frames, then nothing; kept open until the end
-            fd = ::open(fifo.constData(), O_RDWR);
-            writePcm16(path("head.wav"), 8000, 1, std::vector<short>(8000, 100));
-            QFile head(path("head.wav"));
-            ASSERT_TRUE(head.open(QIODevice::ReadOnly));
-            const QByteArray bytes = head.read(44 + 2000);
-            ASSERT_EQ(::write(fd, bytes.constData(), std::size_t(bytes.size())), bytes.size());
-        }
-        const bool opened = reader.open(path("tv.wav"), &error);
-        while (opened && !reader.read(4096).empty()) {
-        }
-        interrupter.join();
-        EXPECT_EQ(opened, writer) << qPrintable(error);
-        EXPECT_EQ(reader.framesRead(), writer ? 1000 : 0);
-        if (fd >= 0)
-            ::close(fd);
-    }
 }
