@@ -1,11 +1,9 @@
 #include "PulseSampleSource.h"
 
-#include <QAbstractEventDispatcher>
 #include <algorithm>
 #include <cstring>
 #include <pulse/context.h>
 #include <pulse/error.h>
-#include <pulse/glib-mainloop.h>
 #include <pulse/introspect.h>
 #include <pulse/stream.h>
 
@@ -13,7 +11,6 @@ namespace corvane {
 
 namespace {
 
-constexpr const char* kClientName = "Corvane";
 const QString kOpenFailed = QStringLiteral("Can't open audio device");
 
 } // namespace
@@ -41,38 +38,11 @@ QString PulseSampleSource::description() const
 
 bool PulseSampleSource::start(QString* error)
 {
-    if (loop_)
+    if (started_)
         return true;
-    // libpulse's GLib adapter runs on the main context, which only Qt's GLib dispatcher turns.
-    const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
-        if (error)
-            *error = QStringLiteral("Live recording needs Qt's GLib event loop (unset QT_NO_GLIB)");
+    if (!context_.connect([this](const QString& failure) { onContext(failure); }, error))
         return false;
-    }
-    loop_ = pa_glib_mainloop_new(nullptr);
-    // Non-recursive, GLib would take the descriptors out of its poll set and back around every
-    // dispatch (see PulseRecordingDevice); our callbacks never run a nested loop.
-    if (loop_)
-        g_source_set_can_recurse(reinterpret_cast<GSource*>(loop_), TRUE);
-    context_ = loop_ ? pa_context_new(pa_glib_mainloop_get_api(loop_), kClientName) : nullptr;
-    if (context_) {
-        pa_context_set_state_callback(
-            context_,
-            [](pa_context* c, void* self) {
-                static_cast<PulseSampleSource*>(self)->onContextState(c);
-            },
-            this);
-    }
-    // Never start a server of our own.
-    if (!context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        const QString reason =
-            context_ ? QString::fromUtf8(pa_strerror(pa_context_errno(context_))) : QString();
-        release();
-        if (error)
-            *error = QStringLiteral("Can't connect to the audio server: %1").arg(reason);
-        return false;
-    }
+    started_ = true;
     giveUp_.start(timeoutMs_);
     return true;
 }
@@ -82,32 +52,24 @@ void PulseSampleSource::stop()
     release();
 }
 
-void PulseSampleSource::onContextState(pa_context* context)
+void PulseSampleSource::onContext(const QString& failure)
 {
-    if (context != context_)
-        return; // one let go of: a failed context keeps its callback
-    const pa_context_state_t state = pa_context_get_state(context_);
-    if (!PA_CONTEXT_IS_GOOD(state)) {
-        fail(recording_ ? QStringLiteral("Recording stopped: lost the connection to the audio "
-                                         "server")
-                        : QStringLiteral("Can't connect to the audio server: %1")
-                              .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_)))));
+    if (!failure.isEmpty()) {
+        fail(recording_ ? QStringLiteral("Recording stopped: ") + failure : failure);
         return;
     }
-    if (state != PA_CONTEXT_READY || stream_)
-        return;
     // The source's own format decides the stream's: nothing resampled, no channel dropped.
     const QByteArray name =
         sourceName_.isEmpty() ? QByteArray("@DEFAULT_SOURCE@") : sourceName_.toUtf8();
     pa_operation* op = pa_context_get_source_info_by_name(
-        context_, name.constData(),
+        context_.get(), name.constData(),
         [](pa_context*, const pa_source_info* info, int eol, void* self) {
             if (!eol || eol < 0)
                 static_cast<PulseSampleSource*>(self)->onSourceInfo(info);
         },
         this);
     if (op)
-        pa_operation_unref(op); // release() drops the context, and its callbacks, first
+        pa_operation_unref(op); // a released context cancels it
     else
         fail(kOpenFailed);
 }
@@ -125,7 +87,7 @@ void PulseSampleSource::onSourceInfo(const pa_source_info* info)
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, info->sample_spec.rate,
                                 info->sample_spec.channels};
     description_ = QString::fromUtf8(info->description ? info->description : info->name);
-    stream_ = pa_stream_new(context_, "Picture signal", &format, &info->channel_map);
+    stream_ = pa_stream_new(context_.get(), "Picture signal", &format, &info->channel_map);
     if (!stream_) {
         fail(kOpenFailed);
         return;
@@ -157,7 +119,7 @@ void PulseSampleSource::onStreamState(pa_stream* stream)
         return; // one let go of: a failed stream keeps its callbacks
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (!PA_STREAM_IS_GOOD(state)) {
-        const bool serverGone = !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+        const bool serverGone = !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()));
         fail(!recording_ ? kOpenFailed
              : serverGone
                  ? QStringLiteral("Recording stopped: lost the connection to the audio server")
@@ -217,7 +179,7 @@ void PulseSampleSource::deliver(const std::uint8_t* bytes, std::size_t count)
 
 void PulseSampleSource::fail(const QString& reason)
 {
-    if (!loop_)
+    if (!started_)
         return;
     release();
     emit ended(reason);
@@ -236,17 +198,8 @@ void PulseSampleSource::release()
         pa_stream_unref(stream_);
         stream_ = nullptr;
     }
-    if (context_) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    // A fresh adapter for every connection (see PulseRecordingDevice), and this one freed only
-    // once the loop is back: we may be inside one of its callbacks.
-    if (loop_)
-        QTimer::singleShot(0, [loop = loop_] { pa_glib_mainloop_free(loop); });
-    loop_ = nullptr;
+    context_.release();
+    started_ = false;
     recording_ = false;
     partial_.clear();
 }

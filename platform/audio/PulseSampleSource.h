@@ -1,22 +1,20 @@
 #pragma once
 
+#include "PulseContext.h"
 #include "SampleSource.h"
 
 #include <QTimer>
 #include <cstdint>
 #include <vector>
 
-struct pa_context;
-struct pa_glib_mainloop;
 struct pa_source_info;
 struct pa_stream;
 
 namespace corvane {
 
 // Records a PulseAudio (or pipewire-pulse) source as float samples at the source's own rate,
-// every channel it has, in fragments of about 10 ms. As PulseRecordingDevice, libpulse runs on
-// the GLib main context of the thread the source lives on, so blocks come straight from its
-// callbacks.
+// every channel it has, in fragments of about 10 ms, straight from libpulse's callbacks on the
+// thread it lives on (see PulseContext).
 //
 // start() only begins connecting; if the server, or the source, cannot be had within timeoutMs,
 // ended() says why. Once recording, ended() comes when the source goes away or the server does;
@@ -43,7 +41,7 @@ public:
     double sampleRate() const { return rate_; }
 
 private:
-    void onContextState(pa_context* context);
+    void onContext(const QString& failure);
     void onSourceInfo(const pa_source_info* info);
     void onStreamState(pa_stream* stream);
     void onRead(pa_stream* stream);
@@ -54,9 +52,9 @@ private:
     const QString sourceName_;
     const int timeoutMs_;
     QString description_;
-    pa_glib_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    PulseContext context_;
     pa_stream* stream_ = nullptr;
+    bool started_ = false;
     QTimer giveUp_;
     bool recording_ = false;
     int channels_ = 0;

@@ -1,14 +1,18 @@
 // Recording from the tests' private audio server as a sample source: a two-channel source
 // arrives at its own rate with both channels apart and in order; the default source, until it
-// goes; and no server at all.
+// goes; no server at all. And playing one channel of a sound file to the server's output.
 #include "PulseSampleSource.h"
 
 #include "PrivatePulse.h"
+#include "SoundFileSource.h"
+#include "SoundOutput.h"
 #include "SourceTestSupport.h"
 
 #include <QFile>
+#include <cmath>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 namespace corvane::test {
@@ -81,6 +85,48 @@ TEST_F(PulseSampleSourceTest, NoServerEndsSayingSo)
     else
         log.ended = error;
     EXPECT_TRUE(log.ended->contains("audio server")) << qPrintable(*log.ended);
+}
+
+// A file with a tone on the left and silence on the right, played through the default output
+// (a pipe sink, which writes as fast as it is read): the chosen channel, and only that one.
+TEST_F(PulseSampleSourceTest, SoundOutputPlaysTheChosenChannel)
+{
+    constexpr int kRate = 44100;
+    std::vector<float> tone(kRate / 2 * 2, 0.0f);
+    for (std::size_t i = 0; i < tone.size(); i += 2)
+        tone[i] = 0.5f * std::sin(float(i) * 0.03f);
+    SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(dir.filePath("t.wav")).constData(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, tone.data(), kRate / 2);
+    sf_close(file);
+    const QString fifo = dir.filePath("out.fifo");
+    ASSERT_TRUE(pulse.pactl({"load-module", "module-pipe-sink", "sink_name=out", "file=" + fifo,
+                             "format=float32le", "rate=44100", "channels=1"}));
+    ASSERT_TRUE(pulse.pactl({"set-default-sink", "out"}));
+    const int heard = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(heard, 0);
+    for (const int channel : {0, 1}) {
+        SoundOutput output;
+        output.setChannel(channel);
+        SoundFileSource player(dir.filePath("t.wav"));
+        SourceLog played(player);
+        QObject::connect(&player, &SampleSource::block, &output, &SoundOutput::play);
+        QString error;
+        ASSERT_TRUE(player.start(&error)) << qPrintable(error);
+        float peak = 0;
+        std::vector<float> chunk(4096);
+        const auto listen = [&] {
+            for (ssize_t n; (n = ::read(heard, chunk.data(), chunk.size() * 4)) > 0;)
+                for (std::size_t i = 0; i < std::size_t(n) / 4; ++i)
+                    peak = std::max(peak, std::abs(chunk[i]));
+            return played.ended.has_value();
+        };
+        EXPECT_TRUE(played.waitUntil(listen));
+        played.waitUntil([&] { return !listen(); }, 300); // what the server still holds
+        EXPECT_EQ(peak > 0.4f, channel == 0) << peak;
+    }
+    ::close(heard);
 }
 
 } // namespace
