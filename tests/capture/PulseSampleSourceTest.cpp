@@ -12,7 +12,6 @@
 #include <cmath>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <unistd.h>
 
 namespace corvane::test {
@@ -95,11 +94,7 @@ TEST_F(PulseSampleSourceTest, SoundOutputPlaysTheChosenChannel)
     std::vector<float> tone(kRate / 2 * 2, 0.0f);
     for (std::size_t i = 0; i < tone.size(); i += 2)
         tone[i] = 0.5f * std::sin(float(i) * 0.03f);
-    SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-    SNDFILE* file = sf_open(QFile::encodeName(dir.filePath("t.wav")).constData(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    sf_writef_float(file, tone.data(), kRate / 2);
-    sf_close(file);
+    ASSERT_TRUE(writeSound(dir.filePath("t.wav"), kRate, 2, tone));
     const QString fifo = dir.filePath("out.fifo");
     ASSERT_TRUE(pulse.pactl({"load-module", "module-pipe-sink", "sink_name=out", "file=" + fifo,
                              "format=float32le", "rate=44100", "channels=1"}));

@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,19 +21,15 @@ class SoundFileSourceTest : public ::testing::Test
 protected:
     // Two channels of distinct values that compress poorly, exact in a float WAV (or FLAC at
     // 16 bits).
-    std::vector<float> write(const QString& name, int frames, int format)
+    std::vector<float> write(const QString& name, int frames,
+                             int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
     {
         std::vector<float> samples(std::size_t(frames) * 2);
         for (std::size_t i = 0; i < samples.size(); i += 2) {
             samples[i] = float((i / 2 * 7919) % 1000) / 1024;
             samples[i + 1] = -samples[i] / 2;
         }
-        SF_INFO info{0, kRate, 2, format, 0, 0};
-        SNDFILE* file =
-            sf_open(QFile::encodeName(dir.filePath(name)).constData(), SFM_WRITE, &info);
-        EXPECT_NE(file, nullptr);
-        sf_writef_float(file, samples.data(), frames);
-        sf_close(file);
+        EXPECT_TRUE(writeSound(dir.filePath(name), kRate, 2, samples, format));
         return samples;
     }
     QTemporaryDir dir;
@@ -43,7 +38,7 @@ protected:
 
 TEST_F(SoundFileSourceTest, PlaysEveryFrameOfEveryChannelInRealTime)
 {
-    const auto written = write("s.wav", kRate * 2 / 5, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto written = write("s.wav", kRate * 2 / 5);
     SoundFileSource source(dir.filePath("s.wav"));
     SourceLog log(source);
     QElapsedTimer clock;
@@ -61,7 +56,7 @@ TEST_F(SoundFileSourceTest, PlaysEveryFrameOfEveryChannelInRealTime)
 
 TEST_F(SoundFileSourceTest, LoopsUntilStoppedAndStopsAtOnce)
 {
-    const auto written = write("s.wav", kRate / 10, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto written = write("s.wav", kRate / 10);
     SoundFileSource source(dir.filePath("s.wav"), true);
     SourceLog log(source);
     ASSERT_TRUE(source.start(&error)) << qPrintable(error);
@@ -94,7 +89,7 @@ TEST_F(SoundFileSourceTest, DamagePlaysWhatDecodedThenEndsSayingWhy)
 // waits neither for more nor, on another FIFO, for a writer who never comes.
 TEST_F(SoundFileSourceTest, StopEndsAWaitOnASilentFifo)
 {
-    write("whole.wav", kRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    write("whole.wav", kRate);
     QFile whole(dir.filePath("whole.wav"));
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
     const QByteArray head = whole.read(whole.size() - kRate / 2 * 8); // half the frames

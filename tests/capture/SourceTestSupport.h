@@ -4,11 +4,25 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <optional>
+#include <sndfile.h>
 #include <vector>
 
 namespace corvane::test {
+
+// Interleaved samples of channels written to path as format (a float WAV unless told).
+inline bool writeSound(const QString& path, int rate, int channels,
+                       const std::vector<float>& samples,
+                       int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
+{
+    SF_INFO info{0, rate, channels, format, 0, 0};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    const auto frames = sf_count_t(samples.size()) / channels;
+    const bool written = file && sf_writef_float(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && written;
+}
 
 // Everything a sample source delivers, as it arrives.
 struct SourceLog
