@@ -19,8 +19,10 @@ namespace {
 constexpr int kCases = 3000;
 constexpr qint64 kTimeBudgetMs = 30000;
 
-// The card's 8-bit WAV re-encoded by libsndfile as format with channels.
-QByteArray reencode(const QString& wav, const QString& target, int format, int channels)
+// The card's 8-bit WAV re-encoded by libsndfile as format with channels, labelled with rate
+// (when given) for coders that take only some rates.
+QByteArray reencode(const QString& wav, const QString& target, int format, int channels,
+                    int rate = 0)
 {
     SF_INFO in{};
     SNDFILE* source = sf_open(QFile::encodeName(wav).constData(), SFM_READ, &in);
@@ -33,7 +35,7 @@ QByteArray reencode(const QString& wav, const QString& target, int format, int c
     for (float v : mono)
         frames.insert(frames.end(), static_cast<std::size_t>(channels), v);
     SF_INFO out{};
-    out.samplerate = in.samplerate;
+    out.samplerate = rate ? rate : in.samplerate;
     out.channels = channels;
     out.format = format;
     SNDFILE* sink = sf_open(QFile::encodeName(target).constData(), SFM_WRITE, &out);
@@ -106,6 +108,9 @@ TEST(ReaderFuzz, MutatedRecordingsAreReadOrRefusedCleanly)
         {"wav", reencode(wav, dir.filePath("s16.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2)},
         {"flac", reencode(wav, dir.filePath("s.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1)},
         {"ogg", reencode(wav, dir.filePath("s.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1)},
+        {"opus", reencode(wav, dir.filePath("s.opus"), SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, 48000)},
+        {"mp3",
+         reencode(wav, dir.filePath("s.mp3"), SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 32000)},
     };
     for (const Seed& seed : seeds)
         ASSERT_FALSE(seed.bytes.isEmpty()) << seed.extension;
