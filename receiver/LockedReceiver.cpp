@@ -1,7 +1,7 @@
 #include "LockedReceiver.h"
 
 #include "LockedDecoder.h"
-#include "SoundFile.h"
+#include "SoundFileWriter.h"
 #include "VideoRecording.h"
 
 #include <QTimer>
@@ -246,18 +246,14 @@ void LockedReceiver::feed(const float* interleaved, std::size_t frames, int chan
 {
     prepare(rate);
     channels = std::max(channels, 1);
+    inputChannels_ = channels;
+    floatInput_ = true;
     if (recorder_) {
-        // The recording keeps the channel being decoded, as the sound card would have given it.
-        const int channel = decoder_ ? decoder_->status().channel : 0;
-        recordScratch_.resize(frames);
-        for (std::size_t i = 0; i < frames; ++i) {
-            const float v = interleaved[i * static_cast<std::size_t>(channels) +
-                                        static_cast<std::size_t>(channel)];
-            recordScratch_[i] =
-                static_cast<std::uint8_t>(std::clamp(std::lround(v * 128.0f + 128.0f), 0L, 255L));
-        }
+        // Every channel, as it came: the programme's sound is worth keeping too.
         QString error;
-        if (!recorder_->write(recordScratch_.data(), frames, &error))
+        if (recorder_->channels() != channels || !recordingFloat_)
+            endRecording(tr("the input changed to %1 channels").arg(channels));
+        else if (!recorder_->writeFloat(interleaved, frames, &error))
             endRecording(error);
     }
     if (decoder_)
@@ -268,9 +264,13 @@ void LockedReceiver::feed(const float* interleaved, std::size_t frames, int chan
 void LockedReceiver::feedU8(const std::uint8_t* samples, std::size_t count, double rate)
 {
     prepare(rate);
+    inputChannels_ = 1;
+    floatInput_ = false;
     if (recorder_) {
         QString error;
-        if (!recorder_->write(samples, count, &error))
+        if (recordingFloat_)
+            endRecording(tr("the input changed to 8-bit samples"));
+        else if (!recorder_->write(samples, count, &error))
             endRecording(error);
     }
     if (decoder_)
@@ -363,7 +363,10 @@ bool LockedReceiver::startRecording(const QString& path, QString* error)
     }
     if (recorder_)
         stopRecording(nullptr);
-    recorder_ = SampleFileWriter::open(path, static_cast<int>(std::lround(rate_)), error);
+    // 8-bit as the sound card gave it, or 16-bit with every channel.
+    recordingFloat_ = floatInput_;
+    recorder_ = SampleFileWriter::open(path, static_cast<int>(std::lround(rate_)), error,
+                                       floatInput_ ? inputChannels_ : 0);
     if (recorder_)
         inputWatch_->start();
     return recorder_ != nullptr;

@@ -149,7 +149,9 @@ private:
     std::vector<float> sound_;
 
     std::unique_ptr<SampleFileWriter> recorder_;
-    std::vector<std::uint8_t> recordScratch_;
+    bool recordingFloat_ = false;
+    bool floatInput_ = false;
+    int inputChannels_ = 1;
     QTimer* inputWatch_ = nullptr;
 };
 

@@ -5,6 +5,7 @@
 #include "PictureOptions.h"
 #include "SafeFile.h"
 #include "SettingOptions.h"
+#include "SoundReader.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -185,9 +186,10 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
     if (parser.isSet(cli.frames) && !prepareFramesFolder(framesDir, &error))
         return tool.fail(Tool::kFailed, error);
 
-    // Raw bytes carry no rate; sound files are read at their own, in full resolution.
+    // Raw bytes carry no rate; sound files are read at their own, in full resolution, with
+    // every channel kept for the receiver to find the picture's.
     const bool raw = isRawSampleName(input);
-    FloatSoundReader sound;
+    SoundReader sound;
     double sampleRate = rawSettings.sampleRate;
     if (!raw) {
         if (!sound.open(input, &error))
@@ -237,22 +239,13 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
         // Small pieces, so a video's pictures follow the frames closely.
         constexpr std::size_t kChunk = 1 << 12;
         const double limit = reading.maxSeconds * sampleRate;
-        std::vector<float> chunk(kChunk);
+        const int channels = sound.channels();
         for (double total = 0; !frameError;) {
-            const std::int64_t got = sound.read(chunk.data(), chunk.size(), &error);
-            if (got < 0) {
-                // Damage part-way: what came before it is decoded and kept, as the first
-                // decoder keeps its picture.
-                if (total == 0)
-                    return tool.fail(Tool::kFailed, error);
-                warning = QStringLiteral("%1; decoded the %2 s before it")
-                              .arg(error)
-                              .arg(total / sampleRate, 0, 'f', 1);
+            const std::span<const float> got = sound.read(kChunk);
+            if (got.empty())
                 break;
-            }
-            if (got == 0)
-                break;
-            total += static_cast<double>(got);
+            const std::size_t frames = got.size() / static_cast<std::size_t>(channels);
+            total += static_cast<double>(frames);
             if (total > limit)
                 return tool.fail(Tool::kFailed,
                                  QStringLiteral("stopped reading '%1': it holds more than the "
@@ -260,7 +253,16 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
                                      .arg(input)
                                      .arg(reading.maxSeconds)
                                      .arg(sampleRate));
-            receiver.feed(chunk.data(), static_cast<std::size_t>(got), 1, sampleRate);
+            receiver.feed(got.data(), frames, channels, sampleRate);
+        }
+        // Damage part-way: what came before it is decoded and kept, as the first decoder
+        // keeps its picture.
+        if (!sound.damage().isEmpty()) {
+            if (sound.framesRead() == 0)
+                return tool.fail(Tool::kFailed, sound.damage());
+            warning = QStringLiteral("%1; decoded the %2 s before it")
+                          .arg(sound.damage())
+                          .arg(static_cast<double>(sound.framesRead()) / sampleRate, 0, 'f', 1);
         }
     }
     if (frameError)

@@ -220,18 +220,4 @@ readSamples(const QString& path, int sampleRate, QString* error, const SampleRea
     return samples;
 }
 
-std::int64_t FloatSoundReader::read(float* out, std::size_t max, QString* error)
-{
-    const std::span<const float> got = reader_.read(max);
-    const std::size_t frames =
-        got.size() / static_cast<std::size_t>(std::max(reader_.channels(), 1));
-    if (frames == 0 && !reader_.damage().isEmpty()) {
-        setError(error,
-                 QStringLiteral("cannot read '%1': %2").arg(reader_.path(), reader_.damage()));
-        return -1;
-    }
-    mixToMono(got.data(), frames, reader_.channels(), out);
-    return static_cast<std::int64_t>(frames);
-}
-
 } // namespace corvane

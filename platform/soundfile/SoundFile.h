@@ -52,19 +52,4 @@ std::optional<std::vector<std::uint8_t>> readSamples(const QString& path, int sa
                                                      QString* error,
                                                      const SampleReadOptions& options = {});
 
-// A sound file read as float mono samples (-1..1) at its own rate: SoundReader with its channels
-// averaged, for callers that want one signal.
-class FloatSoundReader
-{
-public:
-    bool open(const QString& path, QString* error) { return reader_.open(path, error); }
-    int sampleRate() const { return reader_.sampleRate(); }
-    // Up to max samples into out: the count read, 0 at the end, -1 on damage (after the samples
-    // before it).
-    std::int64_t read(float* out, std::size_t max, QString* error);
-
-private:
-    SoundReader reader_;
-};
-
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include "SoundReader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
@@ -125,13 +126,20 @@ bool writeSamples(const QString& path, const std::vector<std::uint8_t>& samples,
 }
 
 std::unique_ptr<SampleFileWriter> SampleFileWriter::open(const QString& path, int sampleRate,
-                                                         QString* error)
+                                                         QString* error, int channels)
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    info.channels = std::max(channels, 1);
+    info.format = SF_FORMAT_WAV | (channels > 0 ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_U8);
     const QString partial = path + QStringLiteral(".part");
+    // What an earlier recording left there is all the user has of it.
+    if (QFileInfo::exists(partial) || QFileInfo(partial).isSymLink()) {
+        setError(error, QStringLiteral("'%1' holds an earlier recording that was not finished: "
+                                       "move it away or choose another name")
+                            .arg(partial));
+        return nullptr;
+    }
     SNDFILE* file = sf_open(QFile::encodeName(partial).constData(), SFM_WRITE, &info);
     if (!file) {
         setError(error, QStringLiteral("cannot write '%1': %2")
@@ -140,11 +148,12 @@ std::unique_ptr<SampleFileWriter> SampleFileWriter::open(const QString& path, in
     }
     // A recording cut off by a crash or a full disk still says how long it is.
     sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
-    return std::unique_ptr<SampleFileWriter>(new SampleFileWriter(path, sampleRate, file));
+    return std::unique_ptr<SampleFileWriter>(
+        new SampleFileWriter(path, sampleRate, info.channels, file));
 }
 
-SampleFileWriter::SampleFileWriter(const QString& path, int sampleRate, void* file)
-    : path_(path), sampleRate_(sampleRate), file_(file)
+SampleFileWriter::SampleFileWriter(const QString& path, int sampleRate, int channels, void* file)
+    : path_(path), sampleRate_(sampleRate), channels_(channels), file_(file)
 {}
 
 SampleFileWriter::~SampleFileWriter()
@@ -159,19 +168,35 @@ bool SampleFileWriter::write(const std::uint8_t* samples, std::size_t count, QSt
                  failure_.isEmpty() ? QStringLiteral("'%1' is closed").arg(path_) : failure_);
         return false;
     }
-    auto* file = static_cast<SNDFILE*>(file_);
     // For 8-bit WAV the file's bytes are the samples themselves.
-    const sf_count_t done = sf_write_raw(file, samples, static_cast<sf_count_t>(count));
-    if (done > 0)
-        written_ += done;
-    if (done != static_cast<sf_count_t>(count)) {
-        // libsndfile words a failed write as "System error : File too large."
-        QString reason = QString::fromUtf8(sf_strerror(file)).trimmed();
-        reason.remove(QRegularExpression(QStringLiteral("^System error\\s*:\\s*|\\.$")));
-        failure_ = QStringLiteral("cannot write '%1': %2").arg(partialPath(), reason);
-        setError(error, failure_);
+    const sf_count_t done =
+        sf_write_raw(static_cast<SNDFILE*>(file_), samples, static_cast<sf_count_t>(count));
+    return !failed(static_cast<std::int64_t>(count), done, error);
+}
+
+bool SampleFileWriter::writeFloat(const float* interleaved, std::size_t frames, QString* error)
+{
+    if (!failure_.isEmpty() || !file_) {
+        setError(error,
+                 failure_.isEmpty() ? QStringLiteral("'%1' is closed").arg(path_) : failure_);
         return false;
     }
+    const sf_count_t done =
+        sf_writef_float(static_cast<SNDFILE*>(file_), interleaved, static_cast<sf_count_t>(frames));
+    return !failed(static_cast<std::int64_t>(frames), done, error);
+}
+
+bool SampleFileWriter::failed(std::int64_t wanted, std::int64_t done, QString* error)
+{
+    if (done > 0)
+        written_ += done;
+    if (done == wanted)
+        return false;
+    // libsndfile words a failed write as "System error : File too large."
+    QString reason = QString::fromUtf8(sf_strerror(static_cast<SNDFILE*>(file_))).trimmed();
+    reason.remove(QRegularExpression(QStringLiteral("^System error\\s*:\\s*|\\.$")));
+    failure_ = QStringLiteral("cannot write '%1': %2").arg(partialPath(), reason);
+    setError(error, failure_);
     return true;
 }
 
