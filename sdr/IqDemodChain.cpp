@@ -1,0 +1,102 @@
+#include "IqDemodChain.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+IqDemodChain::IqDemodChain(const SdrOptions& options)
+    : options_(options),
+      videoRate_(std::min(options.videoRate, std::min(options.sampleRate, kChannelRate))),
+      conditioner_(options.sampleRate)
+{
+    if (options_.tuneHz && options_.demod != Demod::Auto) {
+        status_.found = true;
+        status_.demod = options_.demod;
+        status_.tuneHz = *options_.tuneHz;
+        channelStage_ = std::make_unique<Channel>(options_.sampleRate, status_.tuneHz);
+        demodulator_ =
+            std::make_unique<VideoDemodulator>(channelStage_->rate(), status_.demod, videoRate_);
+        level_ = std::make_unique<VideoLevel>(videoRate_);
+    } else {
+        status_.message = QStringLiteral("looking for an NBTV transmission");
+    }
+}
+
+IqDemodChain::~IqDemodChain() = default;
+
+void IqDemodChain::feedBytes(std::span<const std::uint8_t> bytes, std::vector<float>& video)
+{
+    const auto frameBytes = static_cast<std::size_t>(iqFrameBytes(options_.format));
+    if (frameBytes == 0)
+        return;
+    const std::uint8_t* data = bytes.data();
+    std::size_t size = bytes.size();
+    if (!partial_.empty()) {
+        partial_.insert(partial_.end(), bytes.begin(), bytes.end());
+        data = partial_.data();
+        size = partial_.size();
+    }
+    const std::size_t frames = size / frameBytes;
+    decoded_.resize(frames);
+    decodeIq(options_.format, data, frames, decoded_.data());
+    std::vector<std::uint8_t> rest(data + frames * frameBytes, data + size);
+    partial_ = std::move(rest);
+    feed(decoded_, video);
+}
+
+void IqDemodChain::feed(std::span<const IqSample> iq, std::vector<float>& video)
+{
+    if (status_.found) {
+        held_.assign(iq.begin(), iq.end());
+        conditioner_.process(held_.data(), held_.size());
+        demodulate(held_, video);
+        return;
+    }
+    const std::size_t had = held_.size();
+    held_.insert(held_.end(), iq.begin(), iq.end());
+    conditioner_.process(held_.data() + had, iq.size());
+    if (double(held_.size()) >= options_.searchSeconds * options_.sampleRate)
+        search(video);
+}
+
+void IqDemodChain::search(std::vector<float>& video)
+{
+    FinderOptions finder;
+    finder.demod = options_.demod;
+    finder.tuneHz = options_.tuneHz;
+    finder.videoRate = videoRate_;
+    const FinderResult found = findSignal(held_, options_.sampleRate, finder);
+    status_.carriers = found.carriers;
+    if (!found.found) {
+        ++status_.searches;
+        status_.message =
+            QStringLiteral("no NBTV transmission found (nothing with a line-rate sync); "
+                           "carriers seen: %1")
+                .arg(describeCarriers(found.carriers));
+        held_.clear();
+        return;
+    }
+    status_.found = true;
+    status_.demod = found.demod;
+    status_.tuneHz = found.offsetHz;
+    status_.lineRateHz = found.lineRateHz;
+    status_.message.clear();
+    channelStage_ = std::make_unique<Channel>(options_.sampleRate, status_.tuneHz);
+    demodulator_ =
+        std::make_unique<VideoDemodulator>(channelStage_->rate(), status_.demod, videoRate_);
+    level_ = std::make_unique<VideoLevel>(videoRate_);
+    const std::vector<IqSample> held = std::move(held_);
+    held_.clear();
+    demodulate(held, video);
+}
+
+void IqDemodChain::demodulate(std::span<const IqSample> iq, std::vector<float>& video)
+{
+    channel_.clear();
+    channelStage_->process(iq.data(), iq.size(), channel_);
+    const std::size_t had = video.size();
+    demodulator_->process(channel_.data(), channel_.size(), video);
+    level_->process(video.data() + had, video.size() - had);
+}
+
+} // namespace corvane

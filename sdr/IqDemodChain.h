@@ -1,0 +1,74 @@
+#pragma once
+
+#include "Demodulation.h"
+#include "IqConditioner.h"
+#include "IqFile.h"
+#include "SignalFinder.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace corvane {
+
+struct SdrOptions
+{
+    IqFormat format = IqFormat::Cu8;
+    double sampleRate = 2.4e6;    // of the IQ (a WAV file's header overrides it)
+    std::optional<double> tuneHz; // the transmission's offset from the tuned centre; found if unset
+    Demod demod = Demod::Auto;
+    double videoRate = 48000;   // of the video handed on (lower if the IQ rate is lower)
+    double searchSeconds = 0.4; // IQ looked at before each search
+};
+
+struct SdrStatus
+{
+    bool found = false;            // a transmission is being demodulated
+    Demod demod = Demod::Am;       // how, once found
+    double tuneHz = 0;             // where, from the tuned centre
+    double lineRateHz = 0;         // the line rate the finder saw
+    int searches = 0;              // searches that came to nothing so far
+    std::vector<Carrier> carriers; // what the last search saw
+    // What to tell the user while nothing is found; empty once found.
+    QString message;
+};
+
+// IQ in, baseband video (-1..1) out for the locked decoder: conditions the samples, finds the
+// transmission (unless told where it is), then mixes, decimates and demodulates it. While
+// searching it holds the IQ of one search; once found that IQ is demodulated too, so nothing
+// is lost. Single-threaded.
+class IqDemodChain
+{
+public:
+    explicit IqDemodChain(const SdrOptions& options);
+    ~IqDemodChain();
+    IqDemodChain(const IqDemodChain&) = delete;
+    IqDemodChain& operator=(const IqDemodChain&) = delete;
+
+    // Appends the video the samples give to video (nothing while searching).
+    void feed(std::span<const IqSample> iq, std::vector<float>& video);
+    // Raw bytes in the options' format (not WAV); a partial pair waits for the next call.
+    void feedBytes(std::span<const std::uint8_t> bytes, std::vector<float>& video);
+
+    SdrStatus status() const { return status_; }
+    double videoRate() const { return videoRate_; }
+    const SdrOptions& options() const { return options_; }
+
+private:
+    void search(std::vector<float>& video);
+    void demodulate(std::span<const IqSample> iq, std::vector<float>& video);
+
+    SdrOptions options_;
+    double videoRate_;
+    IqConditioner conditioner_;
+    SdrStatus status_;
+    std::vector<IqSample> held_, decoded_, channel_;
+    std::vector<std::uint8_t> partial_;
+    std::unique_ptr<Channel> channelStage_;
+    std::unique_ptr<VideoDemodulator> demodulator_;
+    std::unique_ptr<VideoLevel> level_;
+};
+
+} // namespace corvane
