@@ -59,6 +59,12 @@ void IqDemodChain::feed(std::span<const IqSample> iq, std::vector<float>& video)
         search(video);
 }
 
+void IqDemodChain::finish(std::vector<float>& video)
+{
+    if (!status_.found && double(held_.size()) >= 0.1 * options_.sampleRate)
+        search(video);
+}
+
 void IqDemodChain::search(std::vector<float>& video)
 {
     FinderOptions finder;

@@ -52,6 +52,10 @@ public:
     // Raw bytes in the options' format (not WAV); a partial pair waits for the next call.
     void feedBytes(std::span<const std::uint8_t> bytes, std::vector<float>& video);
 
+    // At the end of the IQ: searches what is held if that is enough to go on (a tenth of a
+    // second), so that a short recording gets its answer.
+    void finish(std::vector<float>& video);
+
     SdrStatus status() const { return status_; }
     double videoRate() const { return videoRate_; }
     const SdrOptions& options() const { return options_; }
