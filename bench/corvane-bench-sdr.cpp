@@ -67,6 +67,27 @@ void demodulate(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(air().size() / 2));
 }
 
+// A search of an empty band: four plain carriers, each demodulated and turned down, by a finder
+// that has searched before. A live source does this every searchEverySeconds while nothing is
+// on.
+void searchEmptyBand(benchmark::State& state)
+{
+    IqModulatorOptions m;
+    m.iqRate = kIqRate;
+    m.amplitude = 0;
+    m.decoys = {{-500000, 0.2}, {-120000, 0.1}, {200000, 0.15}, {640000, 0.1}};
+    m.noise = 0.01;
+    const std::vector<float> silence(static_cast<std::size_t>(0.4 * 48000), -1.0f);
+    const std::vector<IqSample> band = modulateIq(silence, 48000, m);
+    SignalFinder finder(kIqRate, FinderOptions{});
+    for (auto _ : state) {
+        const FinderResult found = finder.find(band);
+        if (found.found || found.carriers.size() < 4)
+            state.SkipWithError("the band's carriers were taken for a transmission or missed");
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(band.size()));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -75,6 +96,9 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("sdr/cu8_2.4M_am", demodulate)
         ->Unit(benchmark::kMillisecond)
         ->Repetitions(5);
+    benchmark::RegisterBenchmark("sdr/search_empty_band", searchEmptyBand)
+        ->Unit(benchmark::kMillisecond)
+        ->Repetitions(3);
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double rate = reporter.rates["sdr/cu8_2.4M_am"];
@@ -86,6 +110,9 @@ int main(int argc, char** argv)
                     "one core in real time (target at most %.0f %%)\n",
                     rate / 1e6, 100 * share, 100 * kTargetShare);
     }
+    if (const double search = reporter.rates["sdr/search_empty_band"]; search > 0)
+        std::printf("one search of 0.4 s of an empty band with four carriers: %.0f ms\n",
+                    0.4 * kIqRate / search * 1000);
     benchmark::Shutdown();
     return met ? 0 : 3;
 }

@@ -65,17 +65,26 @@ struct Channel::Liquid
 };
 
 Channel::Channel(double inputRate, double offsetHz)
-    : liquid_(std::make_unique<Liquid>()), rate_(std::min(inputRate, kChannelRate))
+    : liquid_(std::make_unique<Liquid>()), inputRate_(inputRate),
+      rate_(std::min(inputRate, kChannelRate))
 {
     liquid_->nco = nco_crcf_create(LIQUID_NCO);
-    nco_crcf_set_frequency(liquid_->nco,
-                           static_cast<float>(2 * std::numbers::pi * offsetHz / inputRate));
+    retune(offsetHz);
     ratio_ = rate_ / inputRate;
     if (!sameRate(rate_, inputRate))
         liquid_->resampler = msresamp_crcf_create(static_cast<float>(ratio_), kStopBandDb);
 }
 
 Channel::~Channel() = default;
+
+void Channel::retune(double offsetHz)
+{
+    nco_crcf_reset(liquid_->nco);
+    nco_crcf_set_frequency(liquid_->nco,
+                           static_cast<float>(2 * std::numbers::pi * offsetHz / inputRate_));
+    if (liquid_->resampler)
+        msresamp_crcf_reset(liquid_->resampler);
+}
 
 void Channel::process(const IqSample* in, std::size_t count, std::vector<IqSample>& out)
 {
@@ -137,6 +146,16 @@ VideoDemodulator::VideoDemodulator(double channelRate, Demod demod, double video
 }
 
 VideoDemodulator::~VideoDemodulator() = default;
+
+void VideoDemodulator::reset()
+{
+    if (liquid_->amFilter)
+        firfilt_crcf_reset(liquid_->amFilter);
+    if (liquid_->fm)
+        freqdem_reset(liquid_->fm);
+    if (liquid_->resampler)
+        msresamp_rrrf_reset(liquid_->resampler);
+}
 
 void VideoDemodulator::process(const IqSample* in, std::size_t count, std::vector<float>& out)
 {

@@ -37,12 +37,16 @@ public:
     Channel& operator=(const Channel&) = delete;
 
     double rate() const { return rate_; }
+    // Starts over on another transmission: building the filters again costs more than
+    // demodulating a tenth of a second.
+    void retune(double offsetHz);
     // Appends the channel's samples for count input samples to out.
     void process(const IqSample* in, std::size_t count, std::vector<IqSample>& out);
 
 private:
     struct Liquid;
     std::unique_ptr<Liquid> liquid_;
+    double inputRate_;
     double rate_;
     double ratio_ = 1;
     std::vector<IqSample> mixed_;
@@ -59,6 +63,8 @@ public:
     VideoDemodulator& operator=(const VideoDemodulator&) = delete;
 
     Demod demod() const { return demod_; }
+    // Forgets the samples before: the next ones come from somewhere else.
+    void reset();
     void process(const IqSample* in, std::size_t count, std::vector<float>& out);
 
 private:

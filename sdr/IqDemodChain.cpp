@@ -1,6 +1,7 @@
 #include "IqDemodChain.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvane {
 
@@ -52,6 +53,15 @@ void IqDemodChain::feed(std::span<const IqSample> iq, std::vector<float>& video)
         demodulate(held_, video);
         return;
     }
+    if (skip_ > 0) {
+        const auto passed = std::min(iq.size(), static_cast<std::size_t>(std::ceil(skip_)));
+        skip_ -= double(passed);
+        // The conditioner keeps following the receiver's drift meanwhile.
+        held_.assign(iq.begin(), iq.begin() + static_cast<long>(passed));
+        conditioner_.process(held_.data(), held_.size());
+        held_.clear();
+        iq = iq.subspan(passed);
+    }
     const std::size_t had = held_.size();
     held_.insert(held_.end(), iq.begin(), iq.end());
     conditioner_.process(held_.data() + had, iq.size());
@@ -67,11 +77,14 @@ void IqDemodChain::finish(std::vector<float>& video)
 
 void IqDemodChain::search(std::vector<float>& video)
 {
-    FinderOptions finder;
-    finder.demod = options_.demod;
-    finder.tuneHz = options_.tuneHz;
-    finder.videoRate = videoRate_;
-    const FinderResult found = findSignal(held_, options_.sampleRate, finder);
+    if (!finder_) {
+        FinderOptions finder;
+        finder.demod = options_.demod;
+        finder.tuneHz = options_.tuneHz;
+        finder.videoRate = videoRate_;
+        finder_ = std::make_unique<SignalFinder>(options_.sampleRate, finder);
+    }
+    const FinderResult found = finder_->find(held_);
     status_.carriers = found.carriers;
     if (!found.found) {
         ++status_.searches;
@@ -79,6 +92,8 @@ void IqDemodChain::search(std::vector<float>& video)
             QStringLiteral("no NBTV transmission found (nothing with a line-rate sync); "
                            "carriers seen: %1")
                 .arg(describeCarriers(found.carriers));
+        skip_ = std::max(0.0, (options_.searchEverySeconds - options_.searchSeconds) *
+                                  options_.sampleRate);
         held_.clear();
         return;
     }

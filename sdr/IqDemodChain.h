@@ -21,6 +21,9 @@ struct SdrOptions
     Demod demod = Demod::Auto;
     double videoRate = 48000;   // of the video handed on (lower if the IQ rate is lower)
     double searchSeconds = 0.4; // IQ looked at before each search
+    // While nothing is found, one search per this much IQ: a search costs far more than
+    // demodulating, and the band seldom changes faster.
+    double searchEverySeconds = 2;
 };
 
 struct SdrStatus
@@ -70,6 +73,8 @@ private:
     SdrStatus status_;
     std::vector<IqSample> held_, decoded_, channel_;
     std::vector<std::uint8_t> partial_;
+    double skip_ = 0; // samples to pass by before the next search
+    std::unique_ptr<SignalFinder> finder_;
     std::unique_ptr<Channel> channelStage_;
     std::unique_ptr<VideoDemodulator> demodulator_;
     std::unique_ptr<VideoLevel> level_;

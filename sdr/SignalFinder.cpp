@@ -42,7 +42,7 @@ Spectrum spectrum(std::span<const IqSample> iq, double rate)
     s.db.resize(nfft);
     s.binHz = rate / nfft;
     spgramcf gram = spgramcf_create_default(nfft);
-    const std::size_t use = std::min<std::size_t>(iq.size(), 128u * nfft);
+    const std::size_t use = std::min<std::size_t>(iq.size(), 48u * nfft);
     spgramcf_write(gram, const_cast<IqSample*>(iq.data()), static_cast<unsigned>(use));
     spgramcf_get_psd(gram, s.db.data());
     spgramcf_destroy(gram);
@@ -138,40 +138,6 @@ bool hasLineSync(const std::vector<float>& video, double rate, double lineRateHz
     return stretches > 0 && 2 * pulses >= stretches;
 }
 
-struct Trial
-{
-    Demod demod = Demod::Am;
-    double periodicity = 0, lineRateHz = 0, offsetHz = 0;
-};
-
-Trial trial(std::span<const IqSample> iq, double rate, double offsetHz, const FinderOptions& o)
-{
-    Channel channel(rate, offsetHz);
-    std::vector<IqSample> narrow;
-    channel.process(iq.data(), iq.size(), narrow);
-    Trial t;
-    t.demod = o.demod != Demod::Auto               ? o.demod
-              : spread(narrow) < kFmEnvelopeSpread ? Demod::Fm
-                                                   : Demod::Am;
-    const double videoRate = std::min(o.videoRate, channel.rate());
-    VideoDemodulator demodulator(channel.rate(), t.demod, videoRate);
-    std::vector<float> video;
-    demodulator.process(narrow.data(), narrow.size(), video);
-    // The filters' start-up goes.
-    const auto settle = std::min(video.size(), static_cast<std::size_t>(0.01 * videoRate));
-    video.erase(video.begin(), video.begin() + static_cast<long>(settle));
-    t.periodicity = linePeriodicity(video, videoRate, &t.lineRateHz);
-    t.offsetHz = offsetHz;
-    const double low = percentile(video, 0.005), high = percentile(video, 0.995);
-    if (t.demod == Demod::Fm) // the swing's centre: sync tip to peak white
-        t.offsetHz += (low + high) / 2;
-    const bool modulated =
-        t.demod == Demod::Fm ? high - low >= kMinFmSwingHz : spread(video) >= kMinAmSpread;
-    if (!modulated || !(t.lineRateHz > 0) || !hasLineSync(video, videoRate, t.lineRateHz))
-        t.periodicity = 0;
-    return t;
-}
-
 } // namespace
 
 double linePeriodicity(std::span<const float> video, double rate, double* lineRateHz)
@@ -201,16 +167,67 @@ double linePeriodicity(std::span<const float> video, double rate, double* lineRa
     return best;
 }
 
+struct SignalFinder::Trial
+{
+    Demod demod = Demod::Am;
+    double periodicity = 0, lineRateHz = 0, offsetHz = 0;
+};
+
+SignalFinder::SignalFinder(double sampleRate, const FinderOptions& options)
+    : rate_(sampleRate), options_(options),
+      videoRate_(std::min(options.videoRate, std::min(sampleRate, kChannelRate))),
+      channel_(sampleRate, 0), am_(channel_.rate(), Demod::Am, videoRate_),
+      fm_(channel_.rate(), Demod::Fm, videoRate_)
+{}
+
+SignalFinder::~SignalFinder() = default;
+
+SignalFinder::Trial SignalFinder::trial(std::span<const IqSample> iq, double offsetHz)
+{
+    channel_.retune(offsetHz);
+    narrow_.clear();
+    const auto use = std::min(iq.size(), static_cast<std::size_t>(options_.trialSeconds * rate_));
+    channel_.process(iq.data(), use, narrow_);
+    Trial t;
+    t.demod = options_.demod != Demod::Auto         ? options_.demod
+              : spread(narrow_) < kFmEnvelopeSpread ? Demod::Fm
+                                                    : Demod::Am;
+    VideoDemodulator& demodulator = t.demod == Demod::Fm ? fm_ : am_;
+    demodulator.reset();
+    video_.clear();
+    demodulator.process(narrow_.data(), narrow_.size(), video_);
+    // The filters' start-up goes.
+    const auto settle = std::min(video_.size(), static_cast<std::size_t>(0.01 * videoRate_));
+    const std::vector<float> video(video_.begin() + static_cast<long>(settle), video_.end());
+    t.periodicity = linePeriodicity(video, videoRate_, &t.lineRateHz);
+    t.offsetHz = offsetHz;
+    const double low = percentile(video, 0.005), high = percentile(video, 0.995);
+    if (t.demod == Demod::Fm) // the swing's centre: sync tip to peak white
+        t.offsetHz += (low + high) / 2;
+    const bool modulated =
+        t.demod == Demod::Fm ? high - low >= kMinFmSwingHz : spread(video) >= kMinAmSpread;
+    if (!modulated || !(t.lineRateHz > 0) || !hasLineSync(video, videoRate_, t.lineRateHz))
+        t.periodicity = 0;
+    return t;
+}
+
 FinderResult findSignal(std::span<const IqSample> iq, double sampleRate,
                         const FinderOptions& options)
 {
+    return SignalFinder(sampleRate, options).find(iq);
+}
+
+FinderResult SignalFinder::find(std::span<const IqSample> iq)
+{
     FinderResult result;
+    const double sampleRate = rate_;
+    const FinderOptions& options = options_;
     const Spectrum s = spectrum(iq, sampleRate);
     std::vector<Carrier> candidates = peaks(s);
     result.carriers.assign(candidates.begin(),
                            candidates.begin() + std::min<long>(6, long(candidates.size())));
     if (options.tuneHz) {
-        const Trial t = trial(iq, sampleRate, *options.tuneHz, options);
+        const Trial t = trial(iq, *options.tuneHz);
         result.found = true;
         result.offsetHz = *options.tuneHz;
         result.demod = t.demod;
@@ -221,7 +238,7 @@ FinderResult findSignal(std::span<const IqSample> iq, double sampleRate,
     const auto tries =
         std::min<std::size_t>(candidates.size(), std::size_t(std::max(options.candidates, 0)));
     for (std::size_t k = 0; k < tries; ++k) {
-        const Trial t = trial(iq, sampleRate, candidates[k].offsetHz, options);
+        const Trial t = trial(iq, candidates[k].offsetHz);
         if (t.periodicity >= options.minPeriodicity) {
             result.found = true;
             result.offsetHz = t.offsetHz;

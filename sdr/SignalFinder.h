@@ -24,6 +24,8 @@ struct FinderOptions
     std::optional<double> tuneHz;
     double videoRate = 48000;
     int candidates = 6;
+    // How much of the IQ each candidate is demodulated over: 80 lines of the usual standard.
+    double trialSeconds = 0.2;
     // Normalised autocorrelation of the video at the line period that counts as line sync.
     double minPeriodicity = 0.3;
 };
@@ -40,8 +42,33 @@ struct FinderResult
 };
 
 // Finds the strongest transmission in a stretch of (conditioned) IQ whose demodulated video
-// repeats at a known standard's line rate: plain carriers and other signals are passed over.
-// A few tenths of a second are plenty. AM or FM is told from the envelope: FM's is flat.
+// repeats at a known standard's line rate and shows a sync pulse: plain carriers and other
+// signals are passed over. A few tenths of a second are plenty. AM or FM is told from the
+// envelope: FM's is flat. Keeps its filters from one search to the next.
+class SignalFinder
+{
+public:
+    SignalFinder(double sampleRate, const FinderOptions& options);
+    ~SignalFinder();
+    SignalFinder(const SignalFinder&) = delete;
+    SignalFinder& operator=(const SignalFinder&) = delete;
+
+    FinderResult find(std::span<const IqSample> iq);
+
+private:
+    struct Trial;
+    Trial trial(std::span<const IqSample> iq, double offsetHz);
+
+    double rate_;
+    FinderOptions options_;
+    double videoRate_;
+    Channel channel_;
+    VideoDemodulator am_, fm_;
+    std::vector<IqSample> narrow_;
+    std::vector<float> video_;
+};
+
+// One search with a finder of its own.
 FinderResult findSignal(std::span<const IqSample> iq, double sampleRate,
                         const FinderOptions& options);
 

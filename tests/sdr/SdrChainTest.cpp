@@ -152,6 +152,7 @@ TEST(SdrFinder, CarriersAndATonePassedOverAndNamed)
     SdrOptions options;
     options.format = IqFormat::Cs8;
     options.sampleRate = rate;
+    options.searchEverySeconds = 0.5;
     IqDemodChain chain(options);
     std::vector<float> video;
     // Odd-sized pieces: pairs split across calls must join up.
@@ -170,7 +171,8 @@ TEST(SdrFinder, CarriersAndATonePassedOverAndNamed)
 
 TEST(SdrHacktv, AnIndependentTransmittersAmSignalLocks)
 {
-    // hacktv's own NBTV AM modulator, 1.6 s of it at 192 kHz, 20 kHz above the centre.
+    // hacktv's own NBTV AM modulator, 1.6 s of it at 192 kHz, 20 kHz above the centre, after
+    // the fifth of a second of silence it starts with.
     QProcess hacktv;
     hacktv.start(QStringLiteral("hacktv"),
                  {QStringLiteral("-m"), QStringLiteral("nbtv-am"), QStringLiteral("-s"),
@@ -180,15 +182,15 @@ TEST(SdrHacktv, AnIndependentTransmittersAmSignalLocks)
     if (!hacktv.waitForStarted(5000))
         GTEST_SKIP() << "hacktv is not installed";
     QByteArray bytes;
-    const qsizetype want = 192000 * 4 * 16 / 10;
+    const qsizetype skip = 192000 * 4 / 4, want = skip + 192000 * 4 * 16 / 10;
     while (bytes.size() < want && hacktv.waitForReadyRead(5000))
         bytes += hacktv.readAllStandardOutput();
     hacktv.kill();
     hacktv.waitForFinished(5000);
     ASSERT_GE(bytes.size(), want);
-    std::vector<IqSample> iq(static_cast<std::size_t>(want / 4));
-    decodeIq(IqFormat::Cs16, reinterpret_cast<const std::uint8_t*>(bytes.constData()), iq.size(),
-             iq.data());
+    std::vector<IqSample> iq(static_cast<std::size_t>((want - skip) / 4));
+    decodeIq(IqFormat::Cs16, reinterpret_cast<const std::uint8_t*>(bytes.constData() + skip),
+             iq.size(), iq.data());
     SdrOptions options;
     options.format = IqFormat::Cs16;
     options.sampleRate = 192000;
