@@ -120,4 +120,37 @@ void IqDemodChain::demodulate(std::span<const IqSample> iq, std::vector<float>& 
     level_->process(video.data() + had, video.size() - had);
 }
 
+bool demodulateIqFile(const QString& path, SdrOptions options,
+                      const std::function<void(std::span<const float> video, double rate)>& sink,
+                      SdrStatus* status, QString* error)
+{
+    IqReader reader;
+    if (!reader.open(path, options.format, options.sampleRate, error))
+        return false;
+    options.sampleRate = reader.sampleRate();
+    IqDemodChain chain(options);
+    std::vector<IqSample> iq(65536);
+    std::vector<float> video;
+    for (;;) {
+        const std::size_t got = reader.read(iq.data(), iq.size());
+        video.clear();
+        chain.feed(std::span(iq.data(), got), video);
+        if (got < iq.size())
+            chain.finish(video);
+        if (!video.empty())
+            sink(video, chain.videoRate());
+        if (got < iq.size())
+            break;
+    }
+    if (status)
+        *status = chain.status();
+    const QString problem = !reader.error().isEmpty() ? reader.error()
+                            : !chain.status().found
+                                ? QStringLiteral("%1: %2").arg(path, chain.status().message)
+                                : QString();
+    if (error)
+        *error = problem;
+    return problem.isEmpty();
+}
+
 } // namespace corvane

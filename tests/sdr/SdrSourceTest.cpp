@@ -6,6 +6,7 @@
 #include "LockedDecoder.h"
 #include "NbtvTransmitter.h"
 #include "RtlTcpSource.h"
+#include "SdrCommandLine.h"
 #include "SoapySource.h"
 
 #include <QCoreApplication>
@@ -94,9 +95,21 @@ TEST(SdrSources, ARecordingPlaysThroughAndAMissingOneIsRefused)
     EXPECT_TRUE(watch.locked());
     EXPECT_NEAR(source.status().tuneHz, -50000, 1000);
 
-    IqFileSource missing(dir.filePath(QStringLiteral("gone.cu8")), options, false);
-    EXPECT_FALSE(missing.start(&error));
-    EXPECT_TRUE(error.contains(QStringLiteral("gone.cu8"))) << error.toStdString();
+    // The same through the headless tools' call.
+    std::size_t video = 0;
+    SdrStatus status;
+    EXPECT_TRUE(demodulateIqFile(
+        path, options, [&](std::span<const float> v, double) { video += v.size(); }, &status,
+        &error));
+    EXPECT_NEAR(double(video), 1.6 * 48000, 4800);
+    EXPECT_EQ(status.demod, Demod::Am);
+
+    for (const QString& gone : {dir.filePath(QStringLiteral("gone.cu8")), dir.path()}) {
+        IqFileSource missing(gone, options, false);
+        EXPECT_FALSE(missing.start(&error));
+        EXPECT_TRUE(error.contains(gone)) << error.toStdString();
+        EXPECT_FALSE(demodulateIqFile(gone, options, {}, nullptr, &error));
+    }
 }
 
 TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
@@ -215,5 +228,59 @@ TEST(SdrSources, BadOptionsAndAMissingDeviceAreRefusedWithAReason)
     EXPECT_FALSE(SoapySource(soapy, SdrOptions{}).start(&error));
     EXPECT_TRUE(error.contains(QStringLiteral("driver=corvane-none"))) << error.toStdString();
 }
+
+struct Cli
+{
+    QStringList args;
+    const char* says; // the complaint, or what was read
+};
+
+class SdrCli : public ::testing::TestWithParam<Cli>
+{
+};
+
+TEST_P(SdrCli, ReadsWhatIsGivenAndNamesTheOptionThatIsWrong)
+{
+    QCommandLineParser parser;
+    const SdrCommandLine options;
+    parser.addOptions(options.all());
+    ASSERT_TRUE(parser.parse(QStringList{QStringLiteral("tool")} + GetParam().args));
+    SdrRequest r;
+    const auto problem = readSdrCommandLine(parser, options, r);
+    const QString read =
+        problem
+            ? *problem
+            : QStringLiteral("kind %1 %2 rate %3 tune %4 demod %5 rtl %6:%7 soapy '%8' f %9 g %10")
+                  .arg(int(r.kind))
+                  .arg(iqFormatName(r.sdr.format))
+                  .arg(r.sdr.sampleRate)
+                  .arg(r.sdr.tuneHz.value_or(-1))
+                  .arg(demodName(r.sdr.demod), r.rtl.host)
+                  .arg(r.rtl.port)
+                  .arg(r.soapy.args)
+                  .arg(r.rtl.frequencyHz)
+                  .arg(r.rtl.gainDb.value_or(-1));
+    EXPECT_EQ(read.toStdString(), GetParam().says);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SdrCli,
+    ::testing::Values(
+        Cli{{"--iq", "cu9"}, "--iq must be cu8, cs8, cs16, cf32 or wav (got 'cu9')"},
+        Cli{{"--tune", "1000"}, "--tune needs --iq or --source"},
+        Cli{{"--source", "rtl_tcp://h:1"},
+            "--source needs --frequency HZ, what to tune the SDR to"},
+        Cli{{"--source", "ftp://h", "--frequency", "1e8"},
+            "--source must be rtl_tcp://HOST:PORT or soapy:ARGS (got 'ftp://h')"},
+        Cli{{"--iq", "cu8", "--tune", "1300000"},
+            "--tune must be a number from -1.2e+06 to 1.2e+06 (got '1300000')"},
+        Cli{{"--iq", "cs16", "--demod", "pm"}, "--demod must be auto, am or fm (got 'pm')"},
+        Cli{{"--iq", "cf32", "--sample-rate", "250000", "--tune", "-5000", "--demod", "fm"},
+            "kind 1 cf32 rate 250000 tune -5000 demod fm rtl 127.0.0.1:1234 soapy '' f 0 g -1"},
+        Cli{{"--source", "rtl_tcp://10.0.0.2:7373", "--frequency", "27e6", "--gain", "20"},
+            "kind 2 cu8 rate 2.4e+06 tune -1 demod auto rtl 10.0.0.2:7373 soapy '' f 2.7e+07 g 20"},
+        Cli{{"--source", "soapy:driver=hackrf", "--frequency", "433e6"},
+            "kind 3 cu8 rate 2.4e+06 tune -1 demod auto rtl 127.0.0.1:1234 soapy 'driver=hackrf' f "
+            "4.33e+08 g -1"}));
 
 } // namespace
