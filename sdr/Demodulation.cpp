@@ -157,12 +157,22 @@ void VideoDemodulator::reset()
         msresamp_rrrf_reset(liquid_->resampler);
 }
 
+double VideoDemodulator::takePower()
+{
+    const double mean = power_ / std::max(powerSamples_, 1.0);
+    power_ = powerSamples_ = 0;
+    return mean;
+}
+
 void VideoDemodulator::process(const IqSample* in, std::size_t count, std::vector<float>& out)
 {
+    powerSamples_ += double(count);
     raw_.resize(count);
     const auto n = static_cast<unsigned>(count);
     if (liquid_->fm) {
         freqdem_demodulate_block(liquid_->fm, readOnly(in), n, raw_.data());
+        for (std::size_t k = 0; k < count; ++k)
+            power_ += std::norm(in[k]);
         const auto hz = static_cast<float>(channelRate_ / 2);
         for (float& v : raw_)
             v *= hz;
@@ -173,8 +183,10 @@ void VideoDemodulator::process(const IqSample* in, std::size_t count, std::vecto
             firfilt_crcf_execute_block(liquid_->amFilter, readOnly(in), n, filtered_.data());
             source = filtered_.data();
         }
-        for (std::size_t k = 0; k < count; ++k)
+        for (std::size_t k = 0; k < count; ++k) {
             raw_[k] = std::abs(source[k]);
+            power_ += double(raw_[k]) * raw_[k];
+        }
     }
     if (!liquid_->resampler) {
         out.insert(out.end(), raw_.begin(), raw_.end());

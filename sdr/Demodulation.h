@@ -65,6 +65,9 @@ public:
     Demod demod() const { return demod_; }
     // Forgets the samples before: the next ones come from somewhere else.
     void reset();
+    // The mean power of what was demodulated since the last call: after the AM filter for AM,
+    // of the whole channel for FM.
+    double takePower();
     void process(const IqSample* in, std::size_t count, std::vector<float>& out);
 
 private:
@@ -72,6 +75,7 @@ private:
     std::unique_ptr<Liquid> liquid_;
     Demod demod_;
     double channelRate_;
+    double power_ = 0, powerSamples_ = 0;
     std::vector<float> raw_;
     std::vector<IqSample> filtered_;
 };

@@ -5,10 +5,49 @@
 
 namespace corvane {
 
-IqDemodChain::IqDemodChain(const SdrOptions& options)
-    : options_(options),
-      videoRate_(std::min(options.videoRate, std::min(options.sampleRate, kChannelRate))),
-      conditioner_(options.sampleRate)
+namespace {
+
+// The video's line sync is looked at every kWatchSeconds, over its last kWatchSpan seconds; so
+// many misses in a row and the transmission counts as gone.
+constexpr double kWatchSeconds = 2, kWatchSpan = 0.25;
+constexpr int kMissesToLose = 3;
+// 20 dB under the power the transmission had when found.
+constexpr double kLostPower = 0.01;
+constexpr double kMinRate = 8000, kMaxRate = 100e6;
+
+SdrOptions inRange(SdrOptions o)
+{
+    if (!(o.sampleRate >= kMinRate && o.sampleRate <= kMaxRate))
+        o.sampleRate =
+            std::clamp(std::isfinite(o.sampleRate) ? o.sampleRate : 0, kMinRate, kMaxRate);
+    if (o.tuneHz && !(std::abs(*o.tuneHz) <= o.sampleRate / 2))
+        o.tuneHz.reset();
+    o.videoRate = std::clamp(std::isfinite(o.videoRate) ? o.videoRate : 0, 8000.0, 192000.0);
+    o.searchSeconds = std::clamp(std::isfinite(o.searchSeconds) ? o.searchSeconds : 0, 0.2, 5.0);
+    return o;
+}
+
+} // namespace
+
+std::optional<QString> checkSdrOptions(const SdrOptions& options)
+{
+    if (!(options.sampleRate >= kMinRate && options.sampleRate <= kMaxRate))
+        return QStringLiteral("the IQ sample rate must be %1 Hz to %2 MHz (got %3)")
+            .arg(kMinRate)
+            .arg(kMaxRate / 1e6)
+            .arg(options.sampleRate, 0, 'f', 0);
+    if (options.tuneHz && !(std::abs(*options.tuneHz) <= options.sampleRate / 2))
+        return QStringLiteral("the transmission must lie within the band, %1 Hz either side of "
+                              "the centre (got %2 Hz)")
+            .arg(options.sampleRate / 2, 0, 'f', 0)
+            .arg(*options.tuneHz, 0, 'f', 0);
+    return std::nullopt;
+}
+
+IqDemodChain::IqDemodChain(const SdrOptions& given)
+    : options_(inRange(given)),
+      videoRate_(std::min(options_.videoRate, std::min(options_.sampleRate, kChannelRate))),
+      conditioner_(options_.sampleRate)
 {
     if (options_.tuneHz && options_.demod != Demod::Auto) {
         status_.found = true;
@@ -102,6 +141,9 @@ void IqDemodChain::search(std::vector<float>& video)
     status_.tuneHz = found.offsetHz;
     status_.lineRateHz = found.lineRateHz;
     status_.message.clear();
+    watched_.clear();
+    misses_ = 0;
+    foundPower_ = 0;
     channelStage_ = std::make_unique<Channel>(options_.sampleRate, status_.tuneHz);
     demodulator_ =
         std::make_unique<VideoDemodulator>(channelStage_->rate(), status_.demod, videoRate_);
@@ -118,6 +160,36 @@ void IqDemodChain::demodulate(std::span<const IqSample> iq, std::vector<float>& 
     const std::size_t had = video.size();
     demodulator_->process(channel_.data(), channel_.size(), video);
     level_->process(video.data() + had, video.size() - had);
+    if (!options_.tuneHz)
+        watch(std::span(video).subspan(had));
+}
+
+void IqDemodChain::watch(std::span<const float> video)
+{
+    watched_.insert(watched_.end(), video.begin(), video.end());
+    if (double(watched_.size()) < kWatchSeconds * videoRate_)
+        return;
+    const double power = demodulator_->takePower();
+    if (foundPower_ <= 0)
+        foundPower_ = power;
+    const auto span = static_cast<std::size_t>(kWatchSpan * videoRate_);
+    const double periodicity = linePeriodicity(
+        std::span(watched_).last(std::min(span, watched_.size())), videoRate_, nullptr);
+    watched_.clear();
+    const bool gone =
+        periodicity < FinderOptions{}.minPeriodicity || power < kLostPower * foundPower_;
+    misses_ = gone ? misses_ + 1 : 0;
+    if (misses_ < kMissesToLose)
+        return;
+    misses_ = 0;
+    status_.found = false;
+    status_.message = QStringLiteral("lost the transmission at %1 kHz; looking again")
+                          .arg(status_.tuneHz / 1000, 0, 'f', 1);
+    channelStage_.reset();
+    demodulator_.reset();
+    level_.reset();
+    held_.clear();
+    skip_ = 0;
 }
 
 bool demodulateIqFile(const QString& path, SdrOptions options,
@@ -128,6 +200,11 @@ bool demodulateIqFile(const QString& path, SdrOptions options,
     if (!reader.open(path, options.format, options.sampleRate, error))
         return false;
     options.sampleRate = reader.sampleRate();
+    if (const auto problem = checkSdrOptions(options)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, *problem);
+        return false;
+    }
     IqDemodChain chain(options);
     std::vector<IqSample> iq(65536);
     std::vector<float> video;

@@ -39,10 +39,17 @@ struct SdrStatus
     QString message;
 };
 
+// What is wrong with the options, for the user; nullopt when they are fine. The chain takes any
+// options without failing, but brings wrong ones into range.
+std::optional<QString> checkSdrOptions(const SdrOptions& options);
+
 // IQ in, baseband video (-1..1) out for the locked decoder: conditions the samples, finds the
 // transmission (unless told where it is), then mixes, decimates and demodulates it. While
 // searching it holds the IQ of one search; once found that IQ is demodulated too, so nothing
-// is lost. Single-threaded.
+// is lost. A transmission it found itself is watched: when for a few seconds its video has shown
+// no line sync or its power has stayed far below what it was when found (it went off the air, or
+// the receiver was retuned), the search starts again.
+// Single-threaded.
 class IqDemodChain
 {
 public:
@@ -67,6 +74,7 @@ public:
 private:
     void search(std::vector<float>& video);
     void demodulate(std::span<const IqSample> iq, std::vector<float>& video);
+    void watch(std::span<const float> video);
 
     SdrOptions options_;
     double videoRate_;
@@ -74,7 +82,10 @@ private:
     SdrStatus status_;
     std::vector<IqSample> held_, decoded_, channel_;
     std::vector<std::uint8_t> partial_;
-    double skip_ = 0; // samples to pass by before the next search
+    double skip_ = 0;            // samples to pass by before the next search
+    std::vector<float> watched_; // the video since the last look at it
+    int misses_ = 0;             // looks in a row that saw no line sync
+    double foundPower_ = 0;      // of the transmission, in the first look after it was found
     std::unique_ptr<SignalFinder> finder_;
     std::unique_ptr<Channel> channelStage_;
     std::unique_ptr<VideoDemodulator> demodulator_;

@@ -27,6 +27,11 @@ bool IqFileSource::start(QString* error)
         if (!reader_.open(path_, options_.format, options_.sampleRate, error))
             return false;
         options_.sampleRate = reader_.sampleRate();
+        if (const auto problem = checkSdrOptions(options_)) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(path_, *problem);
+            return false;
+        }
         chain_ = std::make_unique<IqDemodChain>(options_);
     }
     clock_.start();

@@ -56,6 +56,11 @@ bool SoapySource::start(QString* error)
 {
     if (reading_)
         return true;
+    if (const auto problem = checkSdrOptions(sdr_)) {
+        if (error)
+            *error = *problem;
+        return false;
+    }
     auto device = std::make_unique<Device>();
     try {
         device->device = SoapySDR::Device::make(options_.args.toStdString());

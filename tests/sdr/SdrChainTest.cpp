@@ -169,6 +169,31 @@ TEST(SdrFinder, CarriersAndATonePassedOverAndNamed)
         << status.message.toStdString();
 }
 
+TEST(SdrChain, ATransmissionThatMovesIsLostAndFoundAgain)
+{
+    // 1.2 s at +40 kHz, then 9 s at -60 kHz: a few seconds without line sync where the chain
+    // listens, then a new search.
+    TransmitterOptions t;
+    t.sampleRate = kVideoRate;
+    const QImage raster = rasterFor(testPicture(240, 360), t.standard);
+    IqModulatorOptions m;
+    m.iqRate = 250000;
+    std::vector<IqSample> iq;
+    for (const auto& [offset, seconds] : {std::pair{40000.0, 1.2}, std::pair{-60000.0, 9.0}}) {
+        t.seconds = seconds;
+        m.carrierHz = offset;
+        const std::vector<IqSample> part = modulateIq(transmit(raster, t), kVideoRate, m);
+        iq.insert(iq.end(), part.begin(), part.end());
+    }
+    SdrOptions options;
+    options.sampleRate = m.iqRate;
+    const Received r = receive(iq, options);
+    EXPECT_TRUE(r.status.found);
+    EXPECT_NEAR(r.status.tuneHz, -60000, 1000);
+    EXPECT_TRUE(r.locked.locked);
+    EXPECT_GE(correlation(r.frame, raster), 0.93);
+}
+
 TEST(SdrHacktv, AnIndependentTransmittersAmSignalLocks)
 {
     // hacktv's own NBTV AM modulator, 1.6 s of it at 192 kHz, 20 kHz above the centre, after
