@@ -214,7 +214,7 @@ bool demodulateIqFile(const QString& path, SdrOptions options,
         chain.feed(std::span(iq.data(), got), video);
         if (got < iq.size())
             chain.finish(video);
-        if (!video.empty())
+        if (sink && !video.empty())
             sink(video, chain.videoRate());
         if (got < iq.size())
             break;

@@ -93,9 +93,9 @@ private:
 };
 
 // Demodulates a whole IQ recording (a raw one at options.sampleRate, a WAV file at its own),
-// handing each piece of video to sink as it comes. False with a reason the user can act on when
-// the recording cannot be read or holds no transmission; status gets where and how it was found,
-// or what the band held.
+// handing each piece of video to sink (if any) as it comes. False with a reason the user can act on
+// when the recording cannot be read or holds no transmission; status gets where and how it was
+// found, or what the band held.
 bool demodulateIqFile(const QString& path, SdrOptions options,
                       const std::function<void(std::span<const float> video, double rate)>& sink,
                       SdrStatus* status, QString* error);
