@@ -1,6 +1,7 @@
 // SDR reception end to end: our test transmitter's picture on a carrier, through what a cheap
 // receiver does to it, written in each IQ format, read back, found, demodulated and locked to.
 #include "Correlation.h"
+#include "IqConditioner.h"
 #include "IqDemodChain.h"
 #include "IqModulator.h"
 #include "LockedDecoder.h"
@@ -134,6 +135,52 @@ INSTANTIATE_TEST_SUITE_P(
                           .carrierHz = -25000,
                           .decoys = {{30000, 0.4}, {70000, 0.3}, {-62000, 0.5}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct Mismatch
+{
+    IqSample dc;
+    double gain, phaseDeg;
+};
+
+class SdrConditioner : public ::testing::TestWithParam<Mismatch>
+{
+};
+
+TEST_P(SdrConditioner, TakesOutTheCentreSpikeAndTheMirrorImage)
+{
+    // A plain carrier 100 kHz up: what is left at the centre and mirrored 100 kHz down.
+    const double rate = 1e6, hz = 100000;
+    IqModulatorOptions m;
+    m.iqRate = rate;
+    m.carrierHz = hz;
+    m.decoys = {{hz, 0.3}};
+    m.amplitude = 0;
+    m.dcOffset = GetParam().dc;
+    m.gainImbalance = GetParam().gain;
+    m.phaseImbalanceDeg = GetParam().phaseDeg;
+    std::vector<IqSample> iq = modulateIq(std::vector<float>(48000, 0.0f), 48000, m);
+    IqConditioner conditioner(rate);
+    for (std::size_t at = 0; at < iq.size(); at += 16384)
+        conditioner.process(iq.data() + at, std::min<std::size_t>(16384, iq.size() - at));
+    // Over the last tenth of a second, by projection on each frequency.
+    const auto level = [&](double f) {
+        std::complex<double> sum;
+        const std::size_t first = iq.size() - 100000;
+        for (std::size_t n = first; n < iq.size(); ++n)
+            sum += std::complex<double>(iq[n]) *
+                   std::polar(1.0, -2 * std::numbers::pi * f * double(n) / rate);
+        return std::abs(sum) / 100000;
+    };
+    const double carrier = level(hz);
+    EXPECT_LT(level(0) / carrier, 0.003);   // -50 dB
+    EXPECT_LT(level(-hz) / carrier, 0.003); // an image at -50 dB
+    EXPECT_NEAR(conditioner.gainImbalance(), GetParam().gain, 0.01);
+    EXPECT_NEAR(conditioner.phaseImbalanceDegrees(), GetParam().phaseDeg, 0.3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, SdrConditioner,
+                         ::testing::Values(Mismatch{{0.06f, -0.04f}, 1.12, 6},
+                                           Mismatch{{-0.1f, 0.02f}, 0.85, -9}, Mismatch{{}, 1, 0}));
 
 TEST(SdrFinder, CarriersAndATonePassedOverAndNamed)
 {
