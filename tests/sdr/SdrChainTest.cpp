@@ -6,6 +6,7 @@
 #include "IqModulator.h"
 #include "LockedDecoder.h"
 #include "NbtvTransmitter.h"
+#include "ToolRun.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -272,6 +273,44 @@ TEST(SdrHacktv, AnIndependentTransmittersAmSignalLocks)
     EXPECT_NEAR(r.status.tuneHz, 20000, 1000);
     EXPECT_NEAR(r.status.lineRateHz / 400, 1, 0.005);
     EXPECT_NEAR(r.locked.lineRateHz / 400, 1, 0.005);
+}
+
+TEST(SdrTestcard, WritesIqTheChainFindsAndRefusesBadOptions)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fm.cs8"));
+    const QStringList send{QStringLiteral("--standard"),
+                           QStringLiteral("nbtva"),
+                           QStringLiteral("--seconds"),
+                           QStringLiteral("1.2"),
+                           QStringLiteral("--iq"),
+                           QStringLiteral("cs8"),
+                           QStringLiteral("--iq-rate"),
+                           QStringLiteral("1000000"),
+                           QStringLiteral("--carrier-offset"),
+                           QStringLiteral("150000"),
+                           QStringLiteral("--modulation"),
+                           QStringLiteral("fm"),
+                           QStringLiteral("-o"),
+                           path};
+    const ToolRun run = runTool(QStringLiteral("corvane-testcard"), send);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    SdrOptions options;
+    options.format = IqFormat::Cs8;
+    options.sampleRate = 1e6;
+    SdrStatus status;
+    QString error;
+    ASSERT_TRUE(demodulateIqFile(path, options, {}, &status, &error)) << error.toStdString();
+    EXPECT_EQ(status.demod, Demod::Fm);
+    EXPECT_NEAR(status.tuneHz, 150000, 1000);
+    for (const auto& [option, value] : {std::pair{"--iq", "cu9"}, std::pair{"--modulation", "pm"},
+                                        std::pair{"--carrier-offset", "600000"}}) {
+        QStringList bad = send;
+        bad[bad.indexOf(QString::fromLatin1(option)) + 1] = QString::fromLatin1(value);
+        const ToolRun refused = runTool(QStringLiteral("corvane-testcard"), bad);
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_TRUE(refused.err.contains(option)) << refused.err.toStdString();
+    }
 }
 
 } // namespace
