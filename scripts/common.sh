@@ -7,10 +7,11 @@ CORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 CORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite
     libpulse-dev libsndfile1-dev libsamplerate0-dev zlib1g-dev libxcb1-dev fonts-liberation2
     qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libgl-dev libgtest-dev libbenchmark-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    libliquid-dev libsoapysdr-dev)
 # What the tests need on top: a virtual display, a private audio server and validators.
 CORVANE_TEST_PACKAGES=(xvfb xauth pulseaudio pulseaudio-utils desktop-file-utils appstream
-    imagemagick clang-format x11-utils python3)
+    imagemagick clang-format x11-utils python3 hacktv)
 # What run.sh needs on top: xdpyinfo, to check that the display can be reached.
 CORVANE_RUN_PACKAGES=(x11-utils)
 

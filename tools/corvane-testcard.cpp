@@ -1,6 +1,7 @@
 // Writes a synthetic transmission that the decoder turns into a test card; the demo, the
 // tests and the benchmarks make their signals with it.
 #include "DecoderSettings.h"
+#include "IqModulator.h"
 #include "NbtvTransmitter.h"
 #include "SafeFile.h"
 #include "SettingOptions.h"
@@ -76,12 +77,63 @@ struct TransmitterCli
                                             "clocks of sender and recorder differ."),
                              QStringLiteral("PERCENT")};
 
+    QCommandLineOption iq{QStringLiteral("iq"),
+                          QStringLiteral("Write what an SDR would record instead of sound: IQ in "
+                                         "FORMAT, %1, the video on a carrier.")
+                              .arg(iqFormatChoices()),
+                          QStringLiteral("FORMAT")};
+    QCommandLineOption iqRate{QStringLiteral("iq-rate"),
+                              QStringLiteral("IQ samples per second (default 2400000)."),
+                              QStringLiteral("HZ"), QStringLiteral("2400000")};
+    QCommandLineOption carrierOffset{
+        QStringLiteral("carrier-offset"),
+        QStringLiteral("Where the carrier sits from the SDR's centre (default 100000)."),
+        QStringLiteral("HZ"), QStringLiteral("100000")};
+    QCommandLineOption modulation{QStringLiteral("modulation"),
+                                  QStringLiteral("am (the default) or fm (±30 kHz)."),
+                                  QStringLiteral("KIND"), QStringLiteral("am")};
+
     QList<QCommandLineOption> all() const
     {
-        return {standard, image,      rate, am,   frameMark, level,
-                negative, acCoupling, snr,  seed, speed};
+        return {standard, image, rate,  am, frameMark, level,         negative,  acCoupling,
+                snr,      seed,  speed, iq, iqRate,    carrierOffset, modulation};
     }
 };
+
+int sendIq(const QCommandLineParser& parser, const TransmitterCli& cli,
+           const std::vector<float>& video, double videoRate, const QString& out)
+{
+    const auto format = iqFormatByName(parser.value(cli.iq));
+    if (!format)
+        return fail(kBadUsage, QStringLiteral("--iq must be %1 (got '%2')")
+                                   .arg(iqFormatChoices(), parser.value(cli.iq)));
+    const auto modulation = demodByName(parser.value(cli.modulation));
+    if (!modulation || *modulation == Demod::Auto)
+        return fail(kBadUsage, QStringLiteral("--modulation must be am or fm (got '%1')")
+                                   .arg(parser.value(cli.modulation)));
+    if (parser.isSet(cli.am))
+        return fail(kBadUsage, QStringLiteral("--am does not go with --iq"));
+    IqModulatorOptions m;
+    m.modulation = *modulation;
+    std::optional<QString> problem = readNumberOption(parser, cli.iqRate, 48000, 20e6, m.iqRate);
+    if (!problem)
+        problem = readNumberOption(parser, cli.carrierOffset, -0.45 * m.iqRate, 0.45 * m.iqRate,
+                                   m.carrierHz);
+    if (problem)
+        return fail(kBadUsage, *problem);
+    const std::vector<IqSample> iq = modulateIq(video, videoRate, m);
+    QString error;
+    if (out == QLatin1String("-")) {
+        const auto bytes = encodeIq(*format, iq);
+        if (!writeStandardOutput(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                            static_cast<qsizetype>(bytes.size())),
+                                 &error))
+            return fail(kCannotWrite, error);
+    } else if (!writeIqFile(out, iq, *format, m.iqRate, &error)) {
+        return fail(kCannotWrite, error);
+    }
+    return 0;
+}
 
 int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double seconds,
              const QString& out)
@@ -142,6 +194,8 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
     acCouple(signal, options.sampleRate, acHz);
     if (parser.isSet(cli.snr))
         addNoise(signal, snrDb, static_cast<std::uint32_t>(seed));
+    if (parser.isSet(cli.iq))
+        return sendIq(parser, cli, signal, options.sampleRate, out);
     if (!writeFloatSamples(out, signal, static_cast<int>(std::lround(options.sampleRate)), &error))
         return fail(kCannotWrite, error);
     return 0;
@@ -231,7 +285,7 @@ int main(int argc, char** argv)
         return fail(kBadUsage, QStringLiteral("-o OUT is required"));
     const QString out = parser.value(outOption);
     for (const QString& each : parser.values(outOption)) {
-        if (each != QLatin1String("-") && !isRawSampleName(each) &&
+        if (each != QLatin1String("-") && !isRawSampleName(each) && !parser.isSet(transmitter.iq) &&
             !each.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
             return fail(
                 kBadUsage,

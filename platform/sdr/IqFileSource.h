@@ -1,0 +1,50 @@
+#pragma once
+
+#include "IqDemodChain.h"
+#include "IqFile.h"
+#include "SampleSource.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+namespace corvane {
+
+// An IQ recording played as an SDR would give it: read, found, demodulated, and handed on as
+// baseband video (one channel at the chain's video rate). In real time it is paced by a timer
+// at the recording's rate; otherwise it goes as fast as the thread allows, a piece per turn of
+// the event loop. At the end: ended("") when a transmission was found, else ended(what the
+// band held).
+class IqFileSource final : public SampleSource
+{
+    Q_OBJECT
+
+public:
+    // options.sampleRate is the rate of a raw recording; a WAV file's header gives its own.
+    IqFileSource(QString path, SdrOptions options, bool realTime = true, QObject* parent = nullptr);
+    ~IqFileSource() override;
+
+    bool start(QString* error) override;
+    void stop() override;
+    QString description() const override;
+    // Found, how, where; empty before start.
+    SdrStatus status() const;
+
+private:
+    void tick();
+    void finish(const QString& reason);
+
+    QString path_;
+    SdrOptions options_;
+    bool realTime_;
+    IqReader reader_;
+    std::unique_ptr<IqDemodChain> chain_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    std::int64_t delivered_ = 0;
+    std::vector<IqSample> iq_;
+    std::vector<float> video_;
+};
+
+} // namespace corvane

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "IqDemodChain.h"
+#include "SampleSource.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace corvane {
+
+struct SoapyOptions
+{
+    QString args; // SoapySDR device arguments: "driver=rtlsdr", "driver=hackrf,serial=…"
+    double frequencyHz = 0; // what the device tunes to
+    double sampleRate = 2.4e6;
+    std::optional<double> gainDb; // unset: the device's automatic gain, where it has one
+};
+
+// Any SDR a SoapySDR module drives. Samples are read on a thread of its own and demodulated
+// on the thread the source lives on, where the video blocks come out.
+class SoapySource final : public SampleSource
+{
+    Q_OBJECT
+
+public:
+    SoapySource(SoapyOptions options, SdrOptions sdr, QObject* parent = nullptr);
+    ~SoapySource() override;
+
+    // Opens and sets up the device; false with SoapySDR's reason when there is none to match.
+    bool start(QString* error) override;
+    void stop() override;
+    QString description() const override;
+    SdrStatus status() const;
+
+private:
+    struct Device;
+    void readLoop();
+    void drain();
+
+    SoapyOptions options_;
+    SdrOptions sdr_;
+    std::unique_ptr<Device> device_;
+    std::unique_ptr<IqDemodChain> chain_;
+    std::thread reader_;
+    std::atomic<bool> reading_{false};
+    std::mutex mutex_;
+    std::vector<IqSample> pending_; // read, not yet demodulated
+    QString readError_;
+    std::vector<IqSample> taken_;
+    std::vector<float> video_;
+};
+
+} // namespace corvane
