@@ -308,6 +308,14 @@ QString LockedReceiver::statusText() const
         parts << tr("%1 %2 kHz")
                      .arg(QLatin1String(signalWord(s.signal.detected)))
                      .arg(s.signal.carrierHz / 1000, 0, 'f', 1);
+    const SourceTuning radio = source_ ? source_->tuning() : SourceTuning{};
+    if (radio.found)
+        parts << (radio.centreHz > 0 ? tr("%1 at %2 MHz")
+                                           .arg(radio.demod.toUpper())
+                                           .arg((radio.centreHz + radio.offsetHz) / 1e6, 0, 'f', 4)
+                                     : tr("%1 %2 kHz from the centre")
+                                           .arg(radio.demod.toUpper())
+                                           .arg(radio.offsetHz / 1000, 0, 'f', 1));
     if (s.signal.inverted)
         parts << tr("inverted");
     if (s.signal.channels > 1)
@@ -338,6 +346,9 @@ QString LockedReceiver::advice() const
         return tr("Set a sample rate of %1 to %2 Hz.")
             .arg(LockedRates::kMin)
             .arg(LockedRates::kMax);
+    const SourceTuning radio = source_ ? source_->tuning() : SourceTuning{};
+    if (radio.radio && !radio.found && !radio.message.isEmpty())
+        return radio.message;
     if (s.noInput)
         return rate_ == 0 ? tr("No input yet") : tr("No samples are coming in");
     switch (levelVerdict()) {

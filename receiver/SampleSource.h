@@ -6,6 +6,17 @@
 
 namespace corvane {
 
+// What a radio source has found in its band; sound sources have none.
+struct SourceTuning
+{
+    bool radio = false;  // the source demodulates a radio band
+    bool found = false;  // a transmission is being demodulated
+    QString demod;       // "am" or "fm", once found
+    double centreHz = 0; // what the radio is tuned to; 0 when not known (a recording)
+    double offsetHz = 0; // where the transmission is from the centre
+    QString message;     // while nothing is found: what the band holds
+};
+
 // Where a receiver's samples come from: a recording device, a sound file played in real time,
 // an SDR. Blocks arrive as interleaved float frames (-1..1 full scale) on the thread the source
 // lives on, through the block signal, connected directly: the receiver decodes inside it.
@@ -22,6 +33,7 @@ public:
     virtual void stop() = 0;
     // What the user recognises the source by ("Built-in Audio", "rec.wav", "rtl_tcp 127.0.0.1").
     virtual QString description() const = 0;
+    virtual SourceTuning tuning() const { return {}; }
 
 signals:
     // frames frames of channels samples each, at rate samples per second per channel.

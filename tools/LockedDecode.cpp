@@ -1,14 +1,18 @@
 #include "LockedDecode.h"
 
 #include "DecodeOutput.h"
+#include "Demodulation.h"
 #include "LockedReceiver.h"
 #include "PictureOptions.h"
+#include "RtlTcpSource.h"
 #include "SafeFile.h"
 #include "SettingOptions.h"
 #include "SoundReader.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QJsonObject>
+#include <QTimer>
 #include <optional>
 
 namespace corvane {
@@ -91,6 +95,9 @@ LockedCli::LockedCli()
                            "frame rate, at least 480 pixels tall, with the programme's sound "
                            "when the recording has a channel besides the picture's."),
             QStringLiteral("OUT")),
+      seconds(QStringLiteral("seconds"),
+              QStringLiteral("How long to receive from a live --source, in seconds (default 10)."),
+              QStringLiteral("S"), QStringLiteral("10")),
       pictureOptionNames{QStringLiteral("flip"),     QStringLiteral("rotate"),
                          QStringLiteral("average"),  QStringLiteral("brightness"),
                          QStringLiteral("contrast"), QStringLiteral("gamma")}
@@ -99,11 +106,11 @@ LockedCli::LockedCli()
 QList<QCommandLineOption> LockedCli::all() const
 {
     return {locked,   standard, lines,    lineRate, aspect, signal,
-            polarity, channel,  negative, frames,   video};
+            polarity, channel,  negative, frames,   video,  seconds};
 }
 
 int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSettings,
-                 const QString& input, const SampleReadOptions& reading)
+                 const QString& input, const SampleReadOptions& reading, const SdrRequest& sdr)
 {
     const QCommandLineParser& parser = tool.parser();
     LockedSettings settings;
@@ -186,12 +193,20 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
     if (parser.isSet(cli.frames) && !prepareFramesFolder(framesDir, &error))
         return tool.fail(Tool::kFailed, error);
 
+    const bool radio = sdr.kind != SdrRequest::Kind::None;
+    const bool live = sdr.kind == SdrRequest::Kind::RtlTcp || sdr.kind == SdrRequest::Kind::Soapy;
+    double liveSeconds = 10;
+    if (const auto problem = readNumberOption(parser, cli.seconds,
+                                              NumberRule{0, 24 * 3600.0, false, true}, liveSeconds))
+        return tool.fail(Tool::kBadUsage, *problem);
     // Raw bytes carry no rate; sound files are read at their own, in full resolution, with
     // every channel kept for the receiver to find the picture's.
-    const bool raw = isRawSampleName(input);
+    const bool raw = !radio && isRawSampleName(input);
     SoundReader sound;
     double sampleRate = rawSettings.sampleRate;
-    if (!raw) {
+    if (radio) {
+        sampleRate = LockedRates::kMin; // the video's, known once demodulated
+    } else if (!raw) {
         if (!sound.open(input, &error))
             return tool.fail(Tool::kFailed, error);
         sampleRate = sound.sampleRate();
@@ -228,7 +243,42 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
     });
 
     QString warning;
-    if (raw) {
+    SdrStatus radioStatus;
+    if (sdr.kind == SdrRequest::Kind::IqFile) {
+        const auto sink = [&](std::span<const float> video, double rate) {
+            if (!frameError)
+                receiver.feed(video.data(), video.size(), 1, rate);
+        };
+        if (!demodulateIqFile(input, sdr.sdr, sink, &radioStatus, &error))
+            return tool.fail(Tool::kFailed, error);
+    } else if (live) {
+        // Received for the time asked, or until the radio goes.
+        receiver.setSource(makeSdrSource(sdr, {}, true));
+        QEventLoop loop;
+        QString ended;
+        QObject::connect(&receiver, &LockedReceiver::sourceEnded, &loop, [&](const QString& why) {
+            ended = why;
+            loop.quit();
+        });
+        if (auto* rtl = qobject_cast<RtlTcpSource*>(receiver.source()))
+            QObject::connect(rtl, &RtlTcpSource::message,
+                             [&](const QString& text) { tool.note(text); });
+        QTimer::singleShot(static_cast<int>(liveSeconds * 1000), &loop, &QEventLoop::quit);
+        if (!receiver.start(&error))
+            return tool.fail(Tool::kFailed, error);
+        loop.exec();
+        const SourceTuning tuning = receiver.source()->tuning();
+        receiver.stop();
+        radioStatus.found = tuning.found;
+        radioStatus.demod = tuning.demod == QLatin1String("fm") ? Demod::Fm : Demod::Am;
+        radioStatus.tuneHz = tuning.offsetHz;
+        if (!ended.isEmpty() && receiver.lastFrame().isNull())
+            return tool.fail(Tool::kFailed, ended);
+        if (!tuning.found && receiver.lastFrame().isNull())
+            return tool.fail(Tool::kFailed, tuning.message.isEmpty()
+                                                ? QStringLiteral("no NBTV transmission found")
+                                                : tuning.message);
+    } else if (raw) {
         const auto feed = [&](const std::uint8_t* data, std::size_t count) {
             if (!frameError)
                 receiver.feedU8(data, count, sampleRate);
@@ -288,12 +338,16 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
             {QStringLiteral("channel"), status.signal.channel},
             {QStringLiteral("channels"), status.signal.channels},
             {QStringLiteral("samples"), static_cast<qint64>(status.signal.samples)},
-            {QStringLiteral("sampleRate"), sampleRate},
+            {QStringLiteral("sampleRate"), receiver.status().sampleRate},
             {QStringLiteral("inputPeak"), status.signal.inputPeak},
         };
         if (!videoPath.isEmpty())
             counters.insert(QStringLiteral("videoFrames"),
                             static_cast<qint64>(receiver.videoPictures()));
+        if (radio) {
+            counters.insert(QStringLiteral("demod"), demodName(radioStatus.demod));
+            counters.insert(QStringLiteral("tuneHz"), radioStatus.tuneHz);
+        }
         if (tool.printJson(counters) != Tool::kOk)
             return Tool::kFailed;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DecoderSettings.h"
+#include "SdrCommandLine.h"
 #include "SoundFile.h"
 #include "Tool.h"
 
@@ -16,14 +17,15 @@ struct LockedCli
     QList<QCommandLineOption> all() const;
 
     QCommandLineOption locked, standard, lines, lineRate, aspect, signal, polarity, channel,
-        negative, frames, video;
+        negative, frames, video, seconds;
     // The picture options (--flip, --rotate, --average, ...) go with --locked too.
     QStringList pictureOptionNames;
 };
 
 // Decodes input by locking to its line and frame sync, as the Monitor does, and writes what
-// the command line asks for. rawSettings give the rate of raw 8-bit input.
+// the command line asks for. rawSettings give the rate of raw 8-bit input; sdr, when it names
+// one, an SDR's IQ recording or live source to demodulate first.
 int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSettings,
-                 const QString& input, const SampleReadOptions& reading);
+                 const QString& input, const SampleReadOptions& reading, const SdrRequest& sdr);
 
 } // namespace corvane

@@ -41,6 +41,11 @@ void Tool::warn(const QString& message) const
     std::fprintf(stderr, "%s: warning: %s\n", qUtf8Printable(name_), qUtf8Printable(message));
 }
 
+void Tool::note(const QString& message) const
+{
+    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(name_), qUtf8Printable(message));
+}
+
 int Tool::print(const QString& text) const
 {
     QString error;

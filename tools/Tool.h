@@ -27,6 +27,8 @@ public:
     // Prints "name: message" on standard error and returns code.
     int fail(int code, const QString& message) const;
     void warn(const QString& message) const;
+    // Prints "name: message" on standard error: news that is neither a warning nor a failure.
+    void note(const QString& message) const;
     // Writes text (or the object as one line of JSON) to standard output: kOk, or kFailed with
     // the reason on standard error.
     int print(const QString& text) const;

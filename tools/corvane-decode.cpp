@@ -7,6 +7,7 @@
 #include "PictureOptions.h"
 #include "PixelDecoder.h"
 #include "SafeFile.h"
+#include "SdrCommandLine.h"
 #include "SettingOptions.h"
 #include "SoundFile.h"
 #include "Tool.h"
@@ -148,6 +149,11 @@ int main(int argc, char** argv)
     const LockedCli locked;
     parser.addOptions(locked.all());
     addPictureOptions(parser);
+    // --sample-rate is the decoder's already: with an SDR it is the IQ rate.
+    const SdrCommandLine sdrOptions;
+    for (const QCommandLineOption& option : sdrOptions.all())
+        if (option.names().front() != QLatin1String("sample-rate"))
+            parser.addOption(option);
     parser.addPositionalArgument(
         QStringLiteral("INPUT"),
         QStringLiteral("The recording: - or *.raw / *.u8 for raw unsigned 8-bit mono, anything "
@@ -156,10 +162,33 @@ int main(int argc, char** argv)
         return *done;
 
     const QStringList inputs = parser.positionalArguments();
-    if (inputs.size() != 1)
-        return tool.fail(Tool::kBadUsage, QStringLiteral("expects exactly one INPUT (see --help)"));
+    SdrRequest sdr;
+    if (parser.isSet(sdrOptions.iq) || parser.isSet(sdrOptions.source)) {
+        if (const auto problem = readSdrCommandLine(parser, sdrOptions, sdr))
+            return tool.fail(Tool::kBadUsage, *problem);
+    } else {
+        for (const QCommandLineOption& option : sdrOptions.all())
+            if (option.names().front() != QLatin1String("sample-rate") && parser.isSet(option))
+                return tool.fail(Tool::kBadUsage, QStringLiteral("--%1 needs --iq or --source")
+                                                      .arg(option.names().front()));
+    }
+    const bool radio = sdr.kind != SdrRequest::Kind::None;
+    if (radio && !parser.isSet(locked.locked))
+        return tool.fail(Tool::kBadUsage,
+                         QStringLiteral("--%1 needs --locked")
+                             .arg(sdr.kind == SdrRequest::Kind::IqFile ? QStringLiteral("iq")
+                                                                       : QStringLiteral("source")));
+    const bool live = sdr.kind == SdrRequest::Kind::RtlTcp || sdr.kind == SdrRequest::Kind::Soapy;
+    if (inputs.size() != (live ? 0 : 1))
+        return tool.fail(Tool::kBadUsage, live ? QStringLiteral("a live --source takes no INPUT")
+                                               : QStringLiteral("expects exactly one INPUT (see "
+                                                                "--help)"));
     DecoderSettings settings;
-    if (const auto problem = readSettingOptions(parser, options, settings))
+    std::vector<SettingOption> checked = options;
+    if (radio) // an IQ rate, which the first decoder's range does not hold
+        std::erase_if(checked,
+                      [](const SettingOption& o) { return o.field == SettingField::SampleRate; });
+    if (const auto problem = readSettingOptions(parser, checked, settings))
         return tool.fail(Tool::kBadUsage, *problem);
     if (parser.value(out) == QLatin1String("-") && parser.isSet(stats))
         return tool.fail(Tool::kBadUsage,
@@ -170,7 +199,8 @@ int main(int argc, char** argv)
         return tool.fail(Tool::kBadUsage, *problem);
 
     if (parser.isSet(locked.locked))
-        return decodeLocked(tool, locked, settings, inputs.front(), reading);
+        return decodeLocked(tool, locked, settings, live ? QString() : inputs.front(), reading,
+                            sdr);
     QStringList lockedOnly = locked.pictureOptionNames;
     for (const QCommandLineOption& option : locked.all())
         lockedOnly << option.names().front();

@@ -1,5 +1,7 @@
 #include "IqFileSource.h"
 
+#include "SdrTuning.h"
+
 #include <QFileInfo>
 #include <algorithm>
 
@@ -53,6 +55,11 @@ QString IqFileSource::description() const
 SdrStatus IqFileSource::status() const
 {
     return chain_ ? chain_->status() : SdrStatus{};
+}
+
+SourceTuning IqFileSource::tuning() const
+{
+    return tuningOf(status(), 0);
 }
 
 void IqFileSource::tick()

@@ -30,6 +30,7 @@ public:
     QString description() const override;
     // Found, how, where; empty before start.
     SdrStatus status() const;
+    SourceTuning tuning() const override;
 
 private:
     void tick();

@@ -1,5 +1,7 @@
 #include "RtlTcpSource.h"
 
+#include "SdrTuning.h"
+
 #include <QSignalBlocker>
 #include <QUrl>
 #include <QtEndian>
@@ -101,6 +103,11 @@ QString RtlTcpSource::description() const
 SdrStatus RtlTcpSource::status() const
 {
     return chain_ ? chain_->status() : SdrStatus{};
+}
+
+SourceTuning RtlTcpSource::tuning() const
+{
+    return tuningOf(status(), options_.frequencyHz);
 }
 
 bool RtlTcpSource::start(QString* error)

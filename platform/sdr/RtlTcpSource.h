@@ -49,6 +49,7 @@ public:
     QString description() const override;
 
     SdrStatus status() const;
+    SourceTuning tuning() const override;
     // From the greeting: "R820T" and the like; empty before it.
     QString tunerName() const { return tuner_; }
 

@@ -1,5 +1,7 @@
 #include "SoapySource.h"
 
+#include "SdrTuning.h"
+
 #include <SoapySDR/Device.hpp>
 #include <SoapySDR/Errors.hpp>
 #include <SoapySDR/Formats.hpp>
@@ -50,6 +52,11 @@ QString SoapySource::description() const
 SdrStatus SoapySource::status() const
 {
     return chain_ ? chain_->status() : SdrStatus{};
+}
+
+SourceTuning SoapySource::tuning() const
+{
+    return tuningOf(status(), options_.frequencyHz);
 }
 
 bool SoapySource::start(QString* error)

@@ -35,6 +35,7 @@ public:
     void stop() override;
     QString description() const override;
     SdrStatus status() const;
+    SourceTuning tuning() const override;
 
 private:
     struct Device;

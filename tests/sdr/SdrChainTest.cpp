@@ -8,6 +8,8 @@
 #include "NbtvTransmitter.h"
 #include "ToolRun.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
@@ -296,14 +298,15 @@ TEST(SdrTestcard, WritesIqTheChainFindsAndRefusesBadOptions)
                            path};
     const ToolRun run = runTool(QStringLiteral("corvane-testcard"), send);
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    SdrOptions options;
-    options.format = IqFormat::Cs8;
-    options.sampleRate = 1e6;
-    SdrStatus status;
-    QString error;
-    ASSERT_TRUE(demodulateIqFile(path, options, {}, &status, &error)) << error.toStdString();
-    EXPECT_EQ(status.demod, Demod::Fm);
-    EXPECT_NEAR(status.tuneHz, 150000, 1000);
+    // Decoded headless as a user would: found, told FM and where, locked.
+    const ToolRun got =
+        runTool(QStringLiteral("corvane-decode"),
+                {"--locked", "--iq", "cs8", "--sample-rate", "1000000", "--stats", path});
+    ASSERT_EQ(got.exitCode, 0) << got.err.toStdString();
+    const QJsonObject stats = QJsonDocument::fromJson(got.out).object();
+    EXPECT_EQ(stats.value("demod").toString(), QStringLiteral("fm"));
+    EXPECT_NEAR(stats.value("tuneHz").toDouble(), 150000, 1000);
+    EXPECT_NEAR(stats.value("lineRateHz").toDouble(), 400, 2);
     for (const auto& [option, value] : {std::pair{"--iq", "cu9"}, std::pair{"--modulation", "pm"},
                                         std::pair{"--carrier-offset", "600000"}}) {
         QStringList bad = send;
