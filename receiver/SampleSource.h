@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <cstddef>
+#include <vector>
 
 namespace corvane {
 
@@ -34,6 +35,29 @@ public:
     // What the user recognises the source by ("Built-in Audio", "rec.wav", "rtl_tcp 127.0.0.1").
     virtual QString description() const = 0;
     virtual SourceTuning tuning() const { return {}; }
+    // A radio source moves to the transmission at offsetHz from its centre (a click on its
+    // spectrum); false where there is nothing to tune.
+    virtual bool tuneTo(double offsetHz)
+    {
+        Q_UNUSED(offsetHz);
+        return false;
+    }
+    // A radio source records the IQ it receives into folder, named as SDR programs name such
+    // files (format, centre frequency and rate in the name), until stopRawRecording(). False
+    // and a reason where it cannot.
+    virtual bool startRawRecording(const QString& folder, QString* error)
+    {
+        Q_UNUSED(folder);
+        if (error)
+            *error = tr("This source has no radio samples to record.");
+        return false;
+    }
+    // Finishes the IQ recording: its file name, or empty and a reason in *error.
+    virtual QString stopRawRecording(QString* error)
+    {
+        Q_UNUSED(error);
+        return {};
+    }
 
 signals:
     // frames frames of channels samples each, at rate samples per second per channel.
@@ -41,6 +65,9 @@ signals:
     // The source ended by itself: reason is empty at the end of a recording, else what failed
     // (the device vanished, the server went away).
     void ended(const QString& reason);
+    // A radio source's band, a few times a second: power in dB for bins from the lowest to the
+    // highest frequency, spanHz wide around centreHz (0 when not known).
+    void spectrum(const std::vector<float>& powerDb, double centreHz, double spanHz);
 };
 
 } // namespace corvane
