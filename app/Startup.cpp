@@ -12,9 +12,25 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace corvane {
+
+namespace {
+
+// An IQ recording's format as its ending names it (rec.cu8, band.cf32, iq.wav); cu8 else, as an
+// rtl-sdr records.
+QString iqFormatFromName(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    for (const char* format : {"cu8", "cs8", "cs16", "cf32", "wav"})
+        if (suffix == QLatin1String(format))
+            return suffix;
+    return QStringLiteral("cu8");
+}
+
+} // namespace
 
 ParsedCommandLine parseCommandLine(const QStringList& arguments)
 {
@@ -45,8 +61,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                        "sync, large."));
     parser.addOption(monitor);
     parser.addOptions({input, loop, device, list});
-    const auto settingsOptions = settingOptions(true);
+    auto settingsOptions = settingOptions(true);
     addSettingOptions(parser, settingsOptions);
+    // --sample-rate is the first decoder's; with an SDR it is the IQ rate.
+    const SdrCommandLine sdr;
+    for (const QCommandLineOption& option : sdr.all())
+        if (option.names().front() != QLatin1String("sample-rate"))
+            parser.addOption(option);
 
     ParsedCommandLine result;
     const auto fail = [&](const QString& message) {
@@ -82,6 +103,41 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return fail(QStringLiteral("--input needs a file name."));
     if (parser.values(device).contains(QString()))
         return fail(QStringLiteral("--device needs a source name."));
+    // A FILE given to --source is an IQ recording: the SDR options take it as --iq's input.
+    const QString radioSource = parser.value(sdr.source);
+    const bool radioFile = parser.isSet(sdr.source) && !radioSource.contains(u':');
+    if (parser.isSet(sdr.source) || parser.isSet(sdr.iq)) {
+        QStringList words = arguments;
+        if (radioFile) {
+            options.radioFile = radioSource;
+            const qsizetype at = words.indexOf(QStringLiteral("--source"));
+            if (at >= 0)
+                words.remove(at, 2);
+            else
+                words.removeAll(QStringLiteral("--source=") + radioSource);
+            if (!parser.isSet(sdr.iq))
+                words << QStringLiteral("--iq") << iqFormatFromName(radioSource);
+        }
+        QCommandLineParser again;
+        addHelpOption(again);
+        again.addVersionOption();
+        again.addOptions({monitor, input, loop, device, list});
+        addSettingOptions(again, settingsOptions);
+        for (const QCommandLineOption& option : sdr.all())
+            if (option.names().front() != QLatin1String("sample-rate"))
+                again.addOption(option);
+        if (!again.parse(words))
+            return fail(again.errorText());
+        if (const auto problem = readSdrCommandLine(again, sdr, options.radio))
+            return fail(*problem);
+        options.monitor = true;
+        std::erase_if(settingsOptions,
+                      [](const SettingOption& o) { return o.field == SettingField::SampleRate; });
+    } else {
+        for (const QCommandLineOption& option : sdr.all())
+            if (option.names().front() != QLatin1String("sample-rate") && parser.isSet(option))
+                return fail(QStringLiteral("--%1 needs --source.").arg(option.names().front()));
+    }
     if (const auto problem = readSettingOptions(parser, settingsOptions, options.settings))
         return fail(*problem);
     if (options.loop && options.inputFile.isEmpty())

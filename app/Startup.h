@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DecoderSettings.h"
+#include "SdrCommandLine.h"
 #include "RecordingDevice.h"
 
 #include <QString>
@@ -27,6 +28,9 @@ struct StartupOptions
     bool listDevices = false;
     DecoderSettings settings{}; // --rows, --sample-rate, ...: what capture starts with
     bool monitor = false;       // --monitor: open the Monitor window too
+    // --source rtl_tcp://…|soapy:…|FILE (with --iq FORMAT): the Monitor on an SDR's samples.
+    SdrRequest radio;
+    QString radioFile; // an IQ recording to play
 };
 
 // Either options to run with, or the exit code and text of a run that ends here (help,

@@ -69,6 +69,20 @@ void LockedReceiver::setSettings(const LockedSettings& settings)
     }
 }
 
+void LockedReceiver::setSoundPlayer(std::unique_ptr<SoundPlayer> player)
+{
+    if (player_)
+        player_->stop();
+    player_ = std::move(player);
+}
+
+void LockedReceiver::setPlaySound(bool on)
+{
+    playSound_ = on;
+    if (!on && player_)
+        player_->stop();
+}
+
 void LockedReceiver::setPictureSettings(const PictureSettings& settings)
 {
     processor_.setSettings(settings);
@@ -258,6 +272,11 @@ void LockedReceiver::feed(const float* interleaved, std::size_t frames, int chan
     }
     if (decoder_)
         decoder_->feed(interleaved, frames, channels);
+    if (playSound_ && player_ && channels > 1) {
+        const int picture = decoder_ ? decoder_->status().channel : 0;
+        player_->setChannel(picture == 0 ? 1 : 0);
+        player_->play(interleaved, frames, channels, rate);
+    }
     advanceVideo(interleaved, frames, channels);
 }
 

@@ -3,6 +3,7 @@
 #include "PictureAdjust.h"
 #include "Reception.h"
 #include "SampleSource.h"
+#include "SoundPlayer.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -65,6 +66,11 @@ public:
     SampleSource* source() const { return source_.get(); }
     bool start(QString* error);
     void stop();
+
+    // Plays the programme's sound (a channel besides the picture's) through player while on.
+    void setSoundPlayer(std::unique_ptr<SoundPlayer> player);
+    void setPlaySound(bool on);
+    bool playsSound() const { return playSound_; }
 
     // Samples handed in directly: interleaved float frames, or unsigned 8-bit mono as a sound
     // card records it. A new rate starts a new decoder, and ends a recording made at the old one.
@@ -140,6 +146,8 @@ private:
     QImage lastFrame_;
     LockedStandard frameStandard_;
 
+    std::unique_ptr<SoundPlayer> player_;
+    bool playSound_ = false;
     PictureProcessor processor_;
     QString videoPath_;
     bool videoSmooth_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PulseContext.h"
+#include "SoundPlayer.h"
 
 #include <QObject>
 #include <QString>
@@ -16,7 +17,7 @@ namespace corvane {
 // the blocks' rate with the first block, and again when the rate changes; what comes while it
 // opens waits (up to half a second). It never lets its delay grow: what finds no room in the
 // server's buffer, because the source's clock runs ahead of the output's, is dropped.
-class SoundOutput : public QObject
+class SoundOutput : public QObject, public SoundPlayer
 {
     Q_OBJECT
 
@@ -25,13 +26,13 @@ public:
     ~SoundOutput() override;
 
     // The channel played, from 0; blocks with fewer channels play silence.
-    void setChannel(int channel) { channel_ = channel; }
+    void setChannel(int channel) override { channel_ = channel; }
     int channel() const { return channel_; }
 
     // Takes a block as SampleSource::block hands it over.
-    void play(const float* interleaved, std::size_t frames, int channels, double rate);
+    void play(const float* interleaved, std::size_t frames, int channels, double rate) override;
     // Stops at once; the next block opens the output again.
-    void stop();
+    void stop() override;
 
 signals:
     // The output could not be opened, or went away; blocks are ignored until stop().
