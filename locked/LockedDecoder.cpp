@@ -269,6 +269,7 @@ LockedStatus LockedDecoder::status() const
     s.inputClipping = p.meter.clipping();
     s.channel = p.channel;
     s.channels = p.channels;
+    s.everLocked = p.frames > 0;
     return s;
 }
 

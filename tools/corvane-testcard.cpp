@@ -52,8 +52,9 @@ struct TransmitterCli
         QStringLiteral("How the first line of each frame is marked: missing (its sync pulse left "
                        "out, the default: line and frame rates and every picture element stay as "
                        "the standard has them), wide (a sync pulse three times as wide, covering "
-                       "the start of that line) or gap (1.5 lines at black before it, which "
-                       "lengthens the frame)."),
+                       "the start of that line), gap (1.5 lines at black before it, which "
+                       "lengthens the frame), after (a stretch at black after its sync pulse, "
+                       "before its picture, as the public nbtvencoder sends) or none."),
         QStringLiteral("KIND"), QStringLiteral("missing")};
     QCommandLineOption level{QStringLiteral("level"),
                              QStringLiteral("Peak amplitude as a share of full scale, above 0 up "
@@ -76,10 +77,28 @@ struct TransmitterCli
                                             "clocks of sender and recorder differ."),
                              QStringLiteral("PERCENT")};
 
+    QCommandLineOption invert{QStringLiteral("invert"),
+                              QStringLiteral("Send the whole signal upside down (sync up).")};
+    QCommandLineOption porch{QStringLiteral("porch"),
+                             QStringLiteral("Black before and after each sync pulse, PERCENT of "
+                                            "the line each."),
+                             QStringLiteral("PERCENT")};
+    QCommandLineOption hum{QStringLiteral("hum"),
+                           QStringLiteral("Add 50 Hz mains hum at PERCENT of the video's swing."),
+                           QStringLiteral("PERCENT")};
+    QCommandLineOption fade{QStringLiteral("fade"),
+                            QStringLiteral("Fade the signal by up to DB and back every two "
+                                           "seconds, as a radio path does (QSB)."),
+                            QStringLiteral("DB")};
+    QCommandLineOption cut{QStringLiteral("cut-every"),
+                           QStringLiteral("Cut a tenth of a second out every S seconds, as an "
+                                          "edited recording jumps."),
+                           QStringLiteral("S")};
+
     QList<QCommandLineOption> all() const
     {
-        return {standard, image,      rate, am,   frameMark, level,
-                negative, acCoupling, snr,  seed, speed};
+        return {standard, image, rate,  am,     frameMark, level, negative, acCoupling,
+                snr,      seed,  speed, invert, porch,     hum,   fade,     cut};
     }
 };
 
@@ -96,11 +115,13 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
     options.negative = parser.isSet(cli.negative);
     const auto mark = frameMarkByName(parser.value(cli.frameMark));
     if (!mark)
-        return fail(kBadUsage,
-                    QStringLiteral("--frame-mark must be missing, wide or gap (got '%1')")
-                        .arg(parser.value(cli.frameMark)));
+        return fail(
+            kBadUsage,
+            QStringLiteral("--frame-mark must be missing, wide, gap, after or none (got '%1')")
+                .arg(parser.value(cli.frameMark)));
     options.mark = *mark;
-    double acHz = 0, snrDb = 0, seed = 1, speed = 0;
+    options.invert = parser.isSet(cli.invert);
+    double acHz = 0, snrDb = 0, seed = 1, speed = 0, porch = 0, hum = 0, fade = 0, cut = 0;
     std::optional<QString> problem;
     if (!problem)
         problem = readNumberOption(parser, cli.rate, 8000, 192000, options.sampleRate);
@@ -116,8 +137,17 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
         problem = readNumberOption(parser, cli.seed, 0, 4294967295.0, seed);
     if (!problem)
         problem = readNumberOption(parser, cli.speed, -20, 20, speed);
+    if (!problem)
+        problem = readNumberOption(parser, cli.porch, 0, 30, porch);
+    if (!problem)
+        problem = readNumberOption(parser, cli.hum, 0, 100, hum);
+    if (!problem)
+        problem = readNumberOption(parser, cli.fade, 0, 60, fade);
+    if (!problem)
+        problem = readNumberOption(parser, cli.cut, 0.2, kMaxSeconds, cut);
     if (problem)
         return fail(kBadUsage, *problem);
+    options.frontPorch = options.backPorch = porch / 100;
 
     QImage picture;
     if (parser.isSet(cli.image)) {
@@ -139,7 +169,13 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
             return fail(kBadUsage, error);
         signal = std::move(*changed);
     }
+    if (cut > 0)
+        addCuts(signal, options.sampleRate, cut, 0.1);
+    if (fade > 0)
+        addFading(signal, options.sampleRate, fade);
     acCouple(signal, options.sampleRate, acHz);
+    if (hum > 0)
+        addHum(signal, options.sampleRate, hum);
     if (parser.isSet(cli.snr))
         addNoise(signal, snrDb, static_cast<std::uint32_t>(seed));
     if (!writeFloatSamples(out, signal, static_cast<int>(std::lround(options.sampleRate)), &error))

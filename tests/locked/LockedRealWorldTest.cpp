@@ -1,0 +1,150 @@
+// What hobbyists feed the locked decoder: any picture, any frame mark, through what real paths
+// do. No knob is touched: every case decodes with the default settings (negative aside).
+#include "Correlation.h"
+#include "LockedDecoder.h"
+#include "NbtvTransmitter.h"
+
+#include <QPainter>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace corvane;
+
+namespace {
+
+// A picture of a few shapes on a ground that is dark as often as not.
+QImage randomPicture(std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(0, 1);
+    QImage image(120, 180, QImage::Format_Grayscale8);
+    const int ground = u(rng) < 0.5 ? int(u(rng) * 25) : int(u(rng) * 255);
+    image.fill(QColor(ground, ground, ground));
+    QPainter painter(&image);
+    for (int k = 0; k < 5; ++k) {
+        const int g = int(u(rng) * 255);
+        painter.setBrush(QColor(g, g, g));
+        painter.setPen(Qt::NoPen);
+        const QRect r(int(u(rng) * 100), int(u(rng) * 160), 20 + int(u(rng) * 60),
+                      20 + int(u(rng) * 90));
+        k % 2 ? painter.drawEllipse(r) : painter.drawRect(r);
+    }
+    return image;
+}
+
+struct World
+{
+    const char* name;
+    FrameMark mark = FrameMark::Missing;
+    double rate = 44100, acHz = 20, snrDb = 0, hum = 0, fadeDb = 0, speed = 0, wow = 0, porch = 0;
+    bool invert = false, negative = false;
+    int stereo = -1;     // the vision's channel beside a programme's sound; -1 mono
+    double cutEvery = 0; // seconds between cuts of an edited recording
+    double good = 0.95;  // correlation a frame must reach
+    double share = 0.9;  // of the frames the signal holds (less the first half second)
+};
+
+void PrintTo(const World& w, std::ostream* os)
+{
+    *os << w.name;
+}
+
+struct Score
+{
+    int frames = 0, good = 0, expected = 0;
+    double worst = 1;
+    LockedStatus status;
+};
+
+Score run(const World& w, const QImage& picture, double seconds = 3)
+{
+    LockedSettings settings;
+    settings.negative = w.negative;
+    const QImage raster = rasterFor(picture, settings.standard);
+    TransmitterOptions t{.standard = settings.standard, .sampleRate = w.rate, .seconds = seconds};
+    t.mark = w.mark;
+    t.invert = w.invert;
+    t.negative = w.negative;
+    t.frontPorch = t.backPorch = w.porch;
+    std::vector<float> s = transmit(raster, t);
+    if (w.speed != 0)
+        s = *changeSpeed(s, w.speed, nullptr);
+    if (w.wow != 0)
+        s = addWow(s, w.wow, 0.5, w.rate);
+    if (w.cutEvery > 0)
+        addCuts(s, w.rate, w.cutEvery, 0.1237);
+    if (w.fadeDb > 0)
+        addFading(s, w.rate, w.fadeDb);
+    acCouple(s, w.rate, w.acHz);
+    if (w.hum > 0)
+        addHum(s, w.rate, w.hum);
+    if (w.snrDb > 0)
+        addNoise(s, w.snrDb, 9);
+    Score score;
+    LockedDecoder decoder(w.rate, settings);
+    decoder.setFrameCallback([&](const QImage& frame) {
+        const double c = correlation(frame, raster);
+        ++score.frames;
+        score.good += c >= w.good;
+        score.worst = std::min(score.worst, c);
+    });
+    const std::vector<float> in = w.stereo < 0 ? s : withSound(s, w.rate, w.stereo, 0.8);
+    const int channels = w.stereo < 0 ? 1 : 2;
+    for (std::size_t at = 0; at < s.size(); at += 2048)
+        decoder.feed(in.data() + at * channels, std::min<std::size_t>(2048, s.size() - at),
+                     channels);
+    score.status = decoder.status();
+    score.expected = int((static_cast<double>(s.size()) / w.rate - 0.5) * 12.5);
+    return score;
+}
+
+class RealWorld : public ::testing::TestWithParam<World>
+{
+};
+
+TEST_P(RealWorld, EnoughFramesMatchThePictureAndNoneIsTorn)
+{
+    const World& w = GetParam();
+    const Score s = run(w, testPicture(240, 360));
+    std::printf("%-12s frames %3d good %3d of %3d worst %.3f\n", w.name, s.frames, s.good,
+                s.expected, s.worst);
+    EXPECT_GE(s.good, w.share * s.expected);
+    EXPECT_GE(s.worst, w.good > 0.9 ? 0.8 : 0.5) << "a frame of misplaced lines";
+    EXPECT_TRUE(s.status.everLocked);
+    EXPECT_EQ(s.status.inverted, w.invert);
+    EXPECT_EQ(s.status.channel, std::max(w.stereo, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RealWorld,
+    ::testing::Values(World{.name = "wide", .mark = FrameMark::Wide},
+                      World{.name = "gap", .mark = FrameMark::Gap},
+                      World{.name = "after", .mark = FrameMark::After},
+                      World{.name = "none", .mark = FrameMark::None},
+                      World{.name = "porch", .porch = 0.04},
+                      World{.name = "inverted", .invert = true}, World{.name = "left", .stereo = 0},
+                      World{.name = "rightinv", .invert = true, .stereo = 1},
+                      World{.name = "negafter", .mark = FrameMark::After, .negative = true},
+                      World{.name = "snr9", .snrDb = 9, .share = 0.8},
+                      World{.name = "snr6", .snrDb = 6, .good = 0.85, .share = 0.5},
+                      World{.name = "hum15", .hum = 15},
+                      World{.name = "qsb20", .fadeDb = 20, .good = 0.9, .share = 0.5},
+                      World{.name = "clock", .rate = 48000, .speed = 0.03},
+                      World{.name = "wow", .wow = 0.5, .share = 0.8},
+                      World{.name = "cuts", .cutEvery = 0.7, .share = 0.6},
+                      World{.name = "slow", .rate = 22050, .speed = -3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RealWorldPictures, SixtyRandomPicturesLockIncludingDarkOnes)
+{
+    int locked = 0;
+    for (std::uint32_t seed = 1; seed <= 60; ++seed) {
+        const Score s = run(World{.name = "random"}, randomPicture(seed), 1.5);
+        locked += s.good >= s.expected - 1;
+        EXPECT_GE(s.good, s.expected - 1) << "picture " << seed;
+    }
+    std::printf("random pictures locked: %d of 60\n", locked);
+}
+
+} // namespace
