@@ -9,22 +9,10 @@ namespace corvane {
 
 namespace {
 
-// Per frame, marks scored at a slot fade to this share. A slot is a frame's start once marks
-// came there at least a frame apart (1 + 0.7) and clearly more than anywhere else: noise fakes
-// marks at random slots, now and then twice at one. A frame start is lost when its score has
-// faded over about five frames without a mark.
-constexpr float kMarkFade = 0.7f;
-constexpr float kConfirm = 1.6f;
-constexpr float kMargin = 1.0f;
-constexpr float kLost = 0.4f;
-// Where marks come at many lines, noise makes them: a frame start must hold this share of all
-// the marks' score to be taken, and keep this share to stay.
-constexpr float kShare = 0.4f;
-constexpr float kKeepShare = 0.25f;
 constexpr std::uint8_t kCoasted = 1, kJumped = 2;
 constexpr int kMaxCoasted = 3;
 // How far the automatic levels move towards a new frame's.
-constexpr float kLevelFollow = 0.3f;
+constexpr float kLevelFollow = 0.5f;
 
 // Several percentiles of values at once, from a fine histogram: one pass, no sorting.
 template <std::size_t N>
@@ -63,15 +51,19 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
       values_(static_cast<std::size_t>(lines_) * static_cast<std::size_t>(elements_), 0.0f)
 {
     scratch_.reserve(values_.size());
-    marks_.assign(static_cast<std::size_t>(lines_), 0.0f);
-    troubles_.assign(static_cast<std::size_t>(lines_), 0);
+    endAligned_.resize(static_cast<std::size_t>(elements_));
+    reset();
 }
 
 void FrameAssembler::reset()
 {
-    std::fill(marks_.begin(), marks_.end(), 0.0f);
-    std::fill(troubles_.begin(), troubles_.end(), 0);
+    markedAt_.assign(static_cast<std::size_t>(lines_), -1000);
+    streak_.assign(static_cast<std::size_t>(lines_), 0);
+    unlike_.assign(static_cast<std::size_t>(lines_), 0.0f);
+    troubles_.assign(static_cast<std::size_t>(lines_), 0);
     lineCount_ = 0;
+    lastRealMark_ = -1;
+    stretchedSlot_ = -1;
     phase_ = -1;
     levelsKnown_ = false;
 }
@@ -84,70 +76,106 @@ void FrameAssembler::setLevels(const LockedSettings& settings)
     settings_.manualWhite = settings.manualWhite;
 }
 
-float FrameAssembler::total() const
+float FrameAssembler::unlike(int a, const float* b) const
 {
+    const float* x =
+        values_.data() + static_cast<std::size_t>(a) * static_cast<std::size_t>(elements_);
     float sum = 0;
-    for (const float m : marks_)
-        sum += m;
-    return sum;
+    for (int j = 0; j < elements_; ++j)
+        sum += std::abs(x[j] - b[j]);
+    return sum / static_cast<float>(elements_);
 }
 
-bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, double syncWidth)
+void FrameAssembler::mark(int slot)
 {
-    // Lines go to slots by their count since lock, one frame's worth round; marks are scored
-    // per slot and fade by frame, so the slot where they recur a frame apart stands out from
-    // marks that noise fakes now and then.
+    // The line this mark falls on was counted as lineCount_ - (how far back the slot lies).
+    const auto back =
+        static_cast<std::int64_t>((static_cast<int>(lineCount_ % lines_) - slot + lines_) % lines_);
+    const std::int64_t at = lineCount_ - back;
+    auto& when = markedAt_[static_cast<std::size_t>(slot)];
+    if (when == at)
+        return;
+    int& streak = streak_[static_cast<std::size_t>(slot)];
+    streak = when == at - lines_ ? streak + 1 : 1;
+    when = at;
+    if (slot == phase_)
+        return;
+    // A start moves only once the old one stopped being marked and the new one came twice.
+    const bool oldGone = phase_ < 0 || markedAt_[static_cast<std::size_t>(phase_)] < at - lines_;
+    if (streak >= 2 && oldGone)
+        phase_ = slot;
+}
+
+bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, int sign)
+{
     const auto slot = static_cast<int>(lineCount_ % lines_);
-    if (slot == 0)
-        for (float& m : marks_)
-            m *= kMarkFade;
-    bool complete = false;
+    const int before = (slot + lines_ - 1) % lines_;
+    const double begin = line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period);
+    const double plain = std::min(line.end, line.start + line.period);
+    store(line, video, sign, begin, plain, row(slot));
+    if (line.stretched)
+        store(line, video, sign, line.end - (plain - begin), line.end, endAligned_.data());
+
+    const float change = unlike(before, row(slot));
+    float& u = unlike_[static_cast<std::size_t>(slot)];
+    u += 0.3f * (change - u);
+    if (stretchedSlot_ == before) {
+        // Which way the stretched line before this one reads on more smoothly: its picture at
+        // its start continues the line before it, or its picture at its end leads into this.
+        const int prior = (before + lines_ - 1) % lines_;
+        const float startSide = unlike(prior, row(before));
+        const float endSide = unlike(slot, endAligned_.data());
+        stretchVote_ = std::clamp(stretchVote_ + (endSide > startSide ? 1.0f : -1.0f), -4.0f, 4.0f);
+        if (stretchVote_ >= 0) {
+            mark(slot);
+        } else {
+            std::copy(endAligned_.begin(), endAligned_.end(), row(before));
+            mark(before);
+        }
+        lastRealMark_ = lineCount_;
+    }
+    stretchedSlot_ = line.stretched ? slot : -1;
     if (line.marked) {
-        float& mark = marks_[static_cast<std::size_t>(slot)];
-        mark += 1;
-        float other = 0;
-        for (int k = 0; k < lines_; ++k)
-            if (k != slot)
-                other = std::max(other, marks_[static_cast<std::size_t>(k)]);
-        if (slot != phase_ && mark >= kConfirm && mark >= other + kMargin &&
-            mark >= kShare * total()) {
-            // Confirmed here: the frame before, if all of it came since lock, is complete. (When
-            // the start moves, a new transmission, the frame before is a mix of two.)
-            complete = phase_ < 0 && lineCount_ >= lines_;
-            phase_ = slot;
+        mark(slot);
+        lastRealMark_ = lineCount_;
+    }
+    // No marks in the sync train: the picture's edges meet where lines are least alike.
+    if (lastRealMark_ < lineCount_ - 2 * lines_ && lineCount_ >= 2 * lines_) {
+        const auto most = std::max_element(unlike_.begin(), unlike_.end());
+        if (most - unlike_.begin() == slot) {
+            float next = 0;
+            for (int k = 0; k < lines_; ++k)
+                if (k != slot)
+                    next = std::max(next, unlike_[static_cast<std::size_t>(k)]);
+            if (*most > 1.2f * next)
+                mark(slot);
         }
     }
-    if (phase_ >= 0 && (marks_[static_cast<std::size_t>(phase_)] < kLost ||
-                        marks_[static_cast<std::size_t>(phase_)] < kKeepShare * total()))
-        phase_ = -1;
-    if (complete)
-        complete = render();
-    // What went wrong with this line's sync: the frame it ends up in is judged by it.
     troubles_[static_cast<std::size_t>(slot)] =
-        (line.coasted ? kCoasted : 0) | (line.jumped && slot != phase_ ? kJumped : 0);
-    store(line, video, syncWidth, slot);
+        (line.coasted ? kCoasted : 0) |
+        (line.jumped && !(line.stretched && (slot == phase_ || (slot + 1) % lines_ == phase_))
+             ? kJumped
+             : 0);
     ++lineCount_;
-    if (!complete && phase_ >= 0 && (slot + 1) % lines_ == phase_ && lineCount_ >= lines_)
-        complete = render();
-    return complete;
+    const int last = (phase_ + lines_ - 1) % lines_;
+    // A frame whose start did not come marked where it belongs is a frame of a cut or of noise.
+    return phase_ >= 0 && slot == last && lineCount_ > lines_ &&
+           markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ && render();
 }
 
-void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, double syncWidth,
-                           int row)
+void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, int sign,
+                           double begin, double end, float* out)
 {
-    float* out =
-        values_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(elements_);
     const double length = line.end - line.start;
-    const double begin = line.start + std::clamp(syncWidth, 0.0, 0.5 * length);
-    const double step = (line.end - begin) / elements_;
-    if (!(step > 0)) {
+    const double step = (end - begin) / elements_;
+    if (!(step > 0) || !(length > 0)) {
         std::fill(out, out + elements_, 0.0f);
         return;
     }
     // Sample i stands for [i - 0.5, i + 0.5); shifted by half a sample, sample i covers
     // [i, i + 1) and boundaries fall between whole numbers.
     const auto firstSample = static_cast<std::int64_t>(std::floor(begin + 0.5));
-    const auto lastSample = static_cast<std::int64_t>(std::floor(line.end + 0.5)) + 1;
+    const auto lastSample = static_cast<std::int64_t>(std::floor(end + 0.5)) + 1;
     const float* samples = video.span(firstSample, lastSample, line_);
     // Running integral of the samples: an element is the difference of two points on it.
     const auto count = static_cast<std::size_t>(lastSample - firstSample);
@@ -155,13 +183,13 @@ void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, d
     double total = 0;
     integral_[0] = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        total += samples[k];
+        total += sign * samples[k];
         integral_[k + 1] = total;
     }
     const auto integralAt = [&](double t) {
         const double clamped = std::clamp(t, 0.0, static_cast<double>(count) - 1e-9);
         const auto k = static_cast<std::size_t>(clamped);
-        return integral_[k] + (clamped - static_cast<double>(k)) * samples[k];
+        return integral_[k] + (clamped - static_cast<double>(k)) * sign * samples[k];
     };
     const double origin = begin + 0.5 - static_cast<double>(firstSample);
     const double tipSlope = (line.tipEnd - line.tipStart) / length;
