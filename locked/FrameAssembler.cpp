@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 
 namespace corvane {
@@ -86,6 +88,18 @@ float FrameAssembler::unlike(int a, const float* b) const
     return sum / static_cast<float>(elements_);
 }
 
+float FrameAssembler::roughness(const VideoHistory& video, double from, double to)
+{
+    const auto a = static_cast<std::int64_t>(std::ceil(from)), b = static_cast<std::int64_t>(to);
+    if (b - a < 3)
+        return 0;
+    const float* x = video.span(a, b, line_);
+    float sum = 0;
+    for (std::int64_t i = 1; i < b - a; ++i)
+        sum += std::abs(x[i] - x[i - 1]);
+    return sum / static_cast<float>(b - a);
+}
+
 void FrameAssembler::mark(int slot)
 {
     // The line this mark falls on was counted as lineCount_ - (how far back the slot lies).
@@ -113,8 +127,15 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, int
     const double begin = line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period);
     const double plain = std::min(line.end, line.start + line.period);
     store(line, video, sign, begin, plain, row(slot));
-    if (line.stretched)
+    if (line.stretched) {
         store(line, video, sign, line.end - (plain - begin), line.end, endAligned_.data());
+        // The stretch is flat black; the picture beside it rarely is.
+        const double stretch = line.end - plain;
+        const float early = roughness(video, begin + 0.5 * line.syncWidth, begin + stretch);
+        const float late = roughness(video, line.end - stretch, line.end - 0.5 * line.syncWidth);
+        stretchHint_ = late < 0.5f * early ? 1 : early < 0.5f * late ? -1 : 0;
+        if (getenv("DBG")) fprintf(stderr, "stretched slot %d len %.1f early %.4f late %.4f vote %.0f phase %d\n", static_cast<int>(lineCount_ % lines_), line.end - line.start, early, late, stretchVote_, phase_);
+    }
 
     const float change = unlike(before, row(slot));
     float& u = unlike_[static_cast<std::size_t>(slot)];
@@ -125,7 +146,9 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, int
         const int prior = (before + lines_ - 1) % lines_;
         const float startSide = unlike(prior, row(before));
         const float endSide = unlike(slot, endAligned_.data());
-        stretchVote_ = std::clamp(stretchVote_ + (endSide > startSide ? 1.0f : -1.0f), -4.0f, 4.0f);
+        const float vote = stretchHint_ != 0 ? static_cast<float>(stretchHint_)
+                                             : (endSide > startSide ? 1.0f : -1.0f);
+        stretchVote_ = std::clamp(stretchVote_ + vote, -4.0f, 4.0f);
         if (stretchVote_ >= 0) {
             mark(slot);
         } else {

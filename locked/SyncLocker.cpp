@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace corvane {
 
@@ -27,15 +29,18 @@ inline float mean(const double* prefix, std::ptrdiff_t a, std::ptrdiff_t b)
                               static_cast<double>(std::max<std::ptrdiff_t>(b - a, 1)));
 }
 
-// The dip of each line at the edges given: sync below the lower of the video just before it and
-// just after it. Its t statistic over the lines.
-double dipEvidence(const double* prefix, std::ptrdiff_t size, const double* edges, int count,
-                   double width, int sign, float* meanDip = nullptr)
+// How clearly sync dips below the lower of the video just before it and just after it, over
+// the lines whose edges are given: a t statistic of the dips, doubled where (nearly) every line
+// dips clearly, since a picture moves the video beside sync from line to line, which the t
+// statistic takes for noise, while noise does not dip on every line.
+double dipRun(const double* prefix, std::ptrdiff_t size, const double* edges, int count,
+              double width, int sign, float* meanDip)
 {
     const auto w = static_cast<std::ptrdiff_t>(std::max(1L, std::lround(width)));
-    double sum = 0, squares = 0;
+    std::array<double, 64> dips{};
     int n = 0;
-    for (int k = 0; k < count; ++k) {
+    double sum = 0, squares = 0;
+    for (int k = 0; k < count && n < 64; ++k) {
         const auto e = static_cast<std::ptrdiff_t>(std::lround(edges[k]));
         if (e - w < 0 || e + 2 * w > size)
             continue;
@@ -45,16 +50,32 @@ double dipEvidence(const double* prefix, std::ptrdiff_t size, const double* edge
             sign > 0 ? std::min(before, after) - inside : inside - std::max(before, after);
         sum += d;
         squares += d * d;
-        ++n;
+        dips[static_cast<std::size_t>(n++)] = d;
     }
-    if (n < 4)
+    if (n < 8)
         return 0;
     const double m = sum / n, var = std::max(squares / n - m * m, 0.0);
     if (meanDip)
         *meanDip = static_cast<float>(m);
     if (m < kFloor)
         return 0;
-    return m / std::sqrt(var + 1e-4 * m * m) * std::sqrt(static_cast<double>(n));
+    const double t = m / std::sqrt(var + 1e-4 * m * m) * std::sqrt(static_cast<double>(n));
+    int clear = 0;
+    for (int k = 0; k < n; ++k)
+        clear += dips[static_cast<std::size_t>(k)] > 0.35 * m ? 1 : 0;
+    return clear >= n - 1 ? 2 * t : t;
+}
+
+// The same over each half of the lines, as a frame mark may move the phase in mid-stretch.
+double dipEvidence(const double* prefix, std::ptrdiff_t size, const double* edges, int count,
+                   double width, int sign, float* meanDip = nullptr)
+{
+    float a = 0, b = 0;
+    const double first = dipRun(prefix, size, edges, count / 2, width, sign, &a);
+    const double second = dipRun(prefix, size, edges + count / 2, count - count / 2, width, sign, &b);
+    if (meanDip)
+        *meanDip = first >= second ? a : b;
+    return std::max(first, second);
 }
 
 } // namespace
@@ -195,7 +216,7 @@ SyncLocker::Probe SyncLocker::probe(const VideoHistory& h, double t, double radi
         std::max(beyondFrom + 1, static_cast<std::ptrdiff_t>(std::lround(2.4 * width_)));
     const auto k0 = static_cast<std::int64_t>(std::floor(t - radius));
     const auto k1 = static_cast<std::int64_t>(std::ceil(t + radius));
-    const std::int64_t from = k0 - before, to = k1 + std::max(w, beyondTo) + 1;
+    const std::int64_t from = k0 - before, to = k1 + std::max(w + before, beyondTo) + 1;
     const float* x = h.span(from, to, scratch_);
     const auto size = static_cast<std::size_t>(to - from);
     prefix_.resize(size + 1);
@@ -209,7 +230,11 @@ SyncLocker::Probe SyncLocker::probe(const VideoHistory& h, double t, double radi
     float previous = -1e30f;
     for (std::int64_t k = k0; k <= k1; ++k) {
         const auto i = static_cast<std::ptrdiff_t>(k - from);
-        const float strength = sign * (mean(p, i - before, i) - mean(p, i, i + w));
+        // A trough as wide as sync, below the video on both sides of it: a fall from bright
+        // picture into a black porch is no sync.
+        const float inside = sign * mean(p, i, i + w);
+        const float strength =
+            std::min(sign * mean(p, i - before, i), sign * mean(p, i + w, i + w + before)) - inside;
         if (strength > best.strength) {
             best.strength = strength;
             bestK = i;
@@ -246,6 +271,8 @@ bool SyncLocker::search(const VideoHistory& h)
     const float* x = h.span(end - length, end, scratch_);
     std::copy(x, x + length, window_.begin());
     const SyncFound f = findLineSync(window_.data(), window_.size(), nominal_, polarity_);
+    if (getenv("DBG"))
+        fprintf(stderr, "search at %ld found %d P %.2f w %.2f depth %.3f ev %.1f sign %d\n", (long)end, f.found, f.period, f.width, f.depth, f.evidence, f.sign);
     if (!f.found)
         return false;
     locked_ = everLocked_ = true;
@@ -354,6 +381,8 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
             }
         }
         depth_ *= 0.95f;
+        if (getenv("DBG"))
+            fprintf(stderr, "miss at %.0f strength %.3f\n", t, p.strength);
         if (++misses_ > kMaxMisses) {
             lose(out);
             return;
@@ -364,7 +393,10 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
     // The dip over the last lines must still stand out of the noise.
     if (++linesSinceCheck_ >= 8 && edgeCount_ == static_cast<int>(edges_.size())) {
         linesSinceCheck_ = 0;
-        weak_ = evidence(h) < kKeepEvidence ? weak_ + 1 : 0;
+        const double ev = evidence(h);
+        if (getenv("DBG"))
+            fprintf(stderr, "check at %.0f ev %.1f depth %.3f sync %.3f P %.2f\n", next_, ev, depth_, syncDepth_, period_);
+        weak_ = ev < kKeepEvidence ? weak_ + 1 : 0;
         if (weak_ >= 2)
             lose(out);
     }
