@@ -347,7 +347,7 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
     const double radius = settling_ > 0 ? std::max(2.0, 0.8 * width_)
                                         : std::max(1.5, (misses_ > 0 ? 0.6 : 0.35) * width_);
     const Probe p = probe(h, t, radius);
-    const float threshold = 0.45f * depth_;
+    const float threshold = 0.45f * std::min(depth_, 1.5f * syncDepth_);
     if (p.strength >= threshold) {
         const double error = p.edge - t;
         const double phaseGain = settling_ > 0 ? 0.5 : 0.25;
@@ -367,7 +367,7 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
         // Elsewhere in the line, a trough reaching the tip: a new phase if the next line's
         // pulse keeps to it and not to the old one.
         const Probe other = probe(h, t + 0.075 * period_, 0.525 * period_);
-        if (other.strength >= 0.6f * depth_ && other.tip < tip_ + 0.5f * syncDepth_ &&
+        if (other.strength >= 0.7f * syncDepth_ && other.tip < tip_ + 0.5f * syncDepth_ &&
             std::abs(other.edge - t) > radius) {
             const Probe stay = probe(h, t + period_, radius);
             const Probe move = probe(h, other.edge + period_, radius);
@@ -382,7 +382,7 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
         }
         depth_ *= 0.95f;
         if (getenv("DBG"))
-            fprintf(stderr, "miss at %.0f strength %.3f\n", t, p.strength);
+            fprintf(stderr, "miss at %.0f strength %.3f other %.3f at %.1f tip %.3f/%.3f sync %.3f\n", t, p.strength, other.strength, other.edge - t, other.tip, tip_, syncDepth_);
         if (++misses_ > kMaxMisses) {
             lose(out);
             return;
@@ -408,7 +408,10 @@ void SyncLocker::emitLine(double time, bool real, bool wide, bool rephased, floa
     edges_[static_cast<std::size_t>(edgeAt_)] = time;
     edgeAt_ = (edgeAt_ + 1) % static_cast<int>(edges_.size());
     edgeCount_ = std::min(edgeCount_ + 1, static_cast<int>(edges_.size()));
-    if (open_) {
+    // Lines coasted over before a new phase lie in a stretch at black, not in the picture: the
+    // line after such a stretch is a frame's first.
+    const bool gap = rephased && open_ && !openReal_;
+    if (open_ && !gap) {
         PictureLine line;
         line.start = openTime_ - delay_;
         line.end = time - delay_;
@@ -418,12 +421,13 @@ void SyncLocker::emitLine(double time, bool real, bool wide, bool rephased, floa
         line.tipEnd = tip;
         line.coasted = !openReal_;
         // A wide pulse, or a single missing one between two that came.
-        line.marked = openWide_ || (!openReal_ && beforeReal_ && real);
+        line.marked = openWide_ || openMarked_ || (!openReal_ && beforeReal_ && real);
         line.jumped = rephased;
         line.stretched = rephased && line.end - line.start > 1.03 * period_;
         out.push_back(line);
     }
     beforeReal_ = openReal_;
+    openMarked_ = gap;
     open_ = true;
     openTime_ = time;
     openReal_ = real;

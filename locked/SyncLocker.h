@@ -95,7 +95,7 @@ private:
     int edgeCount_ = 0, edgeAt_ = 0;
 
     // The line begun last and whether the one before it had a pulse.
-    bool open_ = false, openReal_ = false, openWide_ = false, beforeReal_ = false;
+    bool open_ = false, openReal_ = false, openWide_ = false, openMarked_ = false, beforeReal_ = false;
     double openTime_ = 0;
     float openTip_ = 0;
 
