@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 
 namespace corvane {
@@ -134,7 +132,6 @@ bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, int
         const float early = roughness(video, begin + 0.5 * line.syncWidth, begin + stretch);
         const float late = roughness(video, line.end - stretch, line.end - 0.5 * line.syncWidth);
         stretchHint_ = late < 0.5f * early ? 1 : early < 0.5f * late ? -1 : 0;
-        if (getenv("DBG")) fprintf(stderr, "stretched slot %d len %.1f early %.4f late %.4f vote %.0f phase %d\n", static_cast<int>(lineCount_ % lines_), line.end - line.start, early, late, stretchVote_, phase_);
     }
 
     const float change = unlike(before, row(slot));
@@ -237,7 +234,7 @@ bool FrameAssembler::render()
             return false;
         coasted += (t & kCoasted) ? 1 : 0;
     }
-    if (coasted > kMaxCoasted + lines_ / 8)
+    if (coasted > kMaxCoasted + lines_ / 32)
         return false;
 
     // Black from just after sync (the first element of each line) unless the picture goes

@@ -65,7 +65,7 @@ private:
     std::int64_t lineCount_ = 0;         // lines since lock
     std::int64_t lastRealMark_ = -1;
     int stretchedSlot_ = -1; // a stretched line waiting for its successor
-    int stretchHint_ = 0;                // the stretched line's flat side: 1 end, -1 start
+    int stretchHint_ = 0;    // the stretched line's flat side: 1 end, -1 start
     float stretchVote_ = 0;  // > 0: stretches come before sync, < 0 after it
     int phase_ = -1;         // slot of a frame's first line; -1 until confirmed
     bool levelsKnown_ = false;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace corvane {
 
@@ -72,7 +70,8 @@ double dipEvidence(const double* prefix, std::ptrdiff_t size, const double* edge
 {
     float a = 0, b = 0;
     const double first = dipRun(prefix, size, edges, count / 2, width, sign, &a);
-    const double second = dipRun(prefix, size, edges + count / 2, count - count / 2, width, sign, &b);
+    const double second =
+        dipRun(prefix, size, edges + count / 2, count - count / 2, width, sign, &b);
     if (meanDip)
         *meanDip = first >= second ? a : b;
     return std::max(first, second);
@@ -271,8 +270,6 @@ bool SyncLocker::search(const VideoHistory& h)
     const float* x = h.span(end - length, end, scratch_);
     std::copy(x, x + length, window_.begin());
     const SyncFound f = findLineSync(window_.data(), window_.size(), nominal_, polarity_);
-    if (getenv("DBG"))
-        fprintf(stderr, "search at %ld found %d P %.2f w %.2f depth %.3f ev %.1f sign %d\n", (long)end, f.found, f.period, f.width, f.depth, f.evidence, f.sign);
     if (!f.found)
         return false;
     locked_ = everLocked_ = true;
@@ -376,13 +373,11 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
                 misses_ = 0;
                 next_ = other.edge + period_;
                 emitLine(other.edge, true, other.beyond < other.tip + 0.45f * syncDepth_, true,
-                     other.tip, out);
+                         other.tip, out);
                 return;
             }
         }
         depth_ *= 0.95f;
-        if (getenv("DBG"))
-            fprintf(stderr, "miss at %.0f strength %.3f other %.3f at %.1f tip %.3f/%.3f sync %.3f\n", t, p.strength, other.strength, other.edge - t, other.tip, tip_, syncDepth_);
         if (++misses_ > kMaxMisses) {
             lose(out);
             return;
@@ -393,17 +388,14 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
     // The dip over the last lines must still stand out of the noise.
     if (++linesSinceCheck_ >= 8 && edgeCount_ == static_cast<int>(edges_.size())) {
         linesSinceCheck_ = 0;
-        const double ev = evidence(h);
-        if (getenv("DBG"))
-            fprintf(stderr, "check at %.0f ev %.1f depth %.3f sync %.3f P %.2f\n", next_, ev, depth_, syncDepth_, period_);
-        weak_ = ev < kKeepEvidence ? weak_ + 1 : 0;
+        weak_ = evidence(h) < kKeepEvidence ? weak_ + 1 : 0;
         if (weak_ >= 2)
             lose(out);
     }
 }
 
 void SyncLocker::emitLine(double time, bool real, bool wide, bool rephased, float tip,
-                      std::vector<PictureLine>& out)
+                          std::vector<PictureLine>& out)
 {
     edges_[static_cast<std::size_t>(edgeAt_)] = time;
     edgeAt_ = (edgeAt_ + 1) % static_cast<int>(edges_.size());

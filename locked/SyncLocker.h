@@ -78,7 +78,7 @@ private:
     bool search(const VideoHistory& h);
     void track(const VideoHistory& h, std::vector<PictureLine>& out);
     void emitLine(double time, bool real, bool wide, bool rephased, float tip,
-              std::vector<PictureLine>& out);
+                  std::vector<PictureLine>& out);
     void lose(std::vector<PictureLine>& out);
     double evidence(const VideoHistory& h);
 
@@ -95,7 +95,8 @@ private:
     int edgeCount_ = 0, edgeAt_ = 0;
 
     // The line begun last and whether the one before it had a pulse.
-    bool open_ = false, openReal_ = false, openWide_ = false, openMarked_ = false, beforeReal_ = false;
+    bool open_ = false, openReal_ = false, openWide_ = false, openMarked_ = false,
+         beforeReal_ = false;
     double openTime_ = 0;
     float openTip_ = 0;
 
