@@ -62,6 +62,9 @@ void FrameAssembler::reset()
     unlike_.assign(static_cast<std::size_t>(lines_), 0.0f);
     troubles_.assign(static_cast<std::size_t>(lines_), 0);
     lineCount_ = 0;
+    previousTip_ = 0;
+    tipScatter_ = 1e30f;
+    videoPeak_ = 0;
     lastRealMark_ = -1;
     stretchedSlot_ = -1;
     phase_ = -1;
@@ -112,19 +115,34 @@ void FrameAssembler::mark(int slot)
     when = at;
     if (slot == phase_)
         return;
-    // A start moves only once the old one stopped being marked and the new one came twice.
-    const bool oldGone = phase_ < 0 || markedAt_[static_cast<std::size_t>(phase_)] < at - lines_;
-    if (streak >= 2 && oldGone)
+    // A start is taken where marks came three frames running; it moves only once the old one
+    // went unmarked twice and the new one came three times (noise fakes a mark now and then).
+    if (phase_ < 0 ? streak >= 3
+                   : streak >= 3 && markedAt_[static_cast<std::size_t>(phase_)] < at - 2 * lines_)
         phase_ = slot;
 }
 
-bool FrameAssembler::add(const PictureLine& line, const VideoHistory& video, int sign)
+bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, int sign)
 {
     const auto slot = static_cast<int>(lineCount_ % lines_);
     const int before = (slot + lines_ - 1) % lines_;
+    // A pulse left at black between bright lines still looks like a trough, but its bottom
+    // stands above the tips either side of it (which AC coupling moves only smoothly).
+    PictureLine line = given;
+    const float excess = line.tipStart - 0.5f * (previousTip_ + line.tipEnd);
+    const bool raised = lineCount_ > 1 && excess > 5 * tipScatter_ && excess > 0.05f * videoPeak_;
+    previousTip_ = line.tipStart;
+    if (raised) {
+        line.marked = true;
+        line.tipStart -= excess;
+    } else if (lineCount_ > 0) {
+        tipScatter_ = tipScatter_ > 1e29f ? std::abs(excess)
+                                          : tipScatter_ + 0.05f * (std::abs(excess) - tipScatter_);
+    }
     const double begin = line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period);
     const double plain = std::min(line.end, line.start + line.period);
     store(line, video, sign, begin, plain, row(slot));
+    videoPeak_ = std::max(*std::max_element(row(slot), row(slot) + elements_), 0.99f * videoPeak_);
     if (line.stretched) {
         store(line, video, sign, line.end - (plain - begin), line.end, endAligned_.data());
         // The stretch is flat black; the picture beside it rarely is.

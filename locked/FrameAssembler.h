@@ -31,7 +31,7 @@ public:
     void setLevels(const LockedSettings& settings);
     // Adds a line; true when it completed a frame, which frame() then holds.
     // sign -1 takes the video upside down.
-    bool add(const PictureLine& line, const VideoHistory& video, int sign);
+    bool add(const PictureLine& given, const VideoHistory& video, int sign);
 
     bool confirmed() const { return phase_ >= 0; }
     const QImage& frame() const { return frame_; }
@@ -65,9 +65,10 @@ private:
     std::int64_t lineCount_ = 0;         // lines since lock
     std::int64_t lastRealMark_ = -1;
     int stretchedSlot_ = -1; // a stretched line waiting for its successor
-    int stretchHint_ = 0;    // the stretched line's flat side: 1 end, -1 start
-    float stretchVote_ = 0;  // > 0: stretches come before sync, < 0 after it
-    int phase_ = -1;         // slot of a frame's first line; -1 until confirmed
+    float previousTip_ = 0, tipScatter_ = 1e30f, videoPeak_ = 0;
+    int stretchHint_ = 0;   // the stretched line's flat side: 1 end, -1 start
+    float stretchVote_ = 0; // > 0: stretches come before sync, < 0 after it
+    int phase_ = -1;        // slot of a frame's first line; -1 until confirmed
     bool levelsKnown_ = false;
     float black_ = 0, white_ = 1, peak_ = 1;
     QImage frame_;

@@ -287,7 +287,7 @@ bool SyncLocker::search(const VideoHistory& h)
     edgeCount_ = 0;
     linesSinceCheck_ = 0;
     open_ = false;
-    tip_ = 0;
+    tip_ = 1e30f; // until the first pulse measures it
     return true;
 }
 
@@ -345,7 +345,8 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
                                         : std::max(1.5, (misses_ > 0 ? 0.6 : 0.35) * width_);
     const Probe p = probe(h, t, radius);
     const float threshold = 0.45f * std::min(depth_, 1.5f * syncDepth_);
-    if (p.strength >= threshold) {
+    // Sync reaches down to the tip; a missing pulse left at black between bright lines does not.
+    if (p.strength >= threshold && p.tip < tip_ + 0.6f * syncDepth_) {
         const double error = p.edge - t;
         const double phaseGain = settling_ > 0 ? 0.5 : 0.25;
         const double periodGain = settling_ > 0 ? 0.05 : 0.015;
