@@ -52,12 +52,14 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
 {
     scratch_.reserve(values_.size());
     endAligned_.resize(static_cast<std::size_t>(elements_));
+    current_.resize(static_cast<std::size_t>(elements_));
     reset();
 }
 
 void FrameAssembler::reset()
 {
     markedAt_.assign(static_cast<std::size_t>(lines_), -1000);
+    markedBefore_.assign(static_cast<std::size_t>(lines_), -1000);
     streak_.assign(static_cast<std::size_t>(lines_), 0);
     unlike_.assign(static_cast<std::size_t>(lines_), 0.0f);
     troubles_.assign(static_cast<std::size_t>(lines_), 0);
@@ -79,10 +81,8 @@ void FrameAssembler::setLevels(const LockedSettings& settings)
     settings_.manualWhite = settings.manualWhite;
 }
 
-float FrameAssembler::unlike(int a, const float* b) const
+float FrameAssembler::unlike(const float* x, const float* b) const
 {
-    const float* x =
-        values_.data() + static_cast<std::size_t>(a) * static_cast<std::size_t>(elements_);
     float sum = 0;
     for (int j = 0; j < elements_; ++j)
         sum += std::abs(x[j] - b[j]);
@@ -111,6 +111,7 @@ void FrameAssembler::mark(int slot)
     if (when == at)
         return;
     int& streak = streak_[static_cast<std::size_t>(slot)];
+    markedBefore_[static_cast<std::size_t>(slot)] = when;
     streak = when == at - lines_ ? streak + 1 : 1;
     when = at;
     if (slot == phase_)
@@ -131,18 +132,24 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     PictureLine line = given;
     const float excess = line.tipStart - 0.5f * (previousTip_ + line.tipEnd);
     const bool raised = lineCount_ > 1 && excess > 5 * tipScatter_ && excess > 0.05f * videoPeak_;
-    previousTip_ = line.tipStart;
     if (raised) {
         line.marked = true;
         line.tipStart -= excess;
+        // The line before ended on the raised bottom too: its tip went up towards it.
+        float* previous = row(before); // not yet rendered: the frame completes on this line
+        for (int j = 0; j < elements_; ++j)
+            previous[j] += excess * (static_cast<float>(j) + 0.5f) / static_cast<float>(elements_);
     } else if (lineCount_ > 0) {
-        tipScatter_ = tipScatter_ > 1e29f ? std::abs(excess)
-                                          : tipScatter_ + 0.05f * (std::abs(excess) - tipScatter_);
+        // The line before a raised one dips by half as much: kept out of the scatter.
+        const float size = std::min(std::abs(excess), 3 * tipScatter_);
+        tipScatter_ = tipScatter_ > 1e29f ? std::abs(excess) : tipScatter_ + 0.05f * (size - tipScatter_);
     }
+    previousTip_ = line.tipStart;
     const double begin = line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period);
     const double plain = std::min(line.end, line.start + line.period);
-    store(line, video, sign, begin, plain, row(slot));
-    videoPeak_ = std::max(*std::max_element(row(slot), row(slot) + elements_), 0.99f * videoPeak_);
+    float* current = current_.data();
+    store(line, video, sign, begin, plain, current);
+    videoPeak_ = std::max(*std::max_element(current, current + elements_), 0.99f * videoPeak_);
     if (line.stretched) {
         store(line, video, sign, line.end - (plain - begin), line.end, endAligned_.data());
         // The stretch is flat black; the picture beside it rarely is.
@@ -152,15 +159,15 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         stretchHint_ = late < 0.5f * early ? 1 : early < 0.5f * late ? -1 : 0;
     }
 
-    const float change = unlike(before, row(slot));
+    const float change = unlike(row(before), current);
     float& u = unlike_[static_cast<std::size_t>(slot)];
     u += 0.3f * (change - u);
     if (stretchedSlot_ == before) {
         // Which way the stretched line before this one reads on more smoothly: its picture at
         // its start continues the line before it, or its picture at its end leads into this.
         const int prior = (before + lines_ - 1) % lines_;
-        const float startSide = unlike(prior, row(before));
-        const float endSide = unlike(slot, endAligned_.data());
+        const float startSide = unlike(row(prior), row(before));
+        const float endSide = unlike(current, endAligned_.data());
         const float vote = stretchHint_ != 0 ? static_cast<float>(stretchHint_)
                                              : (endSide > startSide ? 1.0f : -1.0f);
         stretchVote_ = std::clamp(stretchVote_ + vote, -4.0f, 4.0f);
@@ -189,16 +196,20 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
                 mark(slot);
         }
     }
+    // The frame before this line is complete now that this line has set right what it could
+    // of the line before (a raised tip, a stretch read the other way).
+    const bool complete = phase_ >= 0 && slot == phase_ && lineCount_ >= lines_ &&
+                          (markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ ||
+                           markedBefore_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_) &&
+                          render();
+    std::copy(current_.begin(), current_.end(), row(slot));
     troubles_[static_cast<std::size_t>(slot)] =
         (line.coasted ? kCoasted : 0) |
         (line.jumped && !(line.stretched && (slot == phase_ || (slot + 1) % lines_ == phase_))
              ? kJumped
              : 0);
     ++lineCount_;
-    const int last = (phase_ + lines_ - 1) % lines_;
-    // A frame whose start did not come marked where it belongs is a frame of a cut or of noise.
-    return phase_ >= 0 && slot == last && lineCount_ > lines_ &&
-           markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ && render();
+    return complete;
 }
 
 void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, int sign,

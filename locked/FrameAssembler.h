@@ -43,7 +43,7 @@ private:
     bool render();
     void mark(int slot);
     float roughness(const VideoHistory& video, double from, double to);
-    float unlike(int a, const float* b) const;
+    float unlike(const float* a, const float* b) const;
     float* row(int slot)
     {
         return values_.data() +
@@ -58,6 +58,8 @@ private:
     std::vector<float> line_;    // one line's samples
     std::vector<double> integral_;
     std::vector<float> endAligned_;      // a stretched line taken as ending with its picture
+    std::vector<float> current_;         // the line being added
+    std::vector<std::int64_t> markedBefore_; // per slot: the mark before that
     std::vector<std::int64_t> markedAt_; // per slot: the line count of its last mark
     std::vector<int> streak_;            // per slot: frames in a row marked there
     std::vector<float> unlike_;          // per slot: how unlike the line before, fading

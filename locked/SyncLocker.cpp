@@ -254,6 +254,16 @@ SyncLocker::Probe SyncLocker::probe(const VideoHistory& h, double t, double radi
     const std::ptrdiff_t q = w / 4;
     best.tip = sign * mean(p, bestK + q, bestK + w - q);
     best.beyond = sign * mean(p, bestK + beyondFrom, bestK + beyondTo);
+    // The trailing edge: where the video rises back through halfway out of the trough.
+    const float half = best.tip + 0.5f * best.strength;
+    for (std::ptrdiff_t i = bestK + std::max<std::ptrdiff_t>(1, w / 2);
+         i + 1 < static_cast<std::ptrdiff_t>(size) && i < bestK + 2 * w; ++i) {
+        const float a = sign * x[i], b = sign * x[i + 1];
+        if (a < half && b >= half) {
+            best.trailing = static_cast<double>(from + i) + (half - a) / (b - a);
+            break;
+        }
+    }
     return best;
 }
 
@@ -358,6 +368,10 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
         syncDepth_ += (p.strength < syncDepth_ ? 0.3f : 0.03f) * (p.strength - syncDepth_);
         tip_ = p.tip;
         misses_ = 0;
+        // Where the picture begins matters to an element: the width is measured as it goes.
+        const double width = p.trailing - p.edge;
+        if (p.trailing > 0 && width > 0.5 * width_ && width < 1.5 * width_)
+            width_ += (settling_ > 0 ? 0.3 : 0.05) * (width - width_);
         settling_ = std::max(settling_ - 1, 0);
         next_ = time + period_;
         emitLine(time, true, p.beyond < p.tip + 0.45f * syncDepth_, false, p.tip, out);

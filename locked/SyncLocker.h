@@ -73,6 +73,7 @@ private:
         float strength = -1e30f;
         double edge = 0;
         float tip = 0, beyond = 0;
+        double trailing = 0; // where the video rose out of the trough; 0 if not seen
     };
     Probe probe(const VideoHistory& h, double t, double radius);
     bool search(const VideoHistory& h);
