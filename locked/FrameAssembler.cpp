@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint8_t kCoasted = 1, kJumped = 2;
 constexpr int kMaxCoasted = 3;
+constexpr double kEdgeMargin = 0.5;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.5f;
 
@@ -142,11 +143,14 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     } else if (lineCount_ > 0) {
         // The line before a raised one dips by half as much: kept out of the scatter.
         const float size = std::min(std::abs(excess), 3 * tipScatter_);
-        tipScatter_ = tipScatter_ > 1e29f ? std::abs(excess) : tipScatter_ + 0.05f * (size - tipScatter_);
+        tipScatter_ =
+            tipScatter_ > 1e29f ? std::abs(excess) : tipScatter_ + 0.05f * (size - tipScatter_);
     }
     previousTip_ = line.tipStart;
-    const double begin = line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period);
-    const double plain = std::min(line.end, line.start + line.period);
+    // Half a sample in from either sync edge: a sample across an edge is part sync.
+    const double begin =
+        line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period) + kEdgeMargin;
+    const double plain = std::min(line.end, line.start + line.period) - kEdgeMargin;
     float* current = current_.data();
     store(line, video, sign, begin, plain, current);
     videoPeak_ = std::max(*std::max_element(current, current + elements_), 0.99f * videoPeak_);
@@ -198,10 +202,11 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     }
     // The frame before this line is complete now that this line has set right what it could
     // of the line before (a raised tip, a stretch read the other way).
-    const bool complete = phase_ >= 0 && slot == phase_ && lineCount_ >= lines_ &&
-                          (markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ ||
-                           markedBefore_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_) &&
-                          render();
+    const bool complete =
+        phase_ >= 0 && slot == phase_ && lineCount_ >= lines_ &&
+        (markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ ||
+         markedBefore_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_) &&
+        render();
     std::copy(current_.begin(), current_.end(), row(slot));
     troubles_[static_cast<std::size_t>(slot)] =
         (line.coasted ? kCoasted : 0) |

@@ -57,14 +57,14 @@ private:
     std::vector<float> scratch_; // for percentiles
     std::vector<float> line_;    // one line's samples
     std::vector<double> integral_;
-    std::vector<float> endAligned_;      // a stretched line taken as ending with its picture
-    std::vector<float> current_;         // the line being added
+    std::vector<float> endAligned_;          // a stretched line taken as ending with its picture
+    std::vector<float> current_;             // the line being added
     std::vector<std::int64_t> markedBefore_; // per slot: the mark before that
-    std::vector<std::int64_t> markedAt_; // per slot: the line count of its last mark
-    std::vector<int> streak_;            // per slot: frames in a row marked there
-    std::vector<float> unlike_;          // per slot: how unlike the line before, fading
-    std::vector<std::uint8_t> troubles_; // per slot: its line was coasted, or jumped
-    std::int64_t lineCount_ = 0;         // lines since lock
+    std::vector<std::int64_t> markedAt_;     // per slot: the line count of its last mark
+    std::vector<int> streak_;                // per slot: frames in a row marked there
+    std::vector<float> unlike_;              // per slot: how unlike the line before, fading
+    std::vector<std::uint8_t> troubles_;     // per slot: its line was coasted, or jumped
+    std::int64_t lineCount_ = 0;             // lines since lock
     std::int64_t lastRealMark_ = -1;
     int stretchedSlot_ = -1; // a stretched line waiting for its successor
     float previousTip_ = 0, tipScatter_ = 1e30f, videoPeak_ = 0;
