@@ -54,6 +54,9 @@ FrameAssembler::FrameAssembler(const LockedSettings& settings)
     scratch_.reserve(values_.size());
     endAligned_.resize(static_cast<std::size_t>(elements_));
     current_.resize(static_cast<std::size_t>(elements_));
+    whole_.resize(static_cast<std::size_t>(elements_));
+    sums_.resize(static_cast<std::size_t>(elements_));
+    squares_.resize(static_cast<std::size_t>(elements_));
     reset();
 }
 
@@ -68,6 +71,9 @@ void FrameAssembler::reset()
     previousTip_ = 0;
     tipScatter_ = 1e30f;
     videoPeak_ = 0;
+    std::fill(sums_.begin(), sums_.end(), 0.0f);
+    std::fill(squares_.begin(), squares_.end(), 0.0f);
+    summed_ = 0;
     lastRealMark_ = -1;
     stretchedSlot_ = -1;
     phase_ = -1;
@@ -152,7 +158,17 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period) + kEdgeMargin;
     const double plain = std::min(line.end, line.start + line.period) - kEdgeMargin;
     float* current = current_.data();
-    store(line, video, sign, begin, plain, current);
+    if (!line.coasted && !line.stretched && !line.marked) {
+        // The whole line between the syncs, for finding the porches.
+        store(line, video, sign, begin, plain, whole_.data());
+        for (std::size_t j = 0; j < whole_.size(); ++j) {
+            sums_[j] += whole_[j];
+            squares_[j] += whole_[j] * whole_[j];
+        }
+        ++summed_;
+    }
+    const double span = plain - begin;
+    store(line, video, sign, begin + porchBefore_ * span, plain - porchAfter_ * span, current);
     videoPeak_ = std::max(*std::max_element(current, current + elements_), 0.99f * videoPeak_);
     if (line.stretched) {
         store(line, video, sign, line.end - (plain - begin), line.end, endAligned_.data());
@@ -202,6 +218,8 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     }
     // The frame before this line is complete now that this line has set right what it could
     // of the line before (a raised tip, a stretch read the other way).
+    if (slot == 0 && summed_ >= 4 * lines_)
+        measurePorches();
     const bool complete =
         phase_ >= 0 && slot == phase_ && lineCount_ >= lines_ &&
         (markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ ||
@@ -255,6 +273,51 @@ void FrameAssembler::store(const PictureLine& line, const VideoHistory& video, i
         out[j] = static_cast<float>((right - left) / step - tip);
         left = right;
     }
+}
+
+void FrameAssembler::measurePorches()
+{
+    // Blanking is the same on every line and at the lowest level the video has: from each
+    // end of the line, the elements that stay there line after line are porch, not picture.
+    if (summed_ < 2 * lines_)
+        return;
+    const auto n = static_cast<float>(summed_);
+    std::vector<float>& mean = whole_;
+    float lo = 1e30f, hi = -1e30f;
+    for (std::size_t j = 0; j < mean.size(); ++j) {
+        mean[j] = sums_[j] / n;
+        lo = std::min(lo, mean[j]);
+        hi = std::max(hi, mean[j]);
+    }
+    const float limit = 0.03f * (hi - lo);
+    const auto blank = [&](std::size_t j) {
+        const float spread = std::sqrt(std::max(squares_[j] / n - mean[j] * mean[j], 0.0f));
+        return spread < limit && mean[j] < lo + limit;
+    };
+    // Porches are short; a longer flat stretch is the picture's own dark margin.
+    const std::size_t most = mean.size() * 8 / 100 + 1;
+    std::size_t before = 0, after = 0;
+    while (before <= most && blank(before))
+        ++before;
+    while (after <= most && blank(mean.size() - 1 - after))
+        ++after;
+    // Blanking goes round the active line: a flat stretch at one end only is picture.
+    if (before > most || after > most || before == 0 || after == 0)
+        before = after = 0;
+    // The element where the picture begins is part porch: by how far its mean lies from the
+    // next one's towards black.
+    const auto share = [&](std::size_t k, std::size_t edge, std::size_t next) {
+        const float rise = mean[next] - lo;
+        const double part =
+            rise > limit ? std::clamp(1.0 - (mean[edge] - lo) / rise, 0.0, 1.0) : 0.0;
+        return (static_cast<double>(k) + (k > 0 ? part : 0.0)) / static_cast<double>(mean.size());
+    };
+    const std::size_t last = mean.size() - 1;
+    porchBefore_ = share(before, before, before + 1);
+    porchAfter_ = share(after, last - after, last - after - 1);
+    std::fill(sums_.begin(), sums_.end(), 0.0f);
+    std::fill(squares_.begin(), squares_.end(), 0.0f);
+    summed_ = 0;
 }
 
 bool FrameAssembler::render()

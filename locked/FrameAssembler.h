@@ -42,6 +42,7 @@ private:
     // Builds frame_ from the slots; false (and frame_ left) when the frame is not to be trusted.
     bool render();
     void mark(int slot);
+    void measurePorches();
     float roughness(const VideoHistory& video, double from, double to);
     float unlike(const float* a, const float* b) const;
     float* row(int slot)
@@ -57,14 +58,17 @@ private:
     std::vector<float> scratch_; // for percentiles
     std::vector<float> line_;    // one line's samples
     std::vector<double> integral_;
-    std::vector<float> endAligned_;          // a stretched line taken as ending with its picture
-    std::vector<float> current_;             // the line being added
-    std::vector<std::int64_t> markedBefore_; // per slot: the mark before that
-    std::vector<std::int64_t> markedAt_;     // per slot: the line count of its last mark
-    std::vector<int> streak_;                // per slot: frames in a row marked there
-    std::vector<float> unlike_;              // per slot: how unlike the line before, fading
-    std::vector<std::uint8_t> troubles_;     // per slot: its line was coasted, or jumped
-    std::int64_t lineCount_ = 0;             // lines since lock
+    std::vector<float> endAligned_;             // a stretched line taken as ending with its picture
+    std::vector<float> current_;                // the line being added
+    std::vector<float> whole_, sums_, squares_; // lines between the syncs, for the porches
+    int summed_ = 0;
+    double porchBefore_ = 0, porchAfter_ = 0; // shares of the line between the syncs
+    std::vector<std::int64_t> markedBefore_;  // per slot: the mark before that
+    std::vector<std::int64_t> markedAt_;      // per slot: the line count of its last mark
+    std::vector<int> streak_;                 // per slot: frames in a row marked there
+    std::vector<float> unlike_;               // per slot: how unlike the line before, fading
+    std::vector<std::uint8_t> troubles_;      // per slot: its line was coasted, or jumped
+    std::int64_t lineCount_ = 0;              // lines since lock
     std::int64_t lastRealMark_ = -1;
     int stretchedSlot_ = -1; // a stretched line waiting for its successor
     float previousTip_ = 0, tipScatter_ = 1e30f, videoPeak_ = 0;
