@@ -152,7 +152,18 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         tipScatter_ =
             tipScatter_ > 1e29f ? std::abs(excess) : tipScatter_ + 0.05f * (size - tipScatter_);
     }
-    previousTip_ = line.tipStart;
+    const float measured = line.tipStart;
+    if (!raised && lineCount_ > 1) {
+        // Each tip is a few samples' mean, noisy on a weak signal, and a wrong tip stripes a
+        // whole line; AC coupling moves the tips only smoothly, so neighbours share theirs.
+        const float smoothed = 0.25f * (previousTip_ + 2 * line.tipStart + line.tipEnd);
+        const float shift = line.tipStart - smoothed;
+        float* previous = row(before);
+        for (int j = 0; j < elements_; ++j)
+            previous[j] += shift * (static_cast<float>(j) + 0.5f) / static_cast<float>(elements_);
+        line.tipStart = smoothed;
+    }
+    previousTip_ = measured;
     // Half a sample in from either sync edge: a sample across an edge is part sync.
     const double begin =
         line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period) + kEdgeMargin;
