@@ -10,7 +10,7 @@ namespace corvane {
 namespace {
 
 constexpr std::uint8_t kCoasted = 1, kJumped = 2;
-constexpr int kMaxCoasted = 3;
+constexpr int kMaxCoasted = 6;
 constexpr double kEdgeMargin = 0.5;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.5f;
