@@ -34,6 +34,9 @@ public:
     bool add(const PictureLine& given, const VideoHistory& video, int sign);
 
     bool confirmed() const { return phase_ >= 0; }
+    // Sync tip to white (a high percentile, so a click does not count), in input units; 0
+    // before the first frame.
+    float swing() const { return levelsKnown_ ? std::max(white_, 0.0f) : 0.0f; }
     const QImage& frame() const { return frame_; }
 
 private:

@@ -325,8 +325,12 @@ LockedStatus LockedDecoder::status() const
     const float top = std::max({sign * p.high, sign * p.lastHigh, sign * p.low, sign * p.lastLow});
     const float bottom =
         std::min({sign * p.high, sign * p.lastHigh, sign * p.low, sign * p.lastLow});
-    const float tipLevel = p.locker.locked() ? std::max(p.locker.tip(), bottom) : bottom;
-    s.swing = std::clamp(static_cast<double>(top - tipLevel) / 2, 0.0, 1.0);
+    // Locked, the picture's own levels; else the range of the last fifth of a second.
+    s.swing = std::clamp(static_cast<double>(p.locker.locked() && p.assembler.swing() > 0
+                                                 ? p.assembler.swing()
+                                                 : top - bottom) /
+                             2,
+                         0.0, 1.0);
     s.swingTooLow = s.swing < LevelMeter::kTooLow;
     s.noSyncFound = s.swing >= LevelMeter::kTooLow &&
                     p.locker.searchingFor(p.video.end()) > static_cast<std::int64_t>(p.sampleRate);

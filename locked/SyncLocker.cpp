@@ -162,6 +162,19 @@ SyncFound findLineSync(const float* s, std::size_t n, double nominal, Polarity p
     best.width = std::clamp((last - first + 1) * best.period / kBins, 0.02 * best.period,
                             0.15 * best.period);
     const double edge0 = std::fmod(first + 2.0 * kBins, kBins) * best.period / kBins;
+    // Sync is one narrow dip a line. A tone at a multiple of the line rate dips as regularly,
+    // but wide, and more than once a line.
+    if (last - first + 1 > kBins / 8)
+        return best;
+    float other = -1e30f;
+    for (int b = last + 3; b < first + kBins - 3; ++b) {
+        const float inside = (at(b) + at(b + 1) + at(b + 2)) / 3;
+        const float sides = std::min((at(b - 3) + at(b - 2) + at(b - 1)) / 3,
+                                     (at(b + 3) + at(b + 4) + at(b + 5)) / 3);
+        other = std::max(other, sides - inside);
+    }
+    if (other > 0.6f * bestScore)
+        return best;
 
     // Line by line: the dip must stand out of the noise on each.
     std::vector<double> prefix(n + 1, 0.0);

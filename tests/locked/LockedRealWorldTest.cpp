@@ -148,3 +148,36 @@ TEST(RealWorldPictures, SixtyRandomPicturesLockIncludingDarkOnes)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RealWorldStatus, TheMeterJudgesTheSwingAndSaysWhenNoSyncIsThere)
+{
+    // An 8-bit capture 10 codes loud with one click: the peak looks fine, the swing does not.
+    LockedSettings settings;
+    TransmitterOptions t{.standard = settings.standard, .sampleRate = 44100, .seconds = 1.5};
+    t.level = 0.04;
+    std::vector<float> quiet = transmit(rasterFor(testPicture(240, 360), t.standard), t);
+    acCouple(quiet, t.sampleRate, 20);
+    std::vector<std::uint8_t> bytes = toUnsigned8(quiet);
+    bytes[bytes.size() - 500] = 250;
+    LockedDecoder decoder(t.sampleRate, settings);
+    decoder.feedU8(bytes.data(), bytes.size());
+    LockedStatus s = decoder.status();
+    EXPECT_TRUE(s.locked);
+    EXPECT_FALSE(s.inputTooLow);
+    EXPECT_NEAR(s.swing, 0.04, 0.01);
+    EXPECT_TRUE(s.swingTooLow);
+    EXPECT_FALSE(s.noSyncFound);
+
+    // A programme's sound alone, loud: no sync on it, and the status says so.
+    const std::vector<float> sound = withSound(std::vector<float>(66150, 0.0f), 44100, 1, 0.8);
+    LockedDecoder deaf(44100, settings);
+    deaf.feed(sound.data(), sound.size() / 2, 2);
+    s = deaf.status();
+    EXPECT_FALSE(s.everLocked);
+    EXPECT_TRUE(s.noSyncFound);
+    EXPECT_FALSE(s.swingTooLow);
+}
+
+} // namespace
