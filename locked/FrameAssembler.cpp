@@ -199,8 +199,10 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         const int prior = (before + lines_ - 1) % lines_;
         const float startSide = unlike(row(prior), row(before));
         const float endSide = unlike(current, endAligned_.data());
-        const float vote = stretchHint_ != 0 ? static_cast<float>(stretchHint_)
-                                             : (endSide > startSide ? 1.0f : -1.0f);
+        // The picture's continuity when it is clear; else the flat side; else continuity.
+        const bool clear = std::max(startSide, endSide) > 2 * std::min(startSide, endSide);
+        const float vote = !clear && stretchHint_ != 0 ? static_cast<float>(stretchHint_)
+                                                       : (endSide > startSide ? 1.0f : -1.0f);
         stretchVote_ = std::clamp(stretchVote_ + vote, -4.0f, 4.0f);
         if (stretchVote_ >= 0) {
             mark(slot);

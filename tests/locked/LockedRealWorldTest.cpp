@@ -3,6 +3,7 @@
 #include "Correlation.h"
 #include "LockedDecoder.h"
 #include "NbtvTransmitter.h"
+#include "SoundFile.h"
 
 #include <QPainter>
 #include <cstdio>
@@ -179,5 +180,70 @@ TEST(RealWorldStatus, TheMeterJudgesTheSwingAndSaysWhenNoSyncIsThere)
     EXPECT_TRUE(s.noSyncFound);
     EXPECT_FALSE(s.swingTooLow);
 }
+
+} // namespace
+
+namespace {
+
+// Recordings by independent transmitters (tests/data/README.md says how each was made), as
+// they are and through a sound card's coupling, noise and an inverting amplifier.
+struct Recording
+{
+    const char* file;
+    const char* standard;
+    bool negative, transposed, rough;
+};
+
+class Recorded : public ::testing::TestWithParam<Recording>
+{
+};
+
+TEST_P(Recorded, EveryFrameMatchesThePicture)
+{
+    const Recording& r = GetParam();
+    FloatSoundReader reader;
+    QString error;
+    ASSERT_TRUE(reader.open(QStringLiteral(CORVANE_SOURCE_DIR "/tests/data/") + r.file, &error))
+        << qPrintable(error);
+    std::vector<float> signal, piece(8192);
+    for (std::int64_t n; (n = reader.read(piece.data(), piece.size(), &error)) > 0;)
+        signal.insert(signal.end(), piece.begin(), piece.begin() + n);
+    if (r.rough) {
+        acCouple(signal, reader.sampleRate(), 20);
+        addNoise(signal, 20, 3);
+        for (float& x : signal)
+            x = -x;
+    }
+    LockedSettings settings;
+    settings.standard = *standardByName(QString::fromLatin1(r.standard));
+    settings.negative = r.negative;
+    QImage picture = testPicture(240, 360);
+    if (r.transposed)
+        picture = picture.mirrored(true, false).transformed(QTransform().rotate(90));
+    const QImage raster = rasterFor(picture, settings.standard);
+    LockedDecoder decoder(reader.sampleRate(), settings);
+    int frames = 0;
+    double worst = 1;
+    decoder.setFrameCallback([&](const QImage& frame) {
+        ++frames;
+        worst = std::min(worst, correlation(frame, raster));
+    });
+    for (std::size_t at = 0; at < signal.size(); at += 1024)
+        decoder.feed(signal.data() + at, std::min<std::size_t>(1024, signal.size() - at));
+    std::printf("%-20s frames %d worst %.3f\n", r.file, frames, worst);
+    EXPECT_GE(frames, 17);
+    EXPECT_GE(worst, 0.95);
+    EXPECT_EQ(decoder.status().inverted, r.rough);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Independent, Recorded,
+    ::testing::Values(Recording{"nbtvencoder-32.wav", "nbtva", true, false, false},
+                      Recording{"nbtvencoder-32.wav", "nbtva", true, false, true},
+                      Recording{"nbtvencoder-30.wav", "baird", true, false, false},
+                      Recording{"nbtvencoder-32.mp3", "nbtva", true, false, false},
+                      Recording{"hacktv-nbtv.wav", "nbtva", false, true, false},
+                      Recording{"hacktv-nbtv.wav", "nbtva", false, true, true},
+                      Recording{"hacktv-nbtv.ogg", "nbtva", false, true, false}));
 
 } // namespace
