@@ -169,8 +169,14 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         line.start + std::clamp(line.syncWidth, 0.0, 0.3 * line.period) + kEdgeMargin;
     const double plain = std::min(line.end, line.start + line.period) - kEdgeMargin;
     float* current = current_.data();
-    if (!line.coasted && !line.stretched && !line.marked) {
-        // The whole line between the syncs, for finding the porches.
+    const double span = plain - begin;
+    const bool porches = porchBefore_ > 0 || porchAfter_ > 0;
+    // The whole line between the syncs, for finding the porches (every few lines is plenty).
+    // (Not a line whose end tip is raised, a missing pulse after it, found only on the next.)
+    const bool sample = !line.coasted && !line.stretched && !line.marked &&
+                        lineCount_ % 4 == (lineCount_ / lines_) % 4 &&
+                        std::abs(line.tipEnd - line.tipStart) < 4 * tipScatter_;
+    if (sample) {
         store(line, video, sign, begin, plain, whole_.data());
         for (std::size_t j = 0; j < whole_.size(); ++j) {
             sums_[j] += whole_[j];
@@ -178,8 +184,10 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         }
         ++summed_;
     }
-    const double span = plain - begin;
-    store(line, video, sign, begin + porchBefore_ * span, plain - porchAfter_ * span, current);
+    if (sample && !porches)
+        std::copy(whole_.begin(), whole_.end(), current);
+    else
+        store(line, video, sign, begin + porchBefore_ * span, plain - porchAfter_ * span, current);
     videoPeak_ = std::max(*std::max_element(current, current + elements_), 0.99f * videoPeak_);
     if (line.stretched) {
         store(line, video, sign, line.end - (plain - begin), line.end, endAligned_.data());
@@ -231,7 +239,7 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     }
     // The frame before this line is complete now that this line has set right what it could
     // of the line before (a raised tip, a stretch read the other way).
-    if (slot == 0 && summed_ >= 4 * lines_)
+    if (slot == 0 && summed_ >= lines_)
         measurePorches();
     const bool complete =
         phase_ >= 0 && slot == phase_ && lineCount_ >= lines_ &&
@@ -292,7 +300,7 @@ void FrameAssembler::measurePorches()
 {
     // Blanking is the same on every line and at the lowest level the video has: from each
     // end of the line, the elements that stay there line after line are porch, not picture.
-    if (summed_ < 2 * lines_)
+    if (summed_ < lines_ / 2)
         return;
     const auto n = static_cast<float>(summed_);
     std::vector<float>& mean = whole_;
@@ -305,7 +313,7 @@ void FrameAssembler::measurePorches()
     const float limit = 0.03f * (hi - lo);
     const auto blank = [&](std::size_t j) {
         const float spread = std::sqrt(std::max(squares_[j] / n - mean[j] * mean[j], 0.0f));
-        return spread < limit && mean[j] < lo + limit;
+        return spread < limit && mean[j] < lo + 2 * limit;
     };
     // Porches are short; a longer flat stretch is the picture's own dark margin.
     const std::size_t most = mean.size() * 8 / 100 + 1;

@@ -414,7 +414,7 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
         emitLine(t, false, false, false, tip_, out);
     }
     // The dip over the last lines must still stand out of the noise.
-    if (++linesSinceCheck_ >= 8 && edgeCount_ == static_cast<int>(edges_.size())) {
+    if (++linesSinceCheck_ >= 16 && edgeCount_ == static_cast<int>(edges_.size())) {
         linesSinceCheck_ = 0;
         weak_ = evidence(h) < kKeepEvidence ? weak_ + 1 : 0;
         if (weak_ >= 2)
