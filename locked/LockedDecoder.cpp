@@ -44,6 +44,7 @@ struct LockedDecoder::Pipeline
         envelope.resize(kBlock);
         scratch.resize(kBlock);
         smoothed.resize(kBlock);
+        extended.assign(kBlock + 64, 0.0f);
         kind = s.signal == SignalKind::Am ? SignalKind::Am : SignalKind::Baseband;
         locker.setPolarity(s.polarity);
         swingWindow = static_cast<std::int64_t>(0.2 * sampleRate);
@@ -79,9 +80,7 @@ struct LockedDecoder::Pipeline
     SignalKind kind;
 
     std::vector<float> envelope, scratch, picked, smoothed;
-    std::array<float, 64> recent{};
-    std::size_t recentAt = 0;
-    float running = 0;
+    std::vector<float> extended; // the block, the last samples of the one before in front
     int channel = 0, channels = 1;
     std::vector<PictureLine> lines;
     // Highest and lowest video over this and the last fifth of a second.
@@ -126,26 +125,31 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
         v = envelope.data();
     }
 
-    // A running mean over a few samples takes the edge off noise before sync is looked for.
+    // A running mean over a few samples takes the edge off noise before sync is looked for:
+    // over the block with the last few samples of the one before in front, summed afresh.
     const auto len = static_cast<std::size_t>(smoothLength);
     const float inv = 1.0f / static_cast<float>(len);
-    float hi = high, lo = low;
+    float* ext = extended.data();
+    std::copy(v, v + n, ext + len - 1);
+    float running = 0;
+    for (std::size_t k = 0; k + 1 < len; ++k)
+        running += ext[k];
     for (std::size_t i = 0; i < n; ++i) {
-        running += v[i] - recent[(recentAt + 64 - len) & 63];
-        recent[recentAt & 63] = v[i];
-        ++recentAt;
+        running += ext[i + len - 1];
         smoothed[i] = running * inv;
-        hi = std::max(hi, v[i]);
-        lo = std::min(lo, v[i]);
+        running -= ext[i];
     }
-    // Rounding builds up in a running sum; start it afresh now and then.
-    if ((recentAt & 0xffff) < n) {
-        running = 0;
-        for (std::size_t k = 1; k <= len; ++k)
-            running += recent[(recentAt - k) & 63];
+    std::copy(ext + n, ext + n + len - 1, ext);
+    // The range tells the swing while nothing is locked (locked, the picture's levels do).
+    if (!locker.locked()) {
+        float hi = high, lo = low;
+        for (std::size_t i = 0; i < n; ++i) {
+            hi = std::max(hi, v[i]);
+            lo = std::min(lo, v[i]);
+        }
+        high = hi;
+        low = lo;
     }
-    high = hi;
-    low = lo;
     swingFill += static_cast<std::int64_t>(n);
     if (swingFill >= swingWindow) {
         lastHigh = high;
