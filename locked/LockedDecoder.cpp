@@ -35,7 +35,8 @@ struct LockedDecoder::Pipeline
     Pipeline(double rate, const LockedSettings& s)
         : sampleRate(std::max(rate, kMinRate)), settings(s),
           period(linePeriod(sampleRate, s.standard)), meter(sampleRate), detector(sampleRate),
-          smoothLength(smoothing(period)), locker(period, (smoothLength - 1) / 2.0), assembler(s),
+          smoothLength(smoothing(period)),
+          locker(period, (smoothLength - 1) / 2.0, s.standard.lines), assembler(s),
           // Lines are cut out a couple of lines late, plus a block in flight.
           video(static_cast<std::size_t>(12 * period) + 2 * kBlock),
           smooth(static_cast<std::size_t>(40 * period) + 2 * kBlock)
@@ -160,6 +161,7 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
     }
     video.append(v, n);
     smooth.append(smoothed.data(), n);
+    locker.allowLikeness(kind == SignalKind::Baseband);
     lines.clear();
     locker.process(smooth, lines);
     deliver();

@@ -193,8 +193,66 @@ SyncFound findLineSync(const float* s, std::size_t n, double nominal, Polarity p
     return best;
 }
 
-SyncLocker::SyncLocker(double nominalPeriod, double delay)
-    : nominal_(nominalPeriod), delay_(delay), period_(nominalPeriod), width_(0.05 * nominalPeriod)
+SyncFound findLineLikeness(const float* s, std::size_t n, double nominal)
+{
+    SyncFound best;
+    const auto shortest = static_cast<std::size_t>(std::floor(nominal * (1 - kPullIn)));
+    const auto longest = static_cast<std::size_t>(std::ceil(nominal * (1 + kPullIn)));
+    if (n < 4 * longest)
+        return best;
+    double mean = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        mean += s[i];
+    mean /= static_cast<double>(n);
+    const auto likeness = [&](std::size_t lag) {
+        double xy = 0, xx = 0, yy = 0;
+        for (std::size_t i = 0; i + lag < n; ++i) {
+            const double a = s[i] - mean, b = s[i + lag] - mean;
+            xy += a * b;
+            xx += a * a;
+            yy += b * b;
+        }
+        return xy / std::sqrt(xx * yy + 1e-30);
+    };
+    std::size_t lag = shortest;
+    double r = -1;
+    for (std::size_t l = shortest; l <= longest; ++l)
+        if (const double c = likeness(l); c > r)
+            r = c, lag = l;
+    // Neighbouring lines alike, but half a line apart no more than any video (a tone is).
+    if (r < 0.6 || lag == shortest || lag == longest || std::abs(likeness(lag / 2)) > 0.5)
+        return best;
+    const double before = likeness(lag - 1), after = likeness(lag + 1);
+    const double curve = before - 2 * r + after;
+    best.period = static_cast<double>(lag) +
+                  (curve < 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0);
+    // A line ends where the video jumps from one edge of the picture to the other.
+    std::array<float, kBins> jumps{};
+    double phase = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        phase += kBins / best.period;
+        if (phase >= kBins)
+            phase -= kBins;
+        jumps[static_cast<std::size_t>(phase)] += std::abs(s[i] - s[i - 1]);
+    }
+    const auto most = std::max_element(jumps.begin(), jumps.end());
+    float total = 0;
+    for (const float j : jumps)
+        total += j;
+    if (*most < 2.5f * total / kBins)
+        return best;
+    best.edge = (static_cast<double>(most - jumps.begin()) + 0.5) * best.period / kBins;
+    while (best.edge + best.period < static_cast<double>(n))
+        best.edge += best.period;
+    best.edge -= best.period;
+    best.evidence = r;
+    best.found = true;
+    return best;
+}
+
+SyncLocker::SyncLocker(double nominalPeriod, double delay, int frameLines)
+    : nominal_(nominalPeriod), delay_(delay), frameLines_(std::max(frameLines, 1)),
+      period_(nominalPeriod), width_(0.05 * nominalPeriod)
 {
     window_.reserve(static_cast<std::size_t>(kSearchLines * nominal_ * (1 + kPullIn)) + 8);
     prefix_.reserve(static_cast<std::size_t>(2 * nominal_) + 64);
@@ -203,6 +261,7 @@ SyncLocker::SyncLocker(double nominalPeriod, double delay)
 void SyncLocker::reset()
 {
     locked_ = false;
+    failed_ = 0;
     lastSearch_ = INT64_MIN / 2;
     period_ = nominal_;
     misses_ = 0;
@@ -292,10 +351,30 @@ bool SyncLocker::search(const VideoHistory& h)
     window_.resize(static_cast<std::size_t>(length));
     const float* x = h.span(end - length, end, scratch_);
     std::copy(x, x + length, window_.begin());
-    const SyncFound f = findLineSync(window_.data(), window_.size(), nominal_, polarity_);
+    SyncFound f = findLineSync(window_.data(), window_.size(), nominal_, polarity_);
+    // No sync pulses (30-line archive recordings have none): the picture's own likeness from
+    // line to line gives the line.
+    // Only after a while without: a signal with sync may fail a search now and then.
+    failed_ = f.found ? 0 : failed_ + 1;
+    likeness_ = !f.found && failed_ >= 4 && likenessAllowed_;
+    if (likeness_)
+        f = findLineLikeness(window_.data(), window_.size(), nominal_);
     if (!f.found)
         return false;
     locked_ = everLocked_ = true;
+    if (likeness_) {
+        jumps_.fill(0);
+        period_ = f.period;
+        width_ = 0;
+        sign_ = 1;
+        next_ = static_cast<double>(end - length) + f.edge;
+        while (next_ - period_ > static_cast<double>(end) - 3 * period_)
+            next_ -= period_;
+        open_ = false;
+        linesSinceCheck_ = 0;
+        weak_ = 0;
+        return true;
+    }
     period_ = f.period;
     width_ = f.width;
     sign_ = f.sign;
@@ -322,10 +401,53 @@ void SyncLocker::process(const VideoHistory& h, std::vector<PictureLine>& out)
                 return;
             continue;
         }
+        if (likeness_) {
+            if (static_cast<double>(h.end()) < next_ + period_ + 2)
+                return;
+            follow(h, out);
+            continue;
+        }
         if (static_cast<double>(h.end()) < next_ + 1.65 * period_ + 4 * width_ + 4)
             return;
         track(h, out);
     }
+}
+
+void SyncLocker::follow(const VideoHistory& h, std::vector<PictureLine>& out)
+{
+    // Where in the line the video jumps, gathered line by line: where a line ends, it jumps
+    // from one edge of the picture to the other on every line.
+    const auto from = static_cast<std::int64_t>(std::ceil(next_));
+    const auto to = static_cast<std::int64_t>(std::floor(next_ + period_));
+    const float* x = h.span(from - 1, to, scratch_);
+    for (std::int64_t i = from; i < to; ++i) {
+        const auto bin = static_cast<std::size_t>(
+            std::clamp((static_cast<double>(i) - 0.5 - next_) / period_ * kBins, 0.0, kBins - 1.0));
+        jumps_[bin] += std::abs(x[i - from + 1] - x[i - from]);
+    }
+    emitLine(next_, true, false, false, 0.0f, out);
+    next_ += period_;
+    // Once a frame (so that a still picture weighs the same each time): the line ends move
+    // the phase and, spread over the frame, the period.
+    if (++linesSinceCheck_ < frameLines_)
+        return;
+    linesSinceCheck_ = 0;
+    const auto most = std::max_element(jumps_.begin(), jumps_.end());
+    const double off = std::remainder(
+        (static_cast<double>(most - jumps_.begin()) + 0.5) * period_ / kBins, period_);
+    jumps_.fill(0);
+    next_ += off;
+    period_ = std::clamp(period_ + 0.3 * off / frameLines_, nominal_ * (1 - kPullIn),
+                         nominal_ * (1 + kPullIn));
+    // The picture's likeness must hold, and sync, when it comes, is the better guide.
+    const auto length = static_cast<std::int64_t>(kSearchLines * nominal_);
+    const std::int64_t end = h.end();
+    const float* y = h.span(end - length, end, scratch_);
+    window_.assign(y, y + length);
+    const SyncFound f = findLineLikeness(window_.data(), window_.size(), nominal_);
+    weak_ = f.found ? 0 : weak_ + 1;
+    if (weak_ >= 2 || findLineSync(window_.data(), window_.size(), nominal_, polarity_).found)
+        lose(out);
 }
 
 void SyncLocker::lose(std::vector<PictureLine>& out)

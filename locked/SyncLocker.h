@@ -43,6 +43,10 @@ struct SyncFound
 SyncFound findLineSync(const float* video, std::size_t count, double nominalPeriod,
                        Polarity polarity);
 
+// Finds the line of a signal without sync pulses from the picture's likeness from line to line
+// (the period) and the jump where a line ends and the next begins at the picture's other edge.
+SyncFound findLineLikeness(const float* video, std::size_t count, double nominalPeriod);
+
 // Locks to line sync found as above and follows it line by line: at each predicted line start
 // it looks, within a narrow window, for the fall into a trough as wide as sync, and a loop moves
 // phase and period towards it. A line whose pulse does not come is coasted over; a pulse
@@ -52,10 +56,14 @@ SyncFound findLineSync(const float* video, std::size_t count, double nominalPeri
 class SyncLocker
 {
 public:
-    SyncLocker(double nominalPeriod, double delay);
+    // frameLines: lines in a frame, over which a signal without sync is judged.
+    SyncLocker(double nominalPeriod, double delay, int frameLines);
 
     void reset();
     void setPolarity(Polarity polarity);
+    // Whether a signal without sync may be locked by the picture's likeness (not an AM
+    // envelope, whose sync noise may hide now and then).
+    void allowLikeness(bool allowed) { likenessAllowed_ = allowed; }
     // Picks up whatever has come into the history since the last call.
     void process(const VideoHistory& smooth, std::vector<PictureLine>& out);
 
@@ -78,14 +86,20 @@ private:
     Probe probe(const VideoHistory& h, double t, double radius);
     bool search(const VideoHistory& h);
     void track(const VideoHistory& h, std::vector<PictureLine>& out);
+    void follow(const VideoHistory& h, std::vector<PictureLine>& out);
     void emitLine(double time, bool real, bool wide, bool rephased, float tip,
                   std::vector<PictureLine>& out);
     void lose(std::vector<PictureLine>& out);
     double evidence(const VideoHistory& h);
 
     double nominal_, delay_;
+    int frameLines_;
     Polarity polarity_ = Polarity::Auto;
     bool locked_ = false, everLocked_ = false;
+    bool likeness_ = false;         // locked by the picture's likeness, with no sync to follow
+    int failed_ = 0;                // searches in a row that found no sync
+    bool likenessAllowed_ = true;
+    std::array<float, 64> jumps_{}; // without sync: how much the video jumps where in a line
     std::int64_t lastSearch_ = INT64_MIN / 2, since_ = 0;
     double period_, width_, next_ = 0;
     int sign_ = 1;

@@ -340,6 +340,29 @@ std::vector<float> withSound(const std::vector<float>& vision, double sampleRate
     return out;
 }
 
+std::optional<std::vector<float>> throughPath(std::vector<float> signal, double sampleRate,
+                                              const RealPath& path, QString* error)
+{
+    if (path.speedPercent != 0) {
+        auto changed = changeSpeed(signal, path.speedPercent, error);
+        if (!changed)
+            return std::nullopt;
+        signal = std::move(*changed);
+    }
+    if (path.wowPercent != 0)
+        signal = addWow(signal, path.wowPercent, 0.5, sampleRate);
+    if (path.cutEverySeconds > 0)
+        addCuts(signal, sampleRate, path.cutEverySeconds, 0.1237);
+    if (path.fadeDb > 0)
+        addFading(signal, sampleRate, path.fadeDb);
+    acCouple(signal, sampleRate, path.acHz);
+    if (path.humPercent > 0)
+        addHum(signal, sampleRate, path.humPercent);
+    if (path.noisy)
+        addNoise(signal, path.snrDb, path.seed);
+    return signal;
+}
+
 std::vector<std::uint8_t> toUnsigned8(const std::vector<float>& signal)
 {
     std::vector<std::uint8_t> out(signal.size());

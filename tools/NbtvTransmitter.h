@@ -81,6 +81,17 @@ void addCuts(std::vector<float>& signal, double sampleRate, double everySeconds,
 // tones and noise, reproducible from seed) at soundLevel of full scale on the other.
 std::vector<float> withSound(const std::vector<float>& vision, double sampleRate, int visionChannel,
                              double soundLevel, std::uint32_t seed = 3);
+// All of the above in the order a real path applies them; zeros leave a step out.
+struct RealPath
+{
+    double speedPercent = 0, wowPercent = 0, cutEverySeconds = 0, fadeDb = 0, acHz = 0,
+           humPercent = 0;
+    bool noisy = false;
+    double snrDb = 0;
+    std::uint32_t seed = 1;
+};
+std::optional<std::vector<float>> throughPath(std::vector<float> signal, double sampleRate,
+                                              const RealPath& path, QString* error);
 // Unsigned 8-bit as a sound card records it, silence at 128.
 std::vector<std::uint8_t> toUnsigned8(const std::vector<float>& signal);
 

@@ -161,24 +161,20 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
         picture = testPicture(240, 360);
     }
 
-    std::vector<float> signal = transmit(rasterFor(picture, options.standard), options);
     QString error;
-    if (speed != 0) {
-        auto changed = changeSpeed(signal, speed, &error);
-        if (!changed)
-            return fail(kBadUsage, error);
-        signal = std::move(*changed);
-    }
-    if (cut > 0)
-        addCuts(signal, options.sampleRate, cut, 0.1);
-    if (fade > 0)
-        addFading(signal, options.sampleRate, fade);
-    acCouple(signal, options.sampleRate, acHz);
-    if (hum > 0)
-        addHum(signal, options.sampleRate, hum);
-    if (parser.isSet(cli.snr))
-        addNoise(signal, snrDb, static_cast<std::uint32_t>(seed));
-    if (!writeFloatSamples(out, signal, static_cast<int>(std::lround(options.sampleRate)), &error))
+    const RealPath path{.speedPercent = speed,
+                        .cutEverySeconds = cut,
+                        .fadeDb = fade,
+                        .acHz = acHz,
+                        .humPercent = hum,
+                        .noisy = parser.isSet(cli.snr),
+                        .snrDb = snrDb,
+                        .seed = static_cast<std::uint32_t>(seed)};
+    const auto signal = throughPath(transmit(rasterFor(picture, options.standard), options),
+                                    options.sampleRate, path, &error);
+    if (!signal)
+        return fail(kBadUsage, error);
+    if (!writeFloatSamples(out, *signal, static_cast<int>(std::lround(options.sampleRate)), &error))
         return fail(kCannotWrite, error);
     return 0;
 }

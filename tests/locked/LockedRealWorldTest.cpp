@@ -38,18 +38,13 @@ struct World
 {
     const char* name;
     FrameMark mark = FrameMark::Missing;
-    double rate = 44100, acHz = 20, snrDb = 0, hum = 0, fadeDb = 0, speed = 0, wow = 0, porch = 0;
+    double rate = 44100, snrDb = 0, hum = 0, fadeDb = 0, speed = 0, wow = 0, porch = 0;
     bool invert = false, negative = false;
     int stereo = -1;     // the vision's channel beside a programme's sound; -1 mono
     double cutEvery = 0; // seconds between cuts of an edited recording
     double good = 0.95;  // correlation a frame must reach
     double share = 0.9;  // of the frames the signal holds (less the first half second)
 };
-
-void PrintTo(const World& w, std::ostream* os)
-{
-    *os << w.name;
-}
 
 struct Score
 {
@@ -68,20 +63,8 @@ Score run(const World& w, const QImage& picture, double seconds = 3)
     t.invert = w.invert;
     t.negative = w.negative;
     t.frontPorch = t.backPorch = w.porch;
-    std::vector<float> s = transmit(raster, t);
-    if (w.speed != 0)
-        s = *changeSpeed(s, w.speed, nullptr);
-    if (w.wow != 0)
-        s = addWow(s, w.wow, 0.5, w.rate);
-    if (w.cutEvery > 0)
-        addCuts(s, w.rate, w.cutEvery, 0.1237);
-    if (w.fadeDb > 0)
-        addFading(s, w.rate, w.fadeDb);
-    acCouple(s, w.rate, w.acHz);
-    if (w.hum > 0)
-        addHum(s, w.rate, w.hum);
-    if (w.snrDb > 0)
-        addNoise(s, w.snrDb, 9);
+    const RealPath path{w.speed, w.wow, w.cutEvery, w.fadeDb, 20, w.hum, w.snrDb > 0, w.snrDb, 9};
+    const std::vector<float> s = *throughPath(transmit(raster, t), w.rate, path, nullptr);
     Score score;
     LockedDecoder decoder(w.rate, settings);
     decoder.setFrameCallback([&](const QImage& frame) {
@@ -192,6 +175,7 @@ struct Recording
     const char* file;
     const char* standard;
     bool negative, transposed, rough;
+    double share = 1; // of the frames at 0.95 or better
 };
 
 class Recorded : public ::testing::TestWithParam<Recording>
@@ -208,12 +192,11 @@ TEST_P(Recorded, EveryFrameMatchesThePicture)
     std::vector<float> signal, piece(8192);
     for (std::int64_t n; (n = reader.read(piece.data(), piece.size(), &error)) > 0;)
         signal.insert(signal.end(), piece.begin(), piece.begin() + n);
-    if (r.rough) {
-        acCouple(signal, reader.sampleRate(), 20);
-        addNoise(signal, 20, 3);
-        for (float& x : signal)
+    if (r.rough)
+        for (float& x : *(signal = *throughPath(signal, reader.sampleRate(),
+                                                {.acHz = 20, .noisy = true, .snrDb = 20}, nullptr),
+                        &signal))
             x = -x;
-    }
     LockedSettings settings;
     settings.standard = *standardByName(QString::fromLatin1(r.standard));
     settings.negative = r.negative;
@@ -222,17 +205,18 @@ TEST_P(Recorded, EveryFrameMatchesThePicture)
         picture = picture.mirrored(true, false).transformed(QTransform().rotate(90));
     const QImage raster = rasterFor(picture, settings.standard);
     LockedDecoder decoder(reader.sampleRate(), settings);
-    int frames = 0;
+    int frames = 0, good = 0;
     double worst = 1;
     decoder.setFrameCallback([&](const QImage& frame) {
         ++frames;
         worst = std::min(worst, correlation(frame, raster));
+        good += correlation(frame, raster) >= 0.95;
     });
     for (std::size_t at = 0; at < signal.size(); at += 1024)
         decoder.feed(signal.data() + at, std::min<std::size_t>(1024, signal.size() - at));
     std::printf("%-20s frames %d worst %.3f\n", r.file, frames, worst);
     EXPECT_GE(frames, 17);
-    EXPECT_GE(worst, 0.95);
+    EXPECT_GE(good, r.share * frames);
     EXPECT_EQ(decoder.status().inverted, r.rough);
 }
 
@@ -244,6 +228,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Recording{"nbtvencoder-32.mp3", "nbtva", true, false, false},
                       Recording{"hacktv-nbtv.wav", "nbtva", false, true, false},
                       Recording{"hacktv-nbtv.wav", "nbtva", false, true, true},
-                      Recording{"hacktv-nbtv.ogg", "nbtva", false, true, false}));
+                      Recording{"hacktv-nbtv.ogg", "nbtva", false, true, false},
+                      // No sync: where a line ends is told by picture edges alone, here and
+                      // there wrongly.
+                      Recording{"hacktv-30.wav", "baird", false, true, false, 0.5}));
 
 } // namespace
