@@ -131,10 +131,6 @@ TEST(RealWorldPictures, SixtyRandomPicturesLockIncludingDarkOnes)
     EXPECT_EQ(locked, 60);
 }
 
-} // namespace
-
-namespace {
-
 TEST(RealWorldStatus, TheMeterJudgesTheSwingAndSaysWhenNoSyncIsThere)
 {
     // An 8-bit capture 10 codes loud with one click: the peak looks fine, the swing does not.
@@ -164,10 +160,6 @@ TEST(RealWorldStatus, TheMeterJudgesTheSwingAndSaysWhenNoSyncIsThere)
     EXPECT_FALSE(s.swingTooLow);
 }
 
-} // namespace
-
-namespace {
-
 // Recordings by independent transmitters (tests/data/README.md says how each was made), as
 // they are and through a sound card's coupling, noise and an inverting amplifier.
 struct Recording
@@ -192,11 +184,11 @@ TEST_P(Recorded, EveryFrameMatchesThePicture)
     std::vector<float> signal, piece(8192);
     for (std::int64_t n; (n = reader.read(piece.data(), piece.size(), &error)) > 0;)
         signal.insert(signal.end(), piece.begin(), piece.begin() + n);
-    if (r.rough)
-        for (float& x : *(signal = *throughPath(signal, reader.sampleRate(),
-                                                {.acHz = 20, .noisy = true, .snrDb = 20}, nullptr),
-                        &signal))
-            x = -x;
+    if (r.rough) {
+        const RealPath path{.acHz = 20, .noisy = true, .snrDb = 20};
+        signal = *throughPath(signal, reader.sampleRate(), path, nullptr);
+        std::transform(signal.begin(), signal.end(), signal.begin(), std::negate<>());
+    }
     LockedSettings settings;
     settings.standard = *standardByName(QString::fromLatin1(r.standard));
     settings.negative = r.negative;
@@ -208,9 +200,8 @@ TEST_P(Recorded, EveryFrameMatchesThePicture)
     int frames = 0, good = 0;
     double worst = 1;
     decoder.setFrameCallback([&](const QImage& frame) {
-        ++frames;
-        worst = std::min(worst, correlation(frame, raster));
-        good += correlation(frame, raster) >= 0.95;
+        const double c = correlation(frame, raster);
+        ++frames, good += c >= 0.95, worst = std::min(worst, c);
     });
     for (std::size_t at = 0; at < signal.size(); at += 1024)
         decoder.feed(signal.data() + at, std::min<std::size_t>(1024, signal.size() - at));
@@ -229,8 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Recording{"hacktv-nbtv.wav", "nbtva", false, true, false},
                       Recording{"hacktv-nbtv.wav", "nbtva", false, true, true},
                       Recording{"hacktv-nbtv.ogg", "nbtva", false, true, false},
-                      // No sync: where a line ends is told by picture edges alone, here and
-                      // there wrongly.
+                      // No sync: picture edges alone tell where a line ends, now and then wrongly.
                       Recording{"hacktv-30.wav", "baird", false, true, false, 0.5}));
 
 } // namespace
