@@ -12,6 +12,7 @@ namespace {
 constexpr std::uint8_t kCoasted = 1, kJumped = 2;
 constexpr int kMaxCoasted = 6;
 constexpr double kEdgeMargin = 0.5;
+constexpr int kMaxUnmarked = 4;
 // How far the automatic levels move towards a new frame's.
 constexpr float kLevelFollow = 0.5f;
 
@@ -68,6 +69,8 @@ void FrameAssembler::reset()
     unlike_.assign(static_cast<std::size_t>(lines_), 0.0f);
     troubles_.assign(static_cast<std::size_t>(lines_), 0);
     lineCount_ = 0;
+    unmarkedRun_ = 0;
+    strayMark_ = false;
     previousTip_ = 0;
     tipScatter_ = 1e30f;
     videoPeak_ = 0;
@@ -114,6 +117,7 @@ void FrameAssembler::mark(int slot)
     const auto back =
         static_cast<std::int64_t>((static_cast<int>(lineCount_ % lines_) - slot + lines_) % lines_);
     const std::int64_t at = lineCount_ - back;
+    strayMark_ = strayMark_ || slot != phase_;
     auto& when = markedAt_[static_cast<std::size_t>(slot)];
     if (when == at)
         return;
@@ -138,7 +142,10 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     // stands above the tips either side of it (which AC coupling moves only smoothly).
     PictureLine line = given;
     const float excess = line.tipStart - 0.5f * (previousTip_ + line.tipEnd);
-    const bool raised = lineCount_ > 1 && excess > 5 * tipScatter_ && excess > 0.05f * videoPeak_;
+    // (As high as black is above the tip: hum in step with the frames raises tips at the same
+    // lines every frame too, but by far less.)
+    const bool raised = lineCount_ > 1 && excess > 5 * tipScatter_ && excess > 0.05f * videoPeak_ &&
+                        excess > 0.5f * line.syncDepth;
     if (raised) {
         line.marked = true;
         line.tipStart -= excess;
@@ -225,8 +232,10 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
         mark(slot);
         lastRealMark_ = lineCount_;
     }
-    // No marks in the sync train: the picture's edges meet where lines are least alike.
-    if (lastRealMark_ < lineCount_ - 2 * lines_ && lineCount_ >= 2 * lines_) {
+    // No marks in the sync train: the picture's edges meet where lines are least alike. (Marks
+    // that stop for a while, in a fade or in noise, are still awaited where they were.)
+    const bool unmarked = lastRealMark_ < 0 || lastRealMark_ < lineCount_ - 16 * lines_;
+    if (unmarked && lineCount_ >= 2 * lines_) {
         const auto most = std::max_element(unlike_.begin(), unlike_.end());
         if (most - unlike_.begin() == slot) {
             float next = 0;
@@ -241,11 +250,16 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     // of the line before (a raised tip, a stretch read the other way).
     if (slot == 0 && summed_ >= lines_)
         measurePorches();
-    const bool complete =
-        phase_ >= 0 && slot == phase_ && lineCount_ >= lines_ &&
-        (markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ ||
-         markedBefore_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_) &&
-        render();
+    bool complete = false;
+    if (phase_ >= 0 && slot == phase_ && lineCount_ >= lines_) {
+        const bool marked = markedAt_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_ ||
+                            markedBefore_[static_cast<std::size_t>(phase_)] == lineCount_ - lines_;
+        // A frame whose mark did not come is shown only while no mark came anywhere else
+        // either (a fade, noise), and not for long: a mark elsewhere means a cut moved the frame.
+        unmarkedRun_ = marked ? 0 : unmarkedRun_ + 1;
+        complete = (marked || (!strayMark_ && unmarkedRun_ <= kMaxUnmarked)) && render();
+        strayMark_ = false;
+    }
     std::copy(current_.begin(), current_.end(), row(slot));
     troubles_[static_cast<std::size_t>(slot)] =
         (line.coasted ? kCoasted : 0) |

@@ -390,6 +390,7 @@ bool SyncLocker::search(const VideoHistory& h)
     linesSinceCheck_ = 0;
     open_ = false;
     tip_ = 1e30f; // until the first pulse measures it
+    tipJitter_ = 0;
     return true;
 }
 
@@ -491,9 +492,11 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
     const Probe p = probe(h, t, radius);
     const float threshold = 0.45f * std::min(depth_, 1.5f * syncDepth_);
     // Sync reaches down to the tip; a missing pulse left at black between bright lines does not.
-    if (p.strength >= threshold && p.tip < tip_ + 0.6f * syncDepth_) {
+    // (Beyond how far the tips move from line to line anyway: hum, AC coupling, noise. A
+    // pulse at black let through this way still shows as a frame mark by its raised tip.)
+    if (p.strength >= threshold && p.tip < tip_ + 0.6f * syncDepth_ + 1.5f * tipJitter_) {
         const double error = p.edge - t;
-        const double phaseGain = settling_ > 0 ? 0.5 : 0.25;
+        const double phaseGain = settling_ > 0 ? 0.5 : 0.15;
         const double periodGain = settling_ > 0 ? 0.05 : 0.015;
         const double time = t + phaseGain * error;
         period_ = std::clamp(period_ + periodGain * error, nominal_ * (1 - 1.5 * kPullIn),
@@ -501,6 +504,8 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
         depth_ += 0.15f * (p.strength - depth_);
         // The least depth over recent lines: sync below black, without bright video before it.
         syncDepth_ += (p.strength < syncDepth_ ? 0.3f : 0.03f) * (p.strength - syncDepth_);
+        if (tip_ < 1e29f)
+            tipJitter_ += 0.1f * (std::abs(p.tip - tip_) - tipJitter_);
         tip_ = p.tip;
         misses_ = 0;
         // Where the picture begins matters to an element: the width is measured as it goes.
@@ -561,6 +566,7 @@ void SyncLocker::emitLine(double time, bool real, bool wide, bool rephased, floa
         line.syncWidth = width_;
         line.tipStart = openTip_;
         line.tipEnd = tip;
+        line.syncDepth = syncDepth_;
         line.coasted = !openReal_;
         // A wide pulse, or a single missing one between two that came.
         line.marked = openWide_ || openMarked_ || (!openReal_ && beforeReal_ && real);

@@ -16,6 +16,7 @@ struct PictureLine
     double period = 0;         // the line period at the time
     double syncWidth = 0;      // the usual sync width
     float tipStart = 0, tipEnd = 0;
+    float syncDepth = 0;    // how far sync lies below black (or the darkest video next to it)
     bool marked = false;    // the sync train marks this as a frame's first line
     bool stretched = false; // clearly longer than a line: a stretch at black is in it
     bool coasted = false;   // no pulse began it
@@ -96,14 +97,14 @@ private:
     int frameLines_;
     Polarity polarity_ = Polarity::Auto;
     bool locked_ = false, everLocked_ = false;
-    bool likeness_ = false;         // locked by the picture's likeness, with no sync to follow
-    int failed_ = 0;                // searches in a row that found no sync
+    bool likeness_ = false; // locked by the picture's likeness, with no sync to follow
+    int failed_ = 0;        // searches in a row that found no sync
     bool likenessAllowed_ = true;
     std::array<float, 64> jumps_{}; // without sync: how much the video jumps where in a line
     std::int64_t lastSearch_ = INT64_MIN / 2, since_ = 0;
     double period_, width_, next_ = 0;
     int sign_ = 1;
-    float depth_ = 0, syncDepth_ = 0, tip_ = 0;
+    float depth_ = 0, syncDepth_ = 0, tip_ = 0, tipJitter_ = 0;
     int misses_ = 0, settling_ = 0, weak_ = 0;
     std::int64_t linesSinceCheck_ = 0;
     std::array<double, 24> edges_{};

@@ -114,6 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                       World{.name = "snr6", .snrDb = 6, .good = 0.85, .share = 0.5},
                       World{.name = "hum15", .hum = 15},
                       World{.name = "qsb20", .fadeDb = 20, .good = 0.9, .share = 0.5},
+                      World{.name = "humqsb", .hum = 10, .fadeDb = 10, .share = 0.8},
                       World{.name = "clock", .rate = 48000, .speed = 0.03},
                       World{.name = "wow", .wow = 0.5, .share = 0.8},
                       World{.name = "cuts", .cutEvery = 0.7, .share = 0.6},
