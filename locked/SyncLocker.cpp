@@ -226,14 +226,17 @@ SyncFound findLineLikeness(const float* s, std::size_t n, double nominal)
     const double curve = before - 2 * r + after;
     best.period = static_cast<double>(lag) +
                   (curve < 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0);
-    // A line ends where the video jumps from one edge of the picture to the other.
+    // A line ends where the video jumps from one edge of the picture to the other: on most
+    // lines, while an edge in the picture runs through some of them only.
     std::array<float, kBins> jumps{};
+    const auto [lowest, highest] = std::minmax_element(s, s + n);
+    const float sharp = 0.2f * (*highest - *lowest);
     double phase = 0;
     for (std::size_t i = 1; i < n; ++i) {
         phase += kBins / best.period;
         if (phase >= kBins)
             phase -= kBins;
-        jumps[static_cast<std::size_t>(phase)] += std::abs(s[i] - s[i - 1]);
+        jumps[static_cast<std::size_t>(phase)] += std::abs(s[i] - s[i - 1]) > sharp ? 1.0f : 0.0f;
     }
     const auto most = std::max_element(jumps.begin(), jumps.end());
     float total = 0;
@@ -416,17 +419,21 @@ void SyncLocker::process(const VideoHistory& h, std::vector<PictureLine>& out)
 
 void SyncLocker::follow(const VideoHistory& h, std::vector<PictureLine>& out)
 {
-    // Where in the line the video jumps, gathered line by line: where a line ends, it jumps
-    // from one edge of the picture to the other on every line.
+    // Where in the line the video jumps, counted line by line: where a line ends it jumps from
+    // one edge of the picture to the other on most lines, while an edge in the picture runs
+    // through some of them only.
     const auto from = static_cast<std::int64_t>(std::ceil(next_));
     const auto to = static_cast<std::int64_t>(std::floor(next_ + period_));
     const float* x = h.span(from - 1, to, scratch_);
+    const auto [lowest, highest] = std::minmax_element(x, x + (to - from + 1));
+    const float sharp = 0.2f * (*highest - *lowest);
     for (std::int64_t i = from; i < to; ++i) {
         const auto bin = static_cast<std::size_t>(
             std::clamp((static_cast<double>(i) - 0.5 - next_) / period_ * kBins, 0.0, kBins - 1.0));
-        jumps_[bin] += std::abs(x[i - from + 1] - x[i - from]);
+        jumps_[bin] += std::abs(x[i - from + 1] - x[i - from]) > sharp ? 1.0f : 0.0f;
     }
     emitLine(next_, true, false, false, 0.0f, out);
+    moved_ = false;
     next_ += period_;
     // Once a frame (so that a still picture weighs the same each time): the line ends move
     // the phase and, spread over the frame, the period.
@@ -438,6 +445,8 @@ void SyncLocker::follow(const VideoHistory& h, std::vector<PictureLine>& out)
         (static_cast<double>(most - jumps_.begin()) + 0.5) * period_ / kBins, period_);
     jumps_.fill(0);
     next_ += off;
+    // A far move tears the frame it falls in: that one is not shown.
+    moved_ = std::abs(off) > 2 * period_ / kBins;
     period_ = std::clamp(period_ + 0.3 * off / frameLines_, nominal_ * (1 - kPullIn),
                          nominal_ * (1 + kPullIn));
     // The picture's likeness must hold, and sync, when it comes, is the better guide.
@@ -570,7 +579,7 @@ void SyncLocker::emitLine(double time, bool real, bool wide, bool rephased, floa
         line.coasted = !openReal_;
         // A wide pulse, or a single missing one between two that came.
         line.marked = openWide_ || openMarked_ || (!openReal_ && beforeReal_ && real);
-        line.jumped = rephased;
+        line.jumped = rephased || moved_;
         line.stretched = rephased && line.end - line.start > 1.03 * period_;
         out.push_back(line);
     }

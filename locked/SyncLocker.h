@@ -100,6 +100,7 @@ private:
     bool likeness_ = false; // locked by the picture's likeness, with no sync to follow
     int failed_ = 0;        // searches in a row that found no sync
     bool likenessAllowed_ = true;
+    bool moved_ = false;            // the line start just moved far
     std::array<float, 64> jumps_{}; // without sync: how much the video jumps where in a line
     std::int64_t lastSearch_ = INT64_MIN / 2, since_ = 0;
     double period_, width_, next_ = 0;
