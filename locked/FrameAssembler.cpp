@@ -178,10 +178,10 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     float* current = current_.data();
     const double span = plain - begin;
     const bool porches = porchBefore_ > 0 || porchAfter_ > 0;
-    // The whole line between the syncs, for finding the porches (every few lines is plenty).
+    // The whole line between the syncs, for finding the porches (every other line is plenty).
     // (Not a line whose end tip is raised, a missing pulse after it, found only on the next.)
     const bool sample = !line.coasted && !line.stretched && !line.marked &&
-                        lineCount_ % 4 == (lineCount_ / lines_) % 4 &&
+                        lineCount_ % 2 == (lineCount_ / lines_) % 2 &&
                         std::abs(line.tipEnd - line.tipStart) < 4 * tipScatter_;
     if (sample) {
         store(line, video, sign, begin, plain, whole_.data());

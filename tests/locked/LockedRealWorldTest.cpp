@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       World{.name = "gap", .mark = FrameMark::Gap},
                       World{.name = "after", .mark = FrameMark::After},
                       World{.name = "none", .mark = FrameMark::None},
-                      World{.name = "porch", .porch = 0.04, .share = 0.8},
+                      World{.name = "porch", .porch = 0.04},
                       World{.name = "inverted", .invert = true}, World{.name = "left", .stereo = 0},
                       World{.name = "rightinv", .invert = true, .stereo = 1},
                       World{.name = "negafter", .mark = FrameMark::After, .negative = true},
