@@ -49,11 +49,13 @@ SyncFound findLineSync(const float* video, std::size_t count, double nominalPeri
 SyncFound findLineLikeness(const float* video, std::size_t count, double nominalPeriod);
 
 // Locks to line sync found as above and follows it line by line: at each predicted line start
-// it looks, within a narrow window, for the fall into a trough as wide as sync, and a loop moves
-// phase and period towards it. A line whose pulse does not come is coasted over; a pulse
-// clearly elsewhere while the old phase stays empty on the next line too is a new phase (a
-// frame mark's stretch at black, a cut in a recording). The lock goes when the periodic dip
-// fades into noise over the last lines. Works on lightly smoothed video (delay samples late).
+// it looks, within a narrow window, for a trough as wide as sync below the video on both sides,
+// and a loop moves phase and period towards it. A line whose pulse does not come is coasted
+// over; a pulse clearly elsewhere while the old phase stays empty on the next line too is a new
+// phase (a frame mark's stretch at black, a cut in a recording). The lock goes when the periodic
+// dip fades into noise over the last lines. A signal with no sync at all is locked by the
+// picture's likeness instead, lines laid at the period found and moved once a frame to where the
+// lines end. Works on lightly smoothed video (delay samples late).
 class SyncLocker
 {
 public:
