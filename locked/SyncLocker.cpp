@@ -19,6 +19,7 @@ constexpr double kKeepEvidence = 3.5;
 // Sync shallower than this (full scale 1) is silence, not sync.
 constexpr float kFloor = 0.003f;
 constexpr int kMaxMisses = 6;
+constexpr float kInvertedMargin = 2.5f;
 
 // Mean of x over [a, b) from prefix sums.
 inline float mean(const double* prefix, std::ptrdiff_t a, std::ptrdiff_t b)
@@ -90,6 +91,12 @@ SyncFound findLineSync(const float* s, std::size_t n, double nominal, Polarity p
     const double lines = static_cast<double>(n) / nominal;
     const double step = nominal / (kBins * lines);
     std::array<float, kBins> sum{}, count{}, p{};
+    struct Candidate
+    {
+        float score = 0;
+        double period = 0;
+        int bin = 0;
+    } dip, peak;
     float bestScore = 0;
     int bestBin = 0;
     for (double period = nominal * (1 - kPullIn); period <= nominal * (1 + kPullIn);
@@ -116,20 +123,22 @@ SyncFound findLineSync(const float* s, std::size_t n, double nominal, Polarity p
             const float inside = (at(b) + at(b + 1) + at(b + 2)) / 3;
             const float left = (at(b - 3) + at(b - 2) + at(b - 1)) / 3;
             const float right = (at(b + 3) + at(b + 4) + at(b + 5)) / 3;
-            if (polarity != Polarity::Inverted && std::min(left, right) - inside > bestScore) {
-                bestScore = std::min(left, right) - inside;
-                best.period = period;
-                best.sign = 1;
-                bestBin = b;
-            }
-            if (polarity != Polarity::Normal && inside - std::max(left, right) > bestScore) {
-                bestScore = inside - std::max(left, right);
-                best.period = period;
-                best.sign = -1;
-                bestBin = b;
-            }
+            if (polarity != Polarity::Inverted && std::min(left, right) - inside > dip.score)
+                dip = {std::min(left, right) - inside, period, b};
+            if (polarity != Polarity::Normal && inside - std::max(left, right) > peak.score)
+                peak = {inside - std::max(left, right), period, b};
         }
     }
+    // Most signals come upright, and a bright stripe across the picture is a narrow peak on
+    // every line too (sync lies some 30 % of the swing below black, a white stripe on black 70 %
+    // above it): upside down only when its sync clearly stands out more.
+    const bool inverted =
+        peak.score > (polarity == Polarity::Auto ? kInvertedMargin : 1.0f) * dip.score;
+    const Candidate& chosen = inverted ? peak : dip;
+    bestScore = chosen.score;
+    best.period = chosen.period;
+    best.sign = inverted ? -1 : 1;
+    bestBin = chosen.bin;
     if (bestScore <= 0)
         return best;
 
