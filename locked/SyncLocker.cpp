@@ -514,7 +514,7 @@ void SyncLocker::track(const VideoHistory& h, std::vector<PictureLine>& out)
     // pulse at black let through this way still shows as a frame mark by its raised tip.)
     if (p.strength >= threshold && p.tip < tip_ + 0.6f * syncDepth_ + 1.5f * tipJitter_) {
         const double error = p.edge - t;
-        const double phaseGain = settling_ > 0 ? 0.5 : 0.15;
+        const double phaseGain = settling_ > 0 ? 0.5 : 0.25;
         const double periodGain = settling_ > 0 ? 0.05 : 0.015;
         const double time = t + phaseGain * error;
         period_ = std::clamp(period_ + periodGain * error, nominal_ * (1 - 1.5 * kPullIn),

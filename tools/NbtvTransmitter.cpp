@@ -350,7 +350,7 @@ std::optional<std::vector<float>> throughPath(std::vector<float> signal, double 
         signal = std::move(*changed);
     }
     if (path.wowPercent != 0)
-        signal = addWow(signal, path.wowPercent, 0.5, sampleRate);
+        signal = addWow(signal, path.wowPercent, path.wowHz, sampleRate);
     if (path.cutEverySeconds > 0)
         addCuts(signal, sampleRate, path.cutEverySeconds, 0.1237);
     if (path.fadeDb > 0)

@@ -86,6 +86,7 @@ struct RealPath
 {
     double speedPercent = 0, wowPercent = 0, cutEverySeconds = 0, fadeDb = 0, acHz = 0,
            humPercent = 0;
+    double wowHz = 0.5; // tape wow is slow; flutter is several Hz
     bool noisy = false;
     double snrDb = 0;
     std::uint32_t seed = 1;

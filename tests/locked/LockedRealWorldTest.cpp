@@ -38,7 +38,7 @@ struct World
 {
     const char* name;
     FrameMark mark = FrameMark::Missing;
-    double rate = 44100, snrDb = 0, hum = 0, fadeDb = 0, speed = 0, wow = 0, porch = 0;
+    double rate = 44100, snrDb = 0, hum = 0, fadeDb = 0, speed = 0, wow = 0, wowHz = 0.5, porch = 0;
     bool invert = false, negative = false;
     int stereo = -1;     // the vision's channel beside a programme's sound; -1 mono
     double cutEvery = 0; // seconds between cuts of an edited recording
@@ -63,7 +63,8 @@ Score run(const World& w, const QImage& picture, double seconds = 3)
     t.invert = w.invert;
     t.negative = w.negative;
     t.frontPorch = t.backPorch = w.porch;
-    const RealPath path{w.speed, w.wow, w.cutEvery, w.fadeDb, 20, w.hum, w.snrDb > 0, w.snrDb, 9};
+    const RealPath path{w.speed, w.wow,   w.cutEvery,  w.fadeDb, 20,
+                        w.hum,   w.wowHz, w.snrDb > 0, w.snrDb,  9};
     const std::vector<float> s = *throughPath(transmit(raster, t), w.rate, path, nullptr);
     Score score;
     LockedDecoder decoder(w.rate, settings);
@@ -117,6 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                       World{.name = "humqsb", .hum = 10, .fadeDb = 10, .share = 0.8},
                       World{.name = "clock", .rate = 48000, .speed = 0.03},
                       World{.name = "wow", .wow = 0.5, .share = 0.8},
+                      World{.name = "flutter", .wow = 0.3, .wowHz = 6},
                       World{.name = "cuts", .cutEvery = 0.7, .share = 0.6},
                       World{.name = "slow", .rate = 22050, .speed = -3}),
     [](const auto& info) { return std::string(info.param.name); });
