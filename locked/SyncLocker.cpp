@@ -365,8 +365,8 @@ bool SyncLocker::search(const VideoHistory& h)
     std::copy(x, x + length, window_.begin());
     SyncFound f = findLineSync(window_.data(), window_.size(), nominal_, polarity_);
     // No sync pulses (30-line archive recordings have none): the picture's own likeness from
-    // line to line gives the line.
-    // Only after a while without: a signal with sync may fail a search now and then.
+    // line to line gives the line; only after a while, as a signal with sync may fail a search
+    // now and then.
     failed_ = f.found ? 0 : failed_ + 1;
     likeness_ = !f.found && failed_ >= 4 && likenessAllowed_;
     if (likeness_)
