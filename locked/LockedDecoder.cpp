@@ -3,10 +3,8 @@
 #include "AmDemodulator.h"
 #include "CarrierDetector.h"
 #include "FrameAssembler.h"
-#include "FrameMarkerDetector.h"
 #include "LevelMeter.h"
-#include "LineClock.h"
-#include "SyncSeparator.h"
+#include "SyncLocker.h"
 #include "VideoHistory.h"
 
 #include <algorithm>
@@ -24,6 +22,12 @@ double linePeriod(double sampleRate, const LockedStandard& standard)
     return sampleRate / std::max(standard.lineRateHz, 1.0);
 }
 
+// Sync is about 5 % of a line; the smoothing for finding it stays well under that.
+int smoothing(double period)
+{
+    return std::clamp(static_cast<int>(std::lround(period * 0.05 / 3)), 1, 32);
+}
+
 } // namespace
 
 struct LockedDecoder::Pipeline
@@ -31,28 +35,37 @@ struct LockedDecoder::Pipeline
     Pipeline(double rate, const LockedSettings& s)
         : sampleRate(std::max(rate, kMinRate)), settings(s),
           period(linePeriod(sampleRate, s.standard)), meter(sampleRate), detector(sampleRate),
-          sync(period), clock(period), assembler(s),
-          // Lines are cut out a few lines late (after coasting), plus a block in flight.
-          video(static_cast<std::size_t>(12 * period) + 2 * kBlock)
+          smoothLength(smoothing(period)),
+          locker(period, (smoothLength - 1) / 2.0, s.standard.lines), assembler(s),
+          // Lines are cut out a couple of lines late, plus a block in flight.
+          video(static_cast<std::size_t>(12 * period) + 2 * kBlock),
+          smooth(static_cast<std::size_t>(40 * period) + 2 * kBlock)
     {
-        pulses.reserve(kBlock);
-        events.reserve(kBlock);
         lines.reserve(kBlock);
         envelope.resize(kBlock);
         scratch.resize(kBlock);
+        smoothed.resize(kBlock);
+        extended.assign(kBlock + 64, 0.0f);
         kind = s.signal == SignalKind::Am ? SignalKind::Am : SignalKind::Baseband;
+        locker.setPolarity(s.polarity);
+        swingWindow = static_cast<std::int64_t>(0.2 * sampleRate);
     }
 
     void restartSearch()
     {
-        sync.reset();
-        clock.reset();
-        marks.reset();
+        locker.reset();
         assembler.reset();
     }
 
     void process(const float* x, std::size_t n);
-    void deliver(const std::vector<LineEvent>& events);
+    void deliver();
+    void probeChannels(const float* interleaved, std::size_t n, int channels);
+
+    // The last stretch of every channel, searched for line sync while none is locked.
+    std::vector<std::vector<float>> probes;
+    std::vector<float> probeWindow;
+    std::size_t probeAt = 0;
+    std::int64_t probeFill = 0, lastProbe = 0;
 
     double sampleRate;
     LockedSettings settings;
@@ -61,20 +74,19 @@ struct LockedDecoder::Pipeline
     CarrierDetector detector;
     AmDemodulator am;
     double amCarrier = 0;
-    float amTip = 0;
-    bool amTipKnown = false;
-    SyncSeparator sync;
-    LineClock clock;
-    FrameMarkerDetector marks;
+    int smoothLength;
+    SyncLocker locker;
     FrameAssembler assembler;
-    VideoHistory video;
+    VideoHistory video, smooth;
     SignalKind kind;
 
-    std::vector<float> envelope, scratch, picked;
+    std::vector<float> envelope, scratch, picked, smoothed;
+    std::vector<float> extended; // the block, the last samples of the one before in front
     int channel = 0, channels = 1;
-    std::vector<SyncPulse> pulses;
-    std::vector<LineEvent> events;
     std::vector<PictureLine> lines;
+    // Highest and lowest video over this and the last fifth of a second.
+    float high = -1e30f, low = 1e30f, lastHigh = 0, lastLow = 0;
+    std::int64_t swingFill = 0, swingWindow = 1;
 
     FrameCallback callback;
     QImage last;
@@ -97,12 +109,6 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
             kind = wanted;
             restartSearch();
             amCarrier = 0;
-            amTipKnown = false;
-            // The separator starts over with its own smoothing and moving levels; an envelope
-            // gets its settings once its carrier is known.
-            sync.setMinimumSmoothing(1);
-            sync.setSettleSamples(0);
-            sync.setSteadyLevels(false);
         }
     }
 
@@ -112,8 +118,6 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
         if (carrier > 0 && (amCarrier == 0 || std::abs(carrier - amCarrier) > 0.03 * amCarrier)) {
             amCarrier = carrier;
             am.configure(sampleRate, carrier);
-            sync.setSettleSamples(AmDemodulator::kDelay + 1);
-            sync.setSteadyLevels(true);
         }
         if (amCarrier > 0)
             am.process(x, envelope.data(), n);
@@ -122,45 +126,94 @@ void LockedDecoder::Pipeline::process(const float* x, std::size_t n)
         v = envelope.data();
     }
 
-    const std::int64_t first = video.end();
-    video.append(v, n);
-    pulses.clear();
-    sync.process(v, n, first, pulses);
-
-    events.clear();
-    for (SyncPulse& p : pulses) {
-        if (kind == SignalKind::Am) {
-            // An envelope has no DC to wander: one steady tip level keeps the carrier's
-            // ripple at the tips from striping the picture.
-            amTip = amTipKnown ? amTip + 0.05f * (p.tip - amTip) : p.tip;
-            amTipKnown = true;
-            p.tip = amTip;
-        }
-        clock.pulse(p, events);
+    // A running mean over a few samples takes the edge off noise before sync is looked for:
+    // over the block with the last few samples of the one before in front, summed afresh.
+    const auto len = static_cast<std::size_t>(smoothLength);
+    const float inv = 1.0f / static_cast<float>(len);
+    float* ext = extended.data();
+    std::copy(v, v + n, ext + len - 1);
+    float running = 0;
+    for (std::size_t k = 0; k + 1 < len; ++k)
+        running += ext[k];
+    for (std::size_t i = 0; i < n; ++i) {
+        running += ext[i + len - 1];
+        smoothed[i] = running * inv;
+        running -= ext[i];
     }
-    // A pulse still under way may have begun up to its greatest width (plus the smoothing)
-    // before the last sample.
-    clock.advance(static_cast<double>(video.end()) - 0.45 * period - 40, events);
-    deliver(events);
+    std::copy(ext + n, ext + n + len - 1, ext);
+    // The range tells the swing while nothing is locked (locked, the picture's levels do).
+    if (!locker.locked()) {
+        float hi = high, lo = low;
+        for (std::size_t i = 0; i < n; ++i) {
+            hi = std::max(hi, v[i]);
+            lo = std::min(lo, v[i]);
+        }
+        high = hi;
+        low = lo;
+    }
+    swingFill += static_cast<std::int64_t>(n);
+    if (swingFill >= swingWindow) {
+        lastHigh = high;
+        lastLow = low;
+        high = -1e30f;
+        low = 1e30f;
+        swingFill = 0;
+    }
+    video.append(v, n);
+    smooth.append(smoothed.data(), n);
+    locker.allowLikeness(kind == SignalKind::Baseband);
+    lines.clear();
+    locker.process(smooth, lines);
+    deliver();
 }
 
-void LockedDecoder::Pipeline::deliver(const std::vector<LineEvent>& list)
+void LockedDecoder::Pipeline::probeChannels(const float* interleaved, std::size_t n, int count)
 {
-    for (const LineEvent& e : list) {
-        if (e.kind == LineEvent::Lost) {
-            marks.reset();
+    if (locker.locked() || kind == SignalKind::Am)
+        return;
+    const auto length = static_cast<std::size_t>(24 * period);
+    const auto channelCount = static_cast<std::size_t>(count);
+    if (probes.size() != channelCount)
+        probes.assign(channelCount, std::vector<float>(length, 0.0f));
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t c = 0; c < channelCount; ++c)
+            probes[c][(probeAt + i) % length] = interleaved[i * channelCount + c];
+    probeAt = (probeAt + n) % length;
+    probeFill += static_cast<std::int64_t>(n);
+    if (probeFill < static_cast<std::int64_t>(length) ||
+        probeFill - lastProbe < static_cast<std::int64_t>(0.05 * sampleRate))
+        return;
+    lastProbe = probeFill;
+    int best = -1;
+    double strongest = 0;
+    probeWindow.resize(length);
+    for (std::size_t c = 0; c < channelCount; ++c) {
+        std::rotate_copy(probes[c].begin(), probes[c].begin() + static_cast<long>(probeAt),
+                         probes[c].end(), probeWindow.begin());
+        const SyncFound f = findLineSync(probeWindow.data(), length, period, settings.polarity);
+        if (f.found && f.evidence > strongest) {
+            strongest = f.evidence;
+            best = static_cast<int>(c);
+        }
+    }
+    if (best >= 0 && best != channel) {
+        channel = best;
+        restartSearch();
+    }
+}
+
+void LockedDecoder::Pipeline::deliver()
+{
+    for (const PictureLine& line : lines) {
+        if (line.lost) {
             assembler.reset();
             continue;
         }
-        lines.clear();
-        marks.event(e, lines);
-        for (const PictureLine& line : lines) {
-            if (assembler.add(line, video, marks.typicalWidth())) {
-                last = assembler.frame();
-                ++frames;
-                if (callback)
-                    callback(last);
-            }
+        if (assembler.add(line, video, locker.sign())) {
+            last = assembler.frame();
+            ++frames;
+            if (callback)
+                callback(last);
         }
     }
 }
@@ -194,11 +247,13 @@ void LockedDecoder::feed(const float* interleaved, std::size_t frames, int chann
         feed(interleaved, frames);
         return;
     }
-    p.channel =
-        std::clamp(p.settings.channel == kAutoChannel ? 0 : p.settings.channel, 0, channels - 1);
     p.picked.resize(kBlock);
     while (frames > 0) {
         const std::size_t n = std::min(frames, kBlock);
+        if (p.settings.channel == kAutoChannel)
+            p.probeChannels(interleaved, n, channels);
+        p.channel = std::clamp(p.settings.channel == kAutoChannel ? p.channel : p.settings.channel,
+                               0, channels - 1);
         for (std::size_t i = 0; i < n; ++i)
             p.picked[i] = interleaved[i * static_cast<std::size_t>(channels) +
                                       static_cast<std::size_t>(p.channel)];
@@ -237,6 +292,7 @@ void LockedDecoder::setSettings(const LockedSettings& settings)
     }
     p.settings = settings;
     p.assembler.setLevels(settings);
+    p.locker.setPolarity(settings.polarity);
 }
 
 const LockedSettings& LockedDecoder::settings() const
@@ -258,8 +314,8 @@ LockedStatus LockedDecoder::status() const
 {
     const Pipeline& p = *pipeline_;
     LockedStatus s;
-    s.locked = p.clock.locked() && p.assembler.confirmed();
-    s.lineRateHz = p.clock.locked() ? p.sampleRate / p.clock.period() : 0;
+    s.locked = p.locker.locked() && p.assembler.confirmed();
+    s.lineRateHz = p.locker.locked() ? p.sampleRate / p.locker.period() : 0;
     s.detected = p.kind;
     s.carrierHz = p.kind == SignalKind::Am ? p.amCarrier : 0;
     s.frames = p.frames;
@@ -269,6 +325,21 @@ LockedStatus LockedDecoder::status() const
     s.inputClipping = p.meter.clipping();
     s.channel = p.channel;
     s.channels = p.channels;
+    s.everLocked = p.locker.everLocked();
+    s.inverted = p.locker.sign() < 0;
+    const float sign = static_cast<float>(p.locker.sign());
+    const float top = std::max({sign * p.high, sign * p.lastHigh, sign * p.low, sign * p.lastLow});
+    const float bottom =
+        std::min({sign * p.high, sign * p.lastHigh, sign * p.low, sign * p.lastLow});
+    // Locked, the picture's own levels; else the range of the last fifth of a second.
+    s.swing = std::clamp(static_cast<double>(p.locker.locked() && p.assembler.swing() > 0
+                                                 ? p.assembler.swing()
+                                                 : top - bottom) /
+                             2,
+                         0.0, 1.0);
+    s.swingTooLow = s.swing < LevelMeter::kTooLow;
+    s.noSyncFound = s.swing >= LevelMeter::kTooLow &&
+                    p.locker.searchingFor(p.video.end()) > static_cast<std::int64_t>(p.sampleRate);
     return s;
 }
 

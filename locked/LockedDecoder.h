@@ -10,8 +10,9 @@
 namespace corvane {
 
 // Decodes a real NBTV transmission by locking to its line and frame sync: samples in (any rate
-// 8000..192000 Hz, as float in -1..1), one upright greyscale frame out after every frame.
-// Single-threaded; the frame callback runs inside feed().
+// 8000..192000 Hz, as float in -1..1), one upright greyscale frame out after every frame. It
+// needs no knob for the picture, the frame mark, porches, the polarity (unless set) or the
+// level; see status() for what it found. Single-threaded; the frame callback runs inside feed().
 class LockedDecoder
 {
 public:
@@ -23,7 +24,9 @@ public:
     LockedDecoder& operator=(const LockedDecoder&) = delete;
 
     void feed(const float* samples, std::size_t count);
-    // Interleaved frames of several channels; the vision channel is picked as the settings say.
+    // Interleaved frames of several channels. The vision channel is the settings' one, or with
+    // kAutoChannel whichever carries line sync (status().channel says which); a channel of
+    // sound as loud as the vision does not count.
     void feed(const float* interleaved, std::size_t frames, int channels);
     // Unsigned 8-bit samples, silence at 128, as the sound card records them.
     void feedU8(const std::uint8_t* samples, std::size_t count);

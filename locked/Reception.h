@@ -54,6 +54,14 @@ struct LockedStatus
     bool inverted = false;      // the signal is taken upside down (found, or as set)
     int channel = 0;            // the channel decoded
     int channels = 1;           // channels the input has
+    bool everLocked = false;    // locked at some time since the start or the last reset
+    // The vision's swing from sync tip to peak, 0..1 of full scale (full scale is -1..1): what
+    // a level meter judges, since a quiet capture may still show a high peak of noise.
+    double swing = 0;
+    bool swingTooLow = false; // under a level that gives a clean picture
+    // The input is strong but shows no line sync at the standard's rate on any channel either
+    // way up: another standard, channel or polarity may be wanted.
+    bool noSyncFound = false;
 };
 
 } // namespace corvane

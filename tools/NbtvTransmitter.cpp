@@ -78,8 +78,12 @@ std::optional<FrameMark> frameMarkByName(const QString& name)
         return FrameMark::Missing;
     if (key == QLatin1String("wide"))
         return FrameMark::Wide;
-    if (key == QLatin1String("gap"))
+    if (key == QLatin1String("gap") || key == QLatin1String("before"))
         return FrameMark::Gap;
+    if (key == QLatin1String("after"))
+        return FrameMark::After;
+    if (key == QLatin1String("none"))
+        return FrameMark::None;
     return std::nullopt;
 }
 
@@ -160,48 +164,33 @@ std::vector<float> transmit(const QImage& picture, const TransmitterOptions& opt
     const double period = options.sampleRate / std::max(standard.lineRateHz, 1.0);
     const double sync = kSyncShare * period;
     const double gapLines = options.mark == FrameMark::Gap ? 1.5 : 0.0;
+    const double stretch = options.mark == FrameMark::After ? options.stretch * period : 0.0;
+    const double front = std::clamp(options.frontPorch, 0.0, 0.3) * period;
+    const double back = std::clamp(options.backPorch, 0.0, 0.3) * period;
     Steps steps;
     for (int k = 0; k < lines; ++k) {
-        const double lineStart = k * period;
         const bool first = k == 0;
+        const double lineStart = k * period + (first ? 0.0 : stretch);
+        const bool wide = first && options.mark == FrameMark::Wide;
         steps.add(lineStart, first && options.mark == FrameMark::Missing ? kBlackLevel : 0.0);
-        const double videoStart = lineStart + sync;
-        const double element = (period - sync) / elements;
+        // The wide pulse covers the start of the first line's picture.
+        const double syncEnd = lineStart + (wide ? 3 * sync : sync);
+        steps.add(syncEnd, kBlackLevel);
+        const double videoStart = lineStart + sync + back + (first ? stretch : 0.0);
+        const double videoEnd = lineStart + period + (first ? stretch : 0.0) - front;
+        const double element = (videoEnd - videoStart) / elements;
         for (int j = 0; j < elements; ++j) {
-            const int x = lines - 1 - k;
-            const int y = elements - 1 - j;
-            double g = raster.constScanLine(y)[x] / 255.0;
+            const double at = videoStart + j * element;
+            if (at + element <= syncEnd)
+                continue;
+            double g = raster.constScanLine(elements - 1 - j)[lines - 1 - k] / 255.0;
             if (options.negative)
                 g = 1 - g;
-            steps.add(videoStart + j * element, kBlackLevel + (1 - kBlackLevel) * g);
+            steps.add(std::max(at, syncEnd), kBlackLevel + (1 - kBlackLevel) * g);
         }
-        if (first && options.mark == FrameMark::Wide) {
-            // The wide pulse covers the start of the first line's picture.
-            std::vector<double> keepStart, keepLevel;
-            for (std::size_t i = 0; i < steps.start.size(); ++i) {
-                const double at = steps.start[i];
-                if (at > lineStart && at < lineStart + 3 * sync)
-                    continue;
-                keepStart.push_back(at);
-                keepLevel.push_back(steps.level[i]);
-            }
-            // The picture element under the pulse's end resumes after it.
-            double resume = kBlackLevel;
-            for (std::size_t i = 0; i < steps.start.size(); ++i)
-                if (steps.start[i] <= lineStart + 3 * sync)
-                    resume = steps.level[i];
-            steps.start = keepStart;
-            steps.level = keepLevel;
-            std::vector<double>::iterator pos =
-                std::upper_bound(steps.start.begin(), steps.start.end(), lineStart + 3 * sync);
-            const auto index = pos - steps.start.begin();
-            steps.start.insert(pos, lineStart + 3 * sync);
-            steps.level.insert(steps.level.begin() + index, resume);
-        }
+        steps.add(videoEnd, kBlackLevel);
     }
-    if (gapLines > 0)
-        steps.add(lines * period, kBlackLevel);
-    steps.finish((lines + gapLines) * period);
+    steps.finish((lines + gapLines) * period + stretch);
 
     const auto count =
         static_cast<std::size_t>(std::max(0.0, std::round(options.seconds * options.sampleRate)));
@@ -214,8 +203,9 @@ std::vector<float> transmit(const QImage& picture, const TransmitterOptions& opt
         const double after = steps.at(static_cast<double>(n) + 0.5);
         const double u = after - before;
         before = after;
-        const double value =
-            options.amHz > 0 ? u * std::sin(omega * static_cast<double>(n)) : 2 * u - 1;
+        double value = options.amHz > 0 ? u * std::sin(omega * static_cast<double>(n)) : 2 * u - 1;
+        if (options.invert)
+            value = -value;
         out[n] = static_cast<float>(level * value);
     }
     return out;
@@ -277,6 +267,100 @@ std::optional<std::vector<float>> changeSpeed(const std::vector<float>& signal, 
     }
     out.resize(static_cast<std::size_t>(data.output_frames_gen));
     return out;
+}
+
+void addHum(std::vector<float>& signal, double sampleRate, double percent, double hz)
+{
+    if (signal.empty())
+        return;
+    const auto [lo, hi] = std::minmax_element(signal.begin(), signal.end());
+    const double amplitude = percent / 100 * (*hi - *lo) / 2;
+    const double omega = 2 * std::numbers::pi * hz / sampleRate;
+    for (std::size_t n = 0; n < signal.size(); ++n) {
+        const double t = omega * static_cast<double>(n);
+        signal[n] += static_cast<float>(amplitude * (std::sin(t) + std::sin(3 * t + 1) / 3));
+    }
+}
+
+void addFading(std::vector<float>& signal, double sampleRate, double depthDb, double hz)
+{
+    const double omega = 2 * std::numbers::pi * hz / sampleRate;
+    for (std::size_t n = 0; n < signal.size(); ++n) {
+        const double db = -depthDb * 0.5 * (1 - std::cos(omega * static_cast<double>(n)));
+        signal[n] *= static_cast<float>(std::pow(10.0, db / 20));
+    }
+}
+
+std::vector<float> addWow(const std::vector<float>& signal, double percent, double hz,
+                          double sampleRate)
+{
+    std::vector<float> out;
+    out.reserve(signal.size());
+    const double omega = 2 * std::numbers::pi * hz / sampleRate;
+    double at = 0;
+    for (std::size_t n = 0; at + 1 < static_cast<double>(signal.size()); ++n) {
+        const auto i = static_cast<std::size_t>(at);
+        const double f = at - static_cast<double>(i);
+        out.push_back(static_cast<float>((1 - f) * signal[i] + f * signal[i + 1]));
+        at += 1 + percent / 100 * std::sin(omega * static_cast<double>(n));
+    }
+    return out;
+}
+
+void addCuts(std::vector<float>& signal, double sampleRate, double everySeconds, double skipSeconds)
+{
+    const auto every = static_cast<std::size_t>(std::max(1.0, everySeconds * sampleRate));
+    const auto skip = static_cast<std::size_t>(std::max(0.0, skipSeconds * sampleRate));
+    std::vector<float> out;
+    out.reserve(signal.size());
+    for (std::size_t at = 0; at < signal.size(); at += every + skip)
+        out.insert(out.end(), signal.begin() + static_cast<long>(at),
+                   signal.begin() + static_cast<long>(std::min(signal.size(), at + every)));
+    signal = std::move(out);
+}
+
+std::vector<float> withSound(const std::vector<float>& vision, double sampleRate, int visionChannel,
+                             double soundLevel, std::uint32_t seed)
+{
+    std::mt19937 engine(seed);
+    std::normal_distribution<double> noise(0.0, 0.15);
+    std::vector<float> out(2 * vision.size());
+    double low = 0;
+    for (std::size_t n = 0; n < vision.size(); ++n) {
+        const double t = static_cast<double>(n) / sampleRate;
+        // Speech-like: tones that come and go, over a low rumble of noise.
+        low += 0.05 * (noise(engine) - low);
+        const double tones =
+            std::sin(2 * std::numbers::pi * 220 * t) * (0.5 + 0.5 * std::sin(7 * t)) +
+            0.5 * std::sin(2 * std::numbers::pi * 1250 * t + std::sin(3 * t));
+        const double sound = soundLevel * std::clamp(0.6 * tones + 2 * low, -1.0, 1.0);
+        out[2 * n + static_cast<std::size_t>(visionChannel != 0)] = vision[n];
+        out[2 * n + static_cast<std::size_t>(visionChannel == 0)] = static_cast<float>(sound);
+    }
+    return out;
+}
+
+std::optional<std::vector<float>> throughPath(std::vector<float> signal, double sampleRate,
+                                              const RealPath& path, QString* error)
+{
+    if (path.speedPercent != 0) {
+        auto changed = changeSpeed(signal, path.speedPercent, error);
+        if (!changed)
+            return std::nullopt;
+        signal = std::move(*changed);
+    }
+    if (path.wowPercent != 0)
+        signal = addWow(signal, path.wowPercent, path.wowHz, sampleRate);
+    if (path.cutEverySeconds > 0)
+        addCuts(signal, sampleRate, path.cutEverySeconds, 0.1237);
+    if (path.fadeDb > 0)
+        addFading(signal, sampleRate, path.fadeDb);
+    acCouple(signal, sampleRate, path.acHz);
+    if (path.humPercent > 0)
+        addHum(signal, sampleRate, path.humPercent);
+    if (path.noisy)
+        addNoise(signal, path.snrDb, path.seed);
+    return signal;
 }
 
 std::vector<std::uint8_t> toUnsigned8(const std::vector<float>& signal)

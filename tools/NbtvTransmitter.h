@@ -16,6 +16,8 @@ enum class FrameMark
     Missing, // the first line's sync pulse is left out (black instead)
     Wide,    // the first line's sync pulse is three times as wide
     Gap,     // a stretch of black, one and a half lines long, before the first line
+    After,   // a stretch of black after the first line's sync pulse, before its picture
+    None,    // no mark: only the picture tells where a frame starts
 };
 
 std::optional<FrameMark> frameMarkByName(const QString& name);
@@ -32,6 +34,13 @@ struct TransmitterOptions
     double amHz = 0;
     // Picture inverted (black sent high), sync as usual.
     bool negative = false;
+    // The whole signal upside down (sync pointing up), as some players and amplifiers give it.
+    bool invert = false;
+    // Black before each line's sync and after it, as shares of the line.
+    double frontPorch = 0, backPorch = 0;
+    // Length of the black stretch of FrameMark::After, as a share of a line (the public
+    // nbtvencoder sends 16 samples of a 108-sample line).
+    double stretch = 16.0 / 108;
 };
 
 // Shares of the tip-to-white swing: sync tip, black, white.
@@ -58,6 +67,32 @@ void addNoise(std::vector<float>& signal, double snrDb, std::uint32_t seed);
 // Played percent faster (positive) or slower: the clocks of transmitter and recorder differ.
 std::optional<std::vector<float>> changeSpeed(const std::vector<float>& signal, double percent,
                                               QString* error);
+// Mains hum of hz (and a third of it at the third harmonic) at percent of the signal's swing.
+void addHum(std::vector<float>& signal, double sampleRate, double percent, double hz = 50);
+// Fading as on a radio path (QSB): the gain swings between 1 and depthDb below at hz.
+void addFading(std::vector<float>& signal, double sampleRate, double depthDb, double hz = 0.5);
+// Tape wow: the speed swings by +-percent at hz.
+std::vector<float> addWow(const std::vector<float>& signal, double percent, double hz,
+                          double sampleRate);
+// An edited recording: every everySeconds, skipSeconds of the signal are cut out.
+void addCuts(std::vector<float>& signal, double sampleRate, double everySeconds,
+             double skipSeconds);
+// Stereo frames with the vision on one channel (0 left, 1 right) and a programme's sound (a few
+// tones and noise, reproducible from seed) at soundLevel of full scale on the other.
+std::vector<float> withSound(const std::vector<float>& vision, double sampleRate, int visionChannel,
+                             double soundLevel, std::uint32_t seed = 3);
+// All of the above in the order a real path applies them; zeros leave a step out.
+struct RealPath
+{
+    double speedPercent = 0, wowPercent = 0, cutEverySeconds = 0, fadeDb = 0, acHz = 0,
+           humPercent = 0;
+    double wowHz = 0.5; // tape wow is slow; flutter is several Hz
+    bool noisy = false;
+    double snrDb = 0;
+    std::uint32_t seed = 1;
+};
+std::optional<std::vector<float>> throughPath(std::vector<float> signal, double sampleRate,
+                                              const RealPath& path, QString* error);
 // Unsigned 8-bit as a sound card records it, silence at 128.
 std::vector<std::uint8_t> toUnsigned8(const std::vector<float>& signal);
 

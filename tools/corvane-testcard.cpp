@@ -53,8 +53,9 @@ struct TransmitterCli
         QStringLiteral("How the first line of each frame is marked: missing (its sync pulse left "
                        "out, the default: line and frame rates and every picture element stay as "
                        "the standard has them), wide (a sync pulse three times as wide, covering "
-                       "the start of that line) or gap (1.5 lines at black before it, which "
-                       "lengthens the frame)."),
+                       "the start of that line), gap (1.5 lines at black before it, which "
+                       "lengthens the frame), after (a stretch at black after its sync pulse, "
+                       "before its picture, as the public nbtvencoder sends) or none."),
         QStringLiteral("KIND"), QStringLiteral("missing")};
     QCommandLineOption level{QStringLiteral("level"),
                              QStringLiteral("Peak amplitude as a share of full scale, above 0 up "
@@ -93,10 +94,29 @@ struct TransmitterCli
                                   QStringLiteral("am (the default) or fm (±30 kHz)."),
                                   QStringLiteral("KIND"), QStringLiteral("am")};
 
+    QCommandLineOption invert{QStringLiteral("invert"),
+                              QStringLiteral("Send the whole signal upside down (sync up).")};
+    QCommandLineOption porch{QStringLiteral("porch"),
+                             QStringLiteral("Black before and after each sync pulse, PERCENT of "
+                                            "the line each."),
+                             QStringLiteral("PERCENT")};
+    QCommandLineOption hum{QStringLiteral("hum"),
+                           QStringLiteral("Add 50 Hz mains hum at PERCENT of the video's swing."),
+                           QStringLiteral("PERCENT")};
+    QCommandLineOption fade{QStringLiteral("fade"),
+                            QStringLiteral("Fade the signal by up to DB and back every two "
+                                           "seconds, as a radio path does (QSB)."),
+                            QStringLiteral("DB")};
+    QCommandLineOption cut{QStringLiteral("cut-every"),
+                           QStringLiteral("Cut a tenth of a second out every S seconds, as an "
+                                          "edited recording jumps."),
+                           QStringLiteral("S")};
+
     QList<QCommandLineOption> all() const
     {
-        return {standard, image, rate,  am, frameMark, level,         negative,  acCoupling,
-                snr,      seed,  speed, iq, iqRate,    carrierOffset, modulation};
+        return {standard,   image, rate, am,     frameMark,     level,     negative,
+                acCoupling, snr,   seed, speed,  invert,        porch,     hum,
+                fade,       cut,   iq,   iqRate, carrierOffset, modulation};
     }
 };
 
@@ -148,11 +168,13 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
     options.negative = parser.isSet(cli.negative);
     const auto mark = frameMarkByName(parser.value(cli.frameMark));
     if (!mark)
-        return fail(kBadUsage,
-                    QStringLiteral("--frame-mark must be missing, wide or gap (got '%1')")
-                        .arg(parser.value(cli.frameMark)));
+        return fail(
+            kBadUsage,
+            QStringLiteral("--frame-mark must be missing, wide, gap, after or none (got '%1')")
+                .arg(parser.value(cli.frameMark)));
     options.mark = *mark;
-    double acHz = 0, snrDb = 0, seed = 1, speed = 0;
+    options.invert = parser.isSet(cli.invert);
+    double acHz = 0, snrDb = 0, seed = 1, speed = 0, porch = 0, hum = 0, fade = 0, cut = 0;
     std::optional<QString> problem;
     if (!problem)
         problem = readNumberOption(parser, cli.rate, 8000, 192000, options.sampleRate);
@@ -168,8 +190,17 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
         problem = readNumberOption(parser, cli.seed, 0, 4294967295.0, seed);
     if (!problem)
         problem = readNumberOption(parser, cli.speed, -20, 20, speed);
+    if (!problem)
+        problem = readNumberOption(parser, cli.porch, 0, 30, porch);
+    if (!problem)
+        problem = readNumberOption(parser, cli.hum, 0, 100, hum);
+    if (!problem)
+        problem = readNumberOption(parser, cli.fade, 0, 60, fade);
+    if (!problem)
+        problem = readNumberOption(parser, cli.cut, 0.2, kMaxSeconds, cut);
     if (problem)
         return fail(kBadUsage, *problem);
+    options.frontPorch = options.backPorch = porch / 100;
 
     QImage picture;
     if (parser.isSet(cli.image)) {
@@ -183,20 +214,22 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
         picture = testPicture(240, 360);
     }
 
-    std::vector<float> signal = transmit(rasterFor(picture, options.standard), options);
     QString error;
-    if (speed != 0) {
-        auto changed = changeSpeed(signal, speed, &error);
-        if (!changed)
-            return fail(kBadUsage, error);
-        signal = std::move(*changed);
-    }
-    acCouple(signal, options.sampleRate, acHz);
-    if (parser.isSet(cli.snr))
-        addNoise(signal, snrDb, static_cast<std::uint32_t>(seed));
+    const RealPath path{.speedPercent = speed,
+                        .cutEverySeconds = cut,
+                        .fadeDb = fade,
+                        .acHz = acHz,
+                        .humPercent = hum,
+                        .noisy = parser.isSet(cli.snr),
+                        .snrDb = snrDb,
+                        .seed = static_cast<std::uint32_t>(seed)};
+    const auto signal = throughPath(transmit(rasterFor(picture, options.standard), options),
+                                    options.sampleRate, path, &error);
+    if (!signal)
+        return fail(kBadUsage, error);
     if (parser.isSet(cli.iq))
-        return sendIq(parser, cli, signal, options.sampleRate, out);
-    if (!writeFloatSamples(out, signal, static_cast<int>(std::lround(options.sampleRate)), &error))
+        return sendIq(parser, cli, *signal, options.sampleRate, out);
+    if (!writeFloatSamples(out, *signal, static_cast<int>(std::lround(options.sampleRate)), &error))
         return fail(kCannotWrite, error);
     return 0;
 }

@@ -23,6 +23,13 @@ TEST(LockedTools, TransmitterToDecoderGivesUprightFramesAtTheAspect)
     const Case cases[] = {
         // 16-bit WAV at its own rate, through a sound card's coupling and some noise.
         {{"--standard", "nbtva", "--ac-coupling", "20", "--snr", "30"}, {}, "nbtva.wav", 1.5, 400},
+        // Upside down, porches, a stretch after sync, hum.
+        {{"--standard", "nbtva", "--invert", "--porch", "4", "--frame-mark", "after", "--hum",
+          "10"},
+         {},
+         "rough.wav",
+         1.5,
+         400},
         // Raw 8-bit at 28.8 kHz, a slow clock, quiet.
         {{"--standard", "baird", "--rate", "28800", "--speed", "-3", "--level", "0.1"},
          {"--standard", "baird", "--sample-rate", "28800"},
