@@ -1,8 +1,8 @@
 #pragma once
 
 #include "DecoderSettings.h"
-#include "SdrCommandLine.h"
 #include "RecordingDevice.h"
+#include "SdrCommandLine.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,9 +2,14 @@
 #include "DisplayProbe.h"
 #include "Launcher.h"
 #include "MonitorLink.h"
+#include "PulseSampleSource.h"
 #include "ReadingProgress.h"
 #include "RecordingDevices.h"
 #include "SafeFile.h"
+#include "SdrCommandLine.h"
+#include "SoundFileSource.h"
+#include "SoundOutput.h"
+#include "SoundReader.h"
 #include "Startup.h"
 #include "TerminationSignals.h"
 #include "Unit1.h"
@@ -67,6 +72,33 @@ int checkDevice(const QString& name)
         err << "  " << device.name << '\t' << device.description << '\n';
     return 2;
 }
+// Where the Monitor takes its own samples: the SDR asked for, the recording being played (not
+// standard input, which only one reader can have), or the recording source at its own rate.
+MonitorFeed monitorFeed(const StartupOptions& options)
+{
+    MonitorFeed feed;
+    if (options.radio.kind != SdrRequest::Kind::None) {
+        feed.source = [options] { return makeSdrSource(options.radio, options.radioFile, true); };
+        return feed;
+    }
+    if (options.inputFile == QLatin1String("-"))
+        return feed;
+    feed.player = [] { return std::make_unique<SoundOutput>(); };
+    if (!options.inputFile.isEmpty()) {
+        feed.fromFile = true;
+        feed.source = [options]() -> std::unique_ptr<SampleSource> {
+            const int rawRate =
+                isRawSampleName(options.inputFile) ? options.settings.sampleRate : 0;
+            return std::make_unique<SoundFileSource>(options.inputFile, options.loop, rawRate);
+        };
+    } else {
+        feed.source = [options]() -> std::unique_ptr<SampleSource> {
+            return std::make_unique<PulseSampleSource>(options.deviceName);
+        };
+    }
+    return feed;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -127,6 +159,7 @@ int main(int argc, char** argv)
                                  ? QStringLiteral("standard input")
                                  : QFileInfo(options.inputFile).fileName();
         readingView = readingProgressView(&form, name);
+        form.monitorLink().setFeed(monitorFeed(options));
         if (options.monitor)
             form.monitorLink().openMonitor();
     });

@@ -3,6 +3,8 @@
 #include "ErrorReporting.h"
 #include "MonitorWindow.h"
 #include "Receiver.h"
+#include "SampleSource.h"
+#include "SoundPlayer.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -48,7 +50,14 @@ MonitorWindow* MonitorLink::openMonitor()
         // The first time, beside the main window rather than over it.
         if (!monitor_->placeRestored())
             monitor_->move(mainWindow_->frameGeometry().topRight() + QPoint(8, 0));
-        if (!tap_ && receiver_.attached()) {
+        QString error;
+        if (feed_.source &&
+            monitor_->takeFeed(feed_.source(), feed_.player ? feed_.player() : nullptr,
+                               feed_.fromFile, &error))
+            ; // its own samples
+        else if (!error.isEmpty())
+            qWarning("The Monitor is fed the main window's samples: %s", qPrintable(error));
+        if (!monitor_->receiver().source() && !tap_ && receiver_.attached()) {
             tap_ = receiver_.engine().addDecodedTap([this](const DecodedBlock& b) {
                 if (monitor_ && b.count > 0)
                     monitor_->receiver().feedU8(b.data, static_cast<std::size_t>(b.count),

@@ -6,6 +6,8 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
+#include <memory>
 
 class QAction;
 class QWidget;
@@ -13,6 +15,19 @@ class QWidget;
 namespace corvane {
 
 class Receiver;
+class SampleSource;
+class SoundPlayer;
+
+// Where a Monitor takes its own samples from, made when it opens: the recording source at its
+// own rate with every channel, the file being played, an SDR. Without one (or when it cannot
+// start) the Monitor is fed the main window's blocks.
+struct MonitorFeed
+{
+    std::function<std::unique_ptr<SampleSource>()> source;
+    std::function<std::unique_ptr<SoundPlayer>()> player;
+    // A recording is listened to as it plays; a live receiver has its own loudspeaker.
+    bool fromFile = false;
+};
 
 // Opens the Monitor from the main window without touching its layout: the picture's context
 // menu ("Monitor", "Save picture…") and Ctrl+M. The Monitor is fed every block the capture
@@ -34,6 +49,8 @@ public:
 
     // Saves the main window's own picture as PNG, asking where.
     void savePicture();
+    // Where Monitors opened from now on take their samples.
+    void setFeed(MonitorFeed feed) { feed_ = std::move(feed); }
     // Replaces the desktop's save dialog, here and in Monitors opened afterwards.
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
@@ -50,6 +67,7 @@ private:
     QAction* savePictureAction_;
     QPointer<MonitorWindow> monitor_;
     TapHandle tap_;
+    MonitorFeed feed_;
     FileChooser chooseFile_ = chooseWithSaveDialog;
 };
 

@@ -1,6 +1,7 @@
 #include "MonitorWindow.h"
 
 #include "ErrorReporting.h"
+#include "SampleSource.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -139,7 +140,7 @@ void MonitorWindow::restoreOptions()
     contrastSlider->setValue(settings.value(QStringLiteral("contrast"), 100).toInt());
     gammaSlider->setValue(settings.value(QStringLiteral("gamma"), 100).toInt());
     averageBox->setValue(settings.value(QStringLiteral("average"), 1).toInt());
-    soundBox->setChecked(settings.value(QStringLiteral("sound"), false).toBool());
+    soundBox->setChecked(settings.value(soundKey_, false).toBool());
     scope->setVisible(settings.value(QStringLiteral("scope"), false).toBool());
     scopeButton->setChecked(scope->isVisible());
     autoSaveFolder_ = settings
@@ -175,7 +176,7 @@ void MonitorWindow::storeOptions() const
     settings.setValue(QStringLiteral("contrast"), contrastSlider->value());
     settings.setValue(QStringLiteral("gamma"), gammaSlider->value());
     settings.setValue(QStringLiteral("average"), averageBox->value());
-    settings.setValue(QStringLiteral("sound"), soundBox->isChecked());
+    settings.setValue(soundKey_, soundBox->isChecked());
     settings.setValue(QStringLiteral("scope"), scopeButton->isChecked());
     settings.setValue(QStringLiteral("autoSave"), autoSaveBox->isChecked());
     settings.setValue(QStringLiteral("autoSaveSeconds"), autoSaveSeconds->value());
@@ -196,6 +197,32 @@ LockedSettings MonitorWindow::settingsFromControls() const
     settings.manualBlack = blackSlider->value() / 100.0;
     settings.manualWhite = whiteSlider->value() / 100.0;
     return settings;
+}
+
+bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source,
+                             std::unique_ptr<SoundPlayer> player, bool fromFile, QString* error)
+{
+    if (!source)
+        return false;
+    SampleSource* s = source.get();
+    receiver_->setSource(std::move(source));
+    if (!s->start(error)) {
+        receiver_->setSource(nullptr);
+        return false;
+    }
+    connect(receiver_, &LockedReceiver::sourceEnded, this, [this](const QString& reason) {
+        if (!reason.isEmpty())
+            reportLater(tr("The Monitor's source stopped: %1").arg(reason));
+    });
+    receiver_->setSoundPlayer(std::move(player));
+    // Heard by default while a recording plays, not while a live receiver has its own
+    // loudspeaker; each remembered apart.
+    soundKey_ = fromFile ? QStringLiteral("soundFile") : QStringLiteral("soundLive");
+    QSettings settings = userSettings();
+    soundBox->setChecked(settings.value(QStringLiteral("Monitor/") + soundKey_, fromFile).toBool());
+    receiver_->setPlaySound(soundBox->isChecked());
+    setWindowTitle(tr("Corvane Monitor · %1").arg(s->description()));
+    return true;
 }
 
 PictureSettings MonitorWindow::pictureFromControls() const
@@ -224,6 +251,7 @@ void MonitorWindow::controlsChanged()
         picture->setFrame(QImage());
     }
     receiver_->setSettings(settings_);
+    receiver_->setPlaySound(soundBox->isChecked());
     const PictureSettings shown = pictureFromControls();
     if (shown.rotation != receiver_->pictureSettings().rotation)
         picture->setFrame(QImage()); // the old turn's shape until the next frame

@@ -29,6 +29,10 @@ public:
     // Finishes a recording in progress and stores the options.
     ~MonitorWindow() override;
 
+    // Receives from source from now on (started here), playing the programme's sound through
+    // player when asked. False and why when the source cannot start: it is dropped.
+    bool takeFeed(std::unique_ptr<SampleSource> source, std::unique_ptr<SoundPlayer> player,
+                  bool fromFile, QString* error);
     // What the Monitor shows; feed it, or give it a source.
     LockedReceiver& receiver() { return *receiver_; }
     const LockedReceiver& receiver() const { return *receiver_; }
@@ -84,6 +88,7 @@ private:
     FileChooser chooseFile_ = chooseWithSaveDialog;
     FolderChooser chooseFolder_;
     QString autoSaveFolder_;
+    QString soundKey_ = QStringLiteral("soundLive");
     QTimer* statusTimer_ = nullptr;
     QTimer* autoSaveTimer_ = nullptr;
     QAction* fullScreenAction_ = nullptr;

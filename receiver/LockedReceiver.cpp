@@ -306,9 +306,10 @@ ReceiverStatus LockedReceiver::status() const
     if (decoder_)
         s.signal = decoder_->status();
     s.lost = !s.signal.locked && wasLocked_ && !s.noInput;
-    s.searchingLong = !s.signal.locked && !s.noInput && decoder_ && !s.signal.inputTooLow &&
-                      !s.signal.inputClipping && searching_.isValid() &&
-                      searching_.elapsed() >= kSearchingLongMs;
+    s.searchingLong = !s.signal.locked && !s.noInput && decoder_ && !s.signal.swingTooLow &&
+                      !s.signal.inputClipping &&
+                      (s.signal.noSyncFound ||
+                       (searching_.isValid() && searching_.elapsed() >= kSearchingLongMs));
     return s;
 }
 
@@ -349,13 +350,15 @@ LevelVerdict LockedReceiver::levelVerdict() const
         return LevelVerdict::TooLow;
     if (s.signal.inputClipping)
         return LevelVerdict::Clipping;
-    return s.signal.inputTooLow ? LevelVerdict::TooLow : LevelVerdict::Good;
+    // The video's swing, not the peak: a quiet capture's noise can peak high while the picture
+    // has a handful of levels.
+    return s.signal.swingTooLow ? LevelVerdict::TooLow : LevelVerdict::Good;
 }
 
 double LockedReceiver::meterLevel() const
 {
     const ReceiverStatus s = status();
-    return s.noInput ? 0.0 : s.signal.inputPeak;
+    return s.noInput ? 0.0 : s.signal.swing;
 }
 
 QString LockedReceiver::advice() const

@@ -84,7 +84,7 @@ public:
     LevelVerdict levelVerdict() const;
     // What to do about the level, or what to try when nothing locks.
     QString advice() const;
-    // The input's level for a meter, 0..1 of full scale.
+    // The video's swing for a meter, 0..1 of full scale.
     double meterLevel() const;
 
     // The last complete frame as shown (processed; one pixel per element) and the standard as

@@ -340,6 +340,8 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
             {QStringLiteral("samples"), static_cast<qint64>(status.signal.samples)},
             {QStringLiteral("sampleRate"), receiver.status().sampleRate},
             {QStringLiteral("inputPeak"), status.signal.inputPeak},
+            {QStringLiteral("swing"), status.signal.swing},
+            {QStringLiteral("noSyncFound"), status.signal.noSyncFound},
         };
         if (!videoPath.isEmpty())
             counters.insert(QStringLiteral("videoFrames"),
