@@ -298,6 +298,8 @@ void MonitorWindow::showStatus()
                          verdict == LevelVerdict::Good       ? InputLevelMeter::Verdict::Good
                          : verdict == LevelVerdict::Clipping ? InputLevelMeter::Verdict::Clipping
                                                              : InputLevelMeter::Verdict::TooLow);
+    if (scope->isVisible())
+        showScope();
     // The last picture stays, dimmed, while nothing new can come.
     const ReceiverStatus now = receiver_->status();
     picture->setDimmed(now.noInput || now.lost);
@@ -402,6 +404,23 @@ void MonitorWindow::toggleVideo()
                                                     smoothBox->isChecked(), &error))
         reportError(error);
     showStatus();
+}
+
+void MonitorWindow::showScope()
+{
+    // Four lines overlaid: noise and hum show as spread, a steady signal as one trace.
+    const ScopeTrace trace = receiver_->scopeTrace(4);
+    if (trace.samples.empty()) {
+        scope->clear();
+        return;
+    }
+    scope->setLines(trace.samples.data(), trace.samples.size(), trace.lines);
+    scope->setLevels(trace.slice, trace.black, trace.white);
+    scope->setSync(0, trace.syncWidth);
+    scope->setCaption(
+        trace.locked
+            ? tr("Sync %1 % of the line").arg(100 * trace.syncWidth / trace.period, 0, 'f', 1)
+            : tr("No line sync found: the last %1 line periods").arg(trace.lines));
 }
 
 void MonitorWindow::toggleScope()

@@ -77,6 +77,7 @@ private:
     void blackMoved(int value);
     void whiteMoved(int value);
     void showStatus();
+    void showScope();
     void stopRecording();
     // A failure met while a block was being fed, shown once the feed has finished.
     void reportLater(const QString& message);

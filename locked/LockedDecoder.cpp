@@ -88,6 +88,7 @@ struct LockedDecoder::Pipeline
     float high = -1e30f, low = 1e30f, lastHigh = 0, lastLow = 0;
     std::int64_t swingFill = 0, swingWindow = 1;
 
+    PictureLine lastLine; // the last one handed to the assembler
     FrameCallback callback;
     QImage last;
     std::int64_t frames = 0;
@@ -209,6 +210,7 @@ void LockedDecoder::Pipeline::deliver()
             assembler.reset();
             continue;
         }
+        lastLine = line;
         if (assembler.add(line, video, locker.sign())) {
             last = assembler.frame();
             ++frames;
@@ -341,6 +343,38 @@ LockedStatus LockedDecoder::status() const
     s.noSyncFound = s.swing >= LevelMeter::kTooLow &&
                     p.locker.searchingFor(p.video.end()) > static_cast<std::int64_t>(p.sampleRate);
     return s;
+}
+
+ScopeTrace LockedDecoder::scopeTrace(int lines) const
+{
+    const Pipeline& p = *pipeline_;
+    ScopeTrace trace;
+    trace.lines = std::clamp(lines, 1, 8);
+    trace.locked = p.locker.locked() && p.lastLine.period > 0;
+    trace.period = trace.locked ? p.lastLine.period : p.period;
+    const auto length = static_cast<std::int64_t>(std::ceil(trace.period * trace.lines));
+    // Locked, from the last line's sync edge; else the newest stretch.
+    const std::int64_t from = trace.locked ? static_cast<std::int64_t>(std::floor(p.lastLine.start))
+                                           : std::max<std::int64_t>(p.video.end() - length, 0);
+    std::vector<float> scratch;
+    const std::int64_t to = std::min(from + length, p.video.end());
+    if (to <= from)
+        return trace;
+    const float* v = p.video.span(from, to, scratch);
+    trace.samples.assign(v, v + (to - from));
+    const float sign = static_cast<float>(p.locker.sign());
+    if (trace.locked) {
+        trace.syncWidth = p.lastLine.syncWidth;
+        trace.tip = p.lastLine.tipStart;
+        trace.black = trace.tip + sign * p.lastLine.syncDepth;
+        trace.slice = trace.tip + 0.5f * sign * p.lastLine.syncDepth;
+        trace.white = trace.tip + sign * p.assembler.swing();
+    } else {
+        const auto [lo, hi] = std::minmax_element(trace.samples.begin(), trace.samples.end());
+        trace.tip = trace.slice = trace.black = sign > 0 ? *lo : *hi;
+        trace.white = sign > 0 ? *hi : *lo;
+    }
+    return trace;
 }
 
 QImage LockedDecoder::lastFrame() const

@@ -43,6 +43,8 @@ public:
     // The last complete frame, Format_Grayscale8, upright as the viewer sees it, one pixel per
     // element (lines wide and elementsPerLine tall for vertical scanning); null before the first.
     QImage lastFrame() const;
+    // The last few lines for a scope.
+    ScopeTrace scopeTrace(int lines) const;
 
     // Forgets lock, levels and the frame in progress.
     void reset();

@@ -3,6 +3,7 @@
 #include "Standard.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace corvane {
 
@@ -62,6 +63,18 @@ struct LockedStatus
     // The input is strong but shows no line sync at the standard's rate on any channel either
     // way up: another standard, channel or polarity may be wanted.
     bool noSyncFound = false;
+};
+
+// The video of the last lines as the decoder saw it, with the levels it found, for a scope that
+// shows why a signal locks or not (levels, polarity, hum). Levels are in the samples' own units.
+struct ScopeTrace
+{
+    std::vector<float> samples; // `lines` line periods, the first starting at a sync edge
+    int lines = 1;
+    double period = 0;    // samples per line
+    double syncWidth = 0; // samples from each line's start
+    float tip = 0, slice = 0, black = 0, white = 0;
+    bool locked = false; // false: the last stretch of input, levels from its range
 };
 
 } // namespace corvane

@@ -420,6 +420,11 @@ bool LockedReceiver::stopRecording(QString* error)
     return finished;
 }
 
+ScopeTrace LockedReceiver::scopeTrace(int lines) const
+{
+    return decoder_ ? decoder_->scopeTrace(lines) : ScopeTrace{};
+}
+
 double LockedReceiver::recordedSeconds() const
 {
     return recorder_ ? static_cast<double>(recorder_->samplesWritten()) / recorder_->sampleRate()

@@ -91,6 +91,8 @@ public:
     // the processed frame is seen (a quarter turn swaps the aspect); null before the first.
     const QImage& lastFrame() const { return lastFrame_; }
     const LockedStandard& frameStandard() const { return frameStandard_; }
+    // The last lines as the decoder saw them, for a scope; empty before any samples.
+    ScopeTrace scopeTrace(int lines) const;
     // True once any frame has come since the receiver was made.
     bool everLocked() const { return everLocked_; }
 
