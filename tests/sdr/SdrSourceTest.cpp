@@ -266,7 +266,7 @@ TEST_P(SdrCli, ReadsWhatIsGivenAndNamesTheOptionThatIsWrong)
 INSTANTIATE_TEST_SUITE_P(
     Options, SdrCli,
     ::testing::Values(
-        Cli{{"--iq", "cu9"}, "--iq must be cu8, cs8, cs16, cf32 or wav (got 'cu9')"},
+        Cli{{"--iq", "cu9"}, "--iq must be cu8, cs8, cs16, cf32 or wav, or auto (got 'cu9')"},
         Cli{{"--tune", "1000"}, "--tune needs --iq or --source"},
         Cli{{"--source", "rtl_tcp://h:1"},
             "--source needs --frequency HZ, what to tune the SDR to"},
