@@ -181,7 +181,7 @@ void Waterfall::paintEvent(QPaintEvent*)
         points_[k] =
             QPointF((double(k) + 0.5) * w / bins,
                     kScaleHeight + kLineHeight * (1 - std::clamp(levelOf(latest_[k]), 0.0, 1.0)));
-    painter.setPen(QColor(220, 220, 120));
+    painter.setPen(QColor::fromRgb(kLineColour));
     painter.drawPolyline(points_.data(), int(points_.size()));
     paintScale(painter);
 

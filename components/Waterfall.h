@@ -26,6 +26,7 @@ public:
     static constexpr QRgb kBackColour = 0xff000018u;
     static constexpr QRgb kFoundColour = 0xff40ff60u;   // the marker on a transmission
     static constexpr QRgb kLookingColour = 0xffff8020u; // the marker while looking
+    static constexpr QRgb kLineColour = 0xffdcdc78u;    // the latest spectrum
 
     explicit Waterfall(QWidget* parent = nullptr);
 

@@ -342,7 +342,10 @@ TEST_P(SdrBandSpectrum, PeaksAtTheCarriersBins)
 INSTANTIATE_TEST_SUITE_P(Bands, SdrBandSpectrum,
                          ::testing::Values(TwoCarriers{2.4e6, 1024, 310000, -500000},
                                            TwoCarriers{250000, 512, -60000, 61000},
-                                           TwoCarriers{48000, 256, 5000, -12000}));
+                                           TwoCarriers{48000, 256, 5000, -12000}),
+                         [](const auto& info) {
+                             return std::to_string(int(info.param.rate)) + "sps";
+                         });
 
 // Two transmissions in one recording: the stronger AM one is found first; a click a little
 // off the weaker FM one moves there, and the picture locks on it.
