@@ -44,6 +44,12 @@ const std::array<QRgb, 256>& colourTable()
     return table;
 }
 
+// A level as shown, 0..1; NaN (a bin of no power at all) counts as the floor.
+double shown(double level)
+{
+    return level > 0 ? std::min(level, 1.0) : 0;
+}
+
 // A tick step of 1, 2 or 5 times a power of ten giving about `ticks` ticks over span.
 double tickStep(double span, double ticks)
 {
@@ -67,7 +73,7 @@ Waterfall::Waterfall(QWidget* parent)
 
 QRgb Waterfall::colourOf(double level)
 {
-    const auto k = static_cast<std::size_t>(std::lround(std::clamp(level, 0.0, 1.0) * 255));
+    const auto k = static_cast<std::size_t>(std::lround(shown(level) * 255));
     return colourTable()[k];
 }
 
@@ -178,9 +184,8 @@ void Waterfall::paintEvent(QPaintEvent*)
     // The latest spectrum, on the same colour scale.
     points_.resize(latest_.size());
     for (std::size_t k = 0; k < latest_.size(); ++k)
-        points_[k] =
-            QPointF((double(k) + 0.5) * w / bins,
-                    kScaleHeight + kLineHeight * (1 - std::clamp(levelOf(latest_[k]), 0.0, 1.0)));
+        points_[k] = QPointF((double(k) + 0.5) * w / bins,
+                             kScaleHeight + kLineHeight * (1 - shown(levelOf(latest_[k]))));
     painter.setPen(QColor::fromRgb(kLineColour));
     painter.drawPolyline(points_.data(), int(points_.size()));
     paintScale(painter);

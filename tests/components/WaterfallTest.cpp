@@ -72,4 +72,28 @@ INSTANTIATE_TEST_SUITE_P(Bands, WaterfallBand,
                                     std::to_string(info.param.width);
                          });
 
+// Past the ring's end the newest row still comes first, the one before it right under it.
+TEST(Waterfall, RowsFallInOrderPastTheRingsEnd)
+{
+    Waterfall w;
+    w.resize(256, Waterfall::kScaleHeight + Waterfall::kLineHeight + 100);
+    const auto brightestIn = [&](int y) {
+        const QImage image = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int best = 0;
+        for (int c = 0; c < image.width(); ++c)
+            if (qGray(image.pixel(c, y)) > qGray(image.pixel(best, y)))
+                best = c;
+        return best;
+    };
+    std::vector<float> row(256, -90);
+    for (int n = 0; n < Waterfall::kHistoryRows + 5; ++n) {
+        std::fill(row.begin(), row.end(), -90.0f);
+        row[std::size_t(10 + n % 200)] = -30;
+        w.addRow(row, 0, 1e6);
+    }
+    const int newest = Waterfall::kScaleHeight + Waterfall::kLineHeight;
+    for (int age = 0; age < 8; ++age)
+        EXPECT_EQ(brightestIn(newest + age), 10 + (Waterfall::kHistoryRows + 4 - age) % 200);
+}
+
 } // namespace
