@@ -129,6 +129,7 @@ TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
     std::map<int, std::uint32_t> commands;
     QTcpSocket* client = nullptr;
     bool sent = false;
+    qint64 sentBytes = 0;
     QObject::connect(&server, &QTcpServer::newConnection, [&] {
         client = server.nextPendingConnection();
         char header[12] = {'R', 'T', 'L', '0'};
@@ -145,6 +146,7 @@ TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
             if (!sent && commands.count(1) && commands.count(2)) {
                 sent = true;
                 const auto bytes = encodeIq(IqFormat::Cu8, air(commands[2], 100000));
+                sentBytes = qint64(bytes.size());
                 client->write(reinterpret_cast<const char*>(bytes.data()),
                               static_cast<qint64>(bytes.size()));
                 server.close();
@@ -168,7 +170,14 @@ TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
     QObject::connect(&source, &RtlTcpSource::message,
                      [&](const QString& m) { watch.messages << m; });
     ASSERT_TRUE(source.start(&error)) << error.toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(source.startRawRecording(dir.path(), &error)) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return watch.ended.has_value(); }));
+    // The dongle's bytes as they came, under a name saying what they are.
+    const QString recorded = source.stopRawRecording(&error);
+    EXPECT_TRUE(recorded.endsWith(QStringLiteral("_27200000Hz_1024000sps.cu8")))
+        << recorded.toStdString() << error.toStdString();
+    EXPECT_EQ(QFileInfo(recorded).size(), sentBytes);
     EXPECT_EQ(commands[2], 1024000u);
     EXPECT_EQ(commands[1], 27200000u);
     EXPECT_EQ(commands[3], 1u);
