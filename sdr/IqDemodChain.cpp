@@ -89,6 +89,7 @@ void IqDemodChain::feed(std::span<const IqSample> iq, std::vector<float>& video)
     if (status_.found) {
         held_.assign(iq.begin(), iq.end());
         conditioner_.process(held_.data(), held_.size());
+        conditioned(held_);
         demodulate(held_, video);
         return;
     }
@@ -98,14 +99,43 @@ void IqDemodChain::feed(std::span<const IqSample> iq, std::vector<float>& video)
         // The conditioner keeps following the receiver's drift meanwhile.
         held_.assign(iq.begin(), iq.begin() + static_cast<long>(passed));
         conditioner_.process(held_.data(), held_.size());
+        conditioned(held_);
         held_.clear();
         iq = iq.subspan(passed);
     }
     const std::size_t had = held_.size();
     held_.insert(held_.end(), iq.begin(), iq.end());
     conditioner_.process(held_.data() + had, iq.size());
+    conditioned(std::span(held_).subspan(had));
     if (double(held_.size()) >= options_.searchSeconds * options_.sampleRate)
         search(video);
+}
+
+void IqDemodChain::conditioned(std::span<const IqSample> iq)
+{
+    if (band_)
+        band_->feed(iq);
+}
+
+void IqDemodChain::watchBand(int bins, BandSpectrum::Sink sink)
+{
+    band_ = std::make_unique<BandSpectrum>(options_.sampleRate, bins, std::move(sink));
+}
+
+void IqDemodChain::tuneTo(double offsetHz)
+{
+    const double edge = options_.sampleRate / 2;
+    near_ = std::clamp(std::isfinite(offsetHz) ? offsetHz : 0, -edge, edge);
+    options_.tuneHz.reset();
+    finder_.reset(); // searched with the new aim from now on
+    status_.found = false;
+    status_.message =
+        QStringLiteral("looking for a transmission near %1 kHz").arg(*near_ / 1000, 0, 'f', 1);
+    channelStage_.reset();
+    demodulator_.reset();
+    level_.reset();
+    held_.clear();
+    skip_ = 0;
 }
 
 void IqDemodChain::finish(std::vector<float>& video)
@@ -120,6 +150,7 @@ void IqDemodChain::search(std::vector<float>& video)
         FinderOptions finder;
         finder.demod = options_.demod;
         finder.tuneHz = options_.tuneHz;
+        finder.nearHz = near_;
         finder.videoRate = videoRate_;
         finder_ = std::make_unique<SignalFinder>(options_.sampleRate, finder);
     }
@@ -128,9 +159,12 @@ void IqDemodChain::search(std::vector<float>& video)
     if (!found.found) {
         ++status_.searches;
         status_.message =
-            QStringLiteral("no NBTV transmission found (nothing with a line-rate sync); "
-                           "carriers seen: %1")
-                .arg(describeCarriers(found.carriers));
+            near_ ? QStringLiteral("nothing near %1 kHz; carriers seen: %2")
+                        .arg(*near_ / 1000, 0, 'f', 1)
+                        .arg(describeCarriers(found.carriers))
+                  : QStringLiteral("no NBTV transmission found (nothing with a line-rate sync); "
+                                   "carriers seen: %1")
+                        .arg(describeCarriers(found.carriers));
         skip_ = std::max(0.0, (options_.searchEverySeconds - options_.searchSeconds) *
                                   options_.sampleRate);
         held_.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BandSpectrum.h"
 #include "Demodulation.h"
 #include "IqConditioner.h"
 #include "IqFile.h"
@@ -67,6 +68,15 @@ public:
     // second), so that a short recording gets its answer.
     void finish(std::vector<float>& video);
 
+    // Moves to the transmission nearest offsetHz from the centre (a click on the band): the IQ
+    // from now on is searched around there, the nearest peak with a line sync wins (the nearest
+    // at all when none has one), and it is watched like one found by a search; a loss searches
+    // around there again. Overrides options.tuneHz.
+    void tuneTo(double offsetHz);
+    // From now on hands sink a row of bins powers in dB across the band about ten times a
+    // second, from the conditioned IQ (see BandSpectrum).
+    void watchBand(int bins, BandSpectrum::Sink sink);
+
     SdrStatus status() const { return status_; }
     double videoRate() const { return videoRate_; }
     const SdrOptions& options() const { return options_; }
@@ -75,6 +85,7 @@ private:
     void search(std::vector<float>& video);
     void demodulate(std::span<const IqSample> iq, std::vector<float>& video);
     void watch(std::span<const float> video);
+    void conditioned(std::span<const IqSample> iq);
 
     SdrOptions options_;
     double videoRate_;
@@ -86,7 +97,9 @@ private:
     std::vector<float> watched_; // the video since the last look at it
     int misses_ = 0;             // looks in a row that saw no line sync
     double foundPower_ = 0;      // of the transmission, in the first look after it was found
+    std::optional<double> near_; // where the user pointed, if anywhere
     std::unique_ptr<SignalFinder> finder_;
+    std::unique_ptr<BandSpectrum> band_;
     std::unique_ptr<Channel> channelStage_;
     std::unique_ptr<VideoDemodulator> demodulator_;
     std::unique_ptr<VideoLevel> level_;

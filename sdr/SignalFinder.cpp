@@ -235,10 +235,21 @@ FinderResult SignalFinder::find(std::span<const IqSample> iq)
         result.lineRateHz = t.lineRateHz;
         return result;
     }
+    if (options.nearHz) {
+        const double near = *options.nearHz;
+        std::erase_if(candidates,
+                      [near](const Carrier& c) { return std::abs(c.offsetHz - near) > kNearHz; });
+        std::sort(candidates.begin(), candidates.end(), [near](const Carrier& a, const Carrier& b) {
+            return std::abs(a.offsetHz - near) < std::abs(b.offsetHz - near);
+        });
+    }
     const auto tries =
         std::min<std::size_t>(candidates.size(), std::size_t(std::max(options.candidates, 0)));
+    Trial nearest;
     for (std::size_t k = 0; k < tries; ++k) {
         const Trial t = trial(iq, candidates[k].offsetHz);
+        if (k == 0)
+            nearest = t;
         if (t.periodicity >= options.minPeriodicity) {
             result.found = true;
             result.offsetHz = t.offsetHz;
@@ -247,6 +258,14 @@ FinderResult SignalFinder::find(std::span<const IqSample> iq)
             result.lineRateHz = t.lineRateHz;
             return result;
         }
+    }
+    if (options.nearHz && tries > 0) {
+        const Trial& t = nearest;
+        result.found = true;
+        result.offsetHz = t.offsetHz;
+        result.demod = t.demod;
+        result.periodicity = t.periodicity;
+        result.lineRateHz = t.lineRateHz;
     }
     return result;
 }

@@ -17,11 +17,18 @@ struct Carrier
     double aboveFloorDb = 0;
 };
 
+// How far from where the user pointed a transmission's peak may be: an FM transmission's
+// strongest part can lie anywhere in its swing.
+inline constexpr double kNearHz = 40000;
+
 struct FinderOptions
 {
     Demod demod = Demod::Auto;
     // Where the user says the transmission is; the finder then only decides AM or FM.
     std::optional<double> tuneHz;
+    // Where the user pointed (a click on the band): only peaks within kNearHz of it are tried,
+    // nearest first, and when none shows a line sync the nearest is taken all the same.
+    std::optional<double> nearHz;
     double videoRate = 48000;
     int candidates = 6;
     // How much of the IQ each candidate is demodulated over: 80 lines of the usual standard.

@@ -13,7 +13,8 @@ constexpr double kPieceSeconds = 0.05;
 } // namespace
 
 IqFileSource::IqFileSource(QString path, SdrOptions options, bool realTime, QObject* parent)
-    : SampleSource(parent), path_(std::move(path)), options_(options), realTime_(realTime)
+    : SampleSource(parent), path_(std::move(path)), options_(options), realTime_(realTime),
+      centreHz_(iqNameInfo(path_).centreHz.value_or(0))
 {
     timer_.setInterval(realTime_ ? kTickMs : 0);
     connect(&timer_, &QTimer::timeout, this, &IqFileSource::tick);
@@ -35,6 +36,9 @@ bool IqFileSource::start(QString* error)
             return false;
         }
         chain_ = std::make_unique<IqDemodChain>(options_);
+        chain_->watchBand(kSpectrumBins, [this](const std::vector<float>& row) {
+            emit spectrum(row, centreHz_, reader_.sampleRate());
+        });
     }
     clock_.start();
     delivered_ = 0;
@@ -59,7 +63,31 @@ SdrStatus IqFileSource::status() const
 
 SourceTuning IqFileSource::tuning() const
 {
-    return tuningOf(status(), 0);
+    return tuningOf(status(), centreHz_);
+}
+
+bool IqFileSource::tuneTo(double offsetHz)
+{
+    if (!chain_)
+        return false;
+    chain_->tuneTo(offsetHz);
+    return true;
+}
+
+bool IqFileSource::startRawRecording(const QString& folder, QString* error)
+{
+    if (!chain_) {
+        if (error)
+            *error = QStringLiteral("the recording '%1' is not playing").arg(description());
+        return false;
+    }
+    return startIqRecording(recorder_, folder, centreHz_, reader_.sampleRate(), IqFormat::Cf32,
+                            error);
+}
+
+QString IqFileSource::stopRawRecording(QString* error)
+{
+    return stopIqRecording(recorder_, error);
 }
 
 void IqFileSource::tick()
@@ -75,6 +103,8 @@ void IqFileSource::tick()
     iq_.resize(static_cast<std::size_t>(due));
     const std::size_t got = reader_.read(iq_.data(), iq_.size());
     delivered_ += static_cast<std::int64_t>(got);
+    if (recorder_)
+        recorder_->write(std::span(iq_.data(), got));
     video_.clear();
     chain_->feed(std::span(iq_.data(), got), video_);
     if (got < iq_.size())

@@ -2,6 +2,7 @@
 
 #include "IqDemodChain.h"
 #include "IqFile.h"
+#include "IqRecorder.h"
 #include "SampleSource.h"
 
 #include <QElapsedTimer>
@@ -15,7 +16,7 @@ namespace corvane {
 // baseband video (one channel at the chain's video rate). In real time it is paced by a timer
 // at the recording's rate; otherwise it goes as fast as the thread allows, a piece per turn of
 // the event loop. At the end: ended("") when a transmission was found, else ended(what the
-// band held).
+// band held). Its spectrum comes about ten times a second of the recording.
 class IqFileSource final : public SampleSource
 {
     Q_OBJECT
@@ -31,6 +32,11 @@ public:
     // Found, how, where; empty before start.
     SdrStatus status() const;
     SourceTuning tuning() const override;
+    // False before start.
+    bool tuneTo(double offsetHz) override;
+    // cf32 at the recording's rate, centred where its name says (else unknown).
+    bool startRawRecording(const QString& folder, QString* error) override;
+    QString stopRawRecording(QString* error) override;
 
 private:
     void tick();
@@ -39,8 +45,10 @@ private:
     QString path_;
     SdrOptions options_;
     bool realTime_;
+    double centreHz_; // from the recording's name; 0 when it does not say
     IqReader reader_;
     std::unique_ptr<IqDemodChain> chain_;
+    std::unique_ptr<IqRecorder> recorder_;
     QTimer timer_;
     QElapsedTimer clock_;
     std::int64_t delivered_ = 0;

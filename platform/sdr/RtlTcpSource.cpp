@@ -110,6 +110,25 @@ SourceTuning RtlTcpSource::tuning() const
     return tuningOf(status(), options_.frequencyHz);
 }
 
+bool RtlTcpSource::tuneTo(double offsetHz)
+{
+    if (!chain_)
+        return false;
+    chain_->tuneTo(offsetHz);
+    return true;
+}
+
+bool RtlTcpSource::startRawRecording(const QString& folder, QString* error)
+{
+    return startIqRecording(recorder_, folder, options_.frequencyHz, options_.sampleRate,
+                            IqFormat::Cu8, error);
+}
+
+QString RtlTcpSource::stopRawRecording(QString* error)
+{
+    return stopIqRecording(recorder_, error);
+}
+
 bool RtlTcpSource::start(QString* error)
 {
     if (running_)
@@ -133,8 +152,12 @@ bool RtlTcpSource::start(QString* error)
             QStringLiteral("the tuner gain must be 0..60 dB (got %1)").arg(*options_.gainDb));
     if (options_.host.isEmpty())
         return bad(QStringLiteral("an rtl_tcp source needs a host"));
-    if (!chain_)
+    if (!chain_) {
         chain_ = std::make_unique<IqDemodChain>(sdr_);
+        chain_->watchBand(kSpectrumBins, [this](const std::vector<float>& row) {
+            emit spectrum(row, options_.frequencyHz, options_.sampleRate);
+        });
+    }
     running_ = true;
     everStreamed_ = false;
     attempts_ = 0;
@@ -193,10 +216,12 @@ void RtlTcpSource::onReadyRead()
         emit message(QStringLiteral("connected to rtl_tcp at %1 (%2)").arg(where(), tuner_));
     }
     const QByteArray bytes = socket_.readAll();
+    const std::span raw(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()));
+    if (recorder_)
+        recorder_->writeBytes(raw);
     video_.clear();
-    chain_->feedBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                static_cast<std::size_t>(bytes.size())),
-                      video_);
+    chain_->feedBytes(raw, video_);
     if (!video_.empty())
         emit block(video_.data(), video_.size(), 1, chain_->videoRate());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IqDemodChain.h"
+#include "IqRecorder.h"
 #include "SampleSource.h"
 
 #include <QByteArray>
@@ -50,6 +51,11 @@ public:
 
     SdrStatus status() const;
     SourceTuning tuning() const override;
+    // False before start.
+    bool tuneTo(double offsetHz) override;
+    // The dongle's bytes as they arrive, cu8.
+    bool startRawRecording(const QString& folder, QString* error) override;
+    QString stopRawRecording(QString* error) override;
     // From the greeting: "R820T" and the like; empty before it.
     QString tunerName() const { return tuner_; }
 
@@ -75,6 +81,7 @@ private:
     QByteArray header_;
     QString tuner_;
     std::unique_ptr<IqDemodChain> chain_;
+    std::unique_ptr<IqRecorder> recorder_;
     std::vector<float> video_;
 };
 

@@ -11,11 +11,12 @@ std::optional<QString> readSdrCommandLine(const QCommandLineParser& parser,
     SdrRequest r;
     if (parser.isSet(options.iq)) {
         const auto format = iqFormatByName(parser.value(options.iq));
-        if (!format)
-            return QStringLiteral("--iq must be %1 (got '%2')")
+        r.formatGiven = parser.value(options.iq).trimmed().toLower() != QLatin1String("auto");
+        if (!format && r.formatGiven)
+            return QStringLiteral("--iq must be %1, or auto (got '%2')")
                 .arg(iqFormatChoices(), parser.value(options.iq));
         r.kind = SdrRequest::Kind::IqFile;
-        r.sdr.format = *format;
+        r.sdr.format = format.value_or(IqFormat::Cu8);
     }
     if (parser.isSet(options.source)) {
         if (r.kind != SdrRequest::Kind::None)
@@ -62,6 +63,7 @@ std::optional<QString> readSdrCommandLine(const QCommandLineParser& parser,
             .arg(parser.value(options.demod));
     r.sdr.demod = *demod;
     r.sdr.sampleRate = rate;
+    r.rateGiven = parser.isSet(options.sampleRate);
     r.rtl.sampleRate = r.soapy.sampleRate = rate;
     r.rtl.frequencyHz = r.soapy.frequencyHz = frequency;
     r.rtl.ppm = static_cast<int>(ppm);
@@ -71,12 +73,29 @@ std::optional<QString> readSdrCommandLine(const QCommandLineParser& parser,
     return std::nullopt;
 }
 
+std::optional<QString> applyIqFileName(SdrRequest& request, const QString& path)
+{
+    const IqNameInfo info = iqNameInfo(path);
+    if (!request.rateGiven && info.sampleRate)
+        request.sdr.sampleRate = *info.sampleRate;
+    if (!request.formatGiven) {
+        if (!info.format)
+            return QStringLiteral("--iq auto: the name of '%1' does not say its format (%2)")
+                .arg(path, iqFormatChoices());
+        request.sdr.format = *info.format;
+    }
+    return std::nullopt;
+}
+
 std::unique_ptr<SampleSource> makeSdrSource(const SdrRequest& request, const QString& iqPath,
                                             bool realTime, QObject* parent)
 {
     switch (request.kind) {
-    case SdrRequest::Kind::IqFile:
-        return std::make_unique<IqFileSource>(iqPath, request.sdr, realTime, parent);
+    case SdrRequest::Kind::IqFile: {
+        SdrRequest named = request;
+        applyIqFileName(named, iqPath);
+        return std::make_unique<IqFileSource>(iqPath, named.sdr, realTime, parent);
+    }
     case SdrRequest::Kind::RtlTcp:
         return std::make_unique<RtlTcpSource>(request.rtl, request.sdr, parent);
     case SdrRequest::Kind::Soapy:

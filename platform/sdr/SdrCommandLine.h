@@ -18,13 +18,15 @@ struct SdrCommandLine
     QCommandLineOption iq{QStringLiteral("iq"),
                           QStringLiteral("The input is an SDR's IQ recording in FORMAT: %1 "
                                          "(cu8 as an rtl-sdr gives it, cs8 a HackRF; a wav file "
-                                         "holds I and Q as its two channels).")
+                                         "holds I and Q as its two channels), or auto: as the "
+                                         "file's name says (…_2400000sps.cu8).")
                               .arg(iqFormatChoices()),
                           QStringLiteral("FORMAT")};
     QCommandLineOption sampleRate{QStringLiteral("sample-rate"),
                                   QStringLiteral("IQ samples per second of a raw recording or "
-                                                 "the SDR (default 2400000; a wav file's own "
-                                                 "rate wins)."),
+                                                 "the SDR (default: what the recording's name "
+                                                 "says, else 2400000; a wav file's own rate "
+                                                 "wins)."),
                                   QStringLiteral("HZ")};
     QCommandLineOption tune{QStringLiteral("tune"),
                             QStringLiteral("Where the transmission is, in Hz from the tuned "
@@ -68,6 +70,8 @@ struct SdrRequest
     SdrOptions sdr;
     RtlTcpOptions rtl;
     SoapyOptions soapy;
+    // Whether the user gave the IQ recording's format (not --iq auto) and its rate.
+    bool formatGiven = true, rateGiven = true;
 };
 
 // Reads the options into request; a one-line complaint naming the option on a bad value or a
@@ -75,7 +79,13 @@ struct SdrRequest
 std::optional<QString> readSdrCommandLine(const QCommandLineParser& parser,
                                           const SdrCommandLine& options, SdrRequest& request);
 
-// The source the request asks for (an IQ file at iqPath for Kind::IqFile); null for Kind::None.
+// Fills in what the options left to the IQ recording's name (see iqNameInfo): the format for
+// --iq auto, the rate without --sample-rate. A complaint naming the file when the format is
+// still not known.
+std::optional<QString> applyIqFileName(SdrRequest& request, const QString& path);
+
+// The source the request asks for (an IQ file at iqPath for Kind::IqFile, its name filling in
+// what the options left out); null for Kind::None.
 std::unique_ptr<SampleSource> makeSdrSource(const SdrRequest& request, const QString& iqPath,
                                             bool realTime, QObject* parent = nullptr);
 

@@ -59,6 +59,25 @@ SourceTuning SoapySource::tuning() const
     return tuningOf(status(), options_.frequencyHz);
 }
 
+bool SoapySource::tuneTo(double offsetHz)
+{
+    if (!chain_)
+        return false;
+    chain_->tuneTo(offsetHz);
+    return true;
+}
+
+bool SoapySource::startRawRecording(const QString& folder, QString* error)
+{
+    return startIqRecording(recorder_, folder, options_.frequencyHz, options_.sampleRate,
+                            IqFormat::Cf32, error);
+}
+
+QString SoapySource::stopRawRecording(QString* error)
+{
+    return stopIqRecording(recorder_, error);
+}
+
 bool SoapySource::start(QString* error)
 {
     if (reading_)
@@ -90,8 +109,12 @@ bool SoapySource::start(QString* error)
         return false;
     }
     device_ = std::move(device);
-    if (!chain_)
+    if (!chain_) {
         chain_ = std::make_unique<IqDemodChain>(sdr_);
+        chain_->watchBand(kSpectrumBins, [this](const std::vector<float>& row) {
+            emit spectrum(row, options_.frequencyHz, options_.sampleRate);
+        });
+    }
     reading_ = true;
     reader_ = std::thread([this] { readLoop(); });
     return true;
@@ -147,6 +170,8 @@ void SoapySource::drain()
         pending_.clear();
         error.swap(readError_);
     }
+    if (recorder_)
+        recorder_->write(taken_);
     video_.clear();
     if (chain_ && !taken_.empty())
         chain_->feed(taken_, video_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IqDemodChain.h"
+#include "IqRecorder.h"
 #include "SampleSource.h"
 
 #include <atomic>
@@ -36,6 +37,11 @@ public:
     QString description() const override;
     SdrStatus status() const;
     SourceTuning tuning() const override;
+    // False before start.
+    bool tuneTo(double offsetHz) override;
+    // cf32 as the device gives it.
+    bool startRawRecording(const QString& folder, QString* error) override;
+    QString stopRawRecording(QString* error) override;
 
 private:
     struct Device;
@@ -46,6 +52,7 @@ private:
     SdrOptions sdr_;
     std::unique_ptr<Device> device_;
     std::unique_ptr<IqDemodChain> chain_;
+    std::unique_ptr<IqRecorder> recorder_;
     std::thread reader_;
     std::atomic<bool> reading_{false};
     std::mutex mutex_;

@@ -1,6 +1,8 @@
 // The SDR sources against what they meet: a recording, an rtl_tcp server of our own on the
 // loopback that honours the commands and then goes away, servers that are not rtl_tcp, and a
 // SoapySDR device that is not there.
+#include "BandSpectrum.h"
+#include "Correlation.h"
 #include "IqFileSource.h"
 #include "IqModulator.h"
 #include "LockedDecoder.h"
@@ -11,6 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -19,6 +23,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <numbers>
+#include <random>
 
 using namespace corvane;
 
@@ -40,14 +46,17 @@ bool waitFor(const std::function<bool()>& done, int ms = 10000)
     return done();
 }
 
-std::vector<IqSample> air(double iqRate, double carrierHz)
+std::vector<IqSample> air(double iqRate, double carrierHz, double seconds = 1.6,
+                          Demod modulation = Demod::Am, double amplitude = 0.3)
 {
     TransmitterOptions t;
     t.sampleRate = 48000;
-    t.seconds = 1.6;
+    t.seconds = seconds;
     IqModulatorOptions m;
     m.iqRate = iqRate;
     m.carrierHz = carrierHz;
+    m.modulation = modulation;
+    m.amplitude = amplitude;
     m.noise = 0.01;
     return modulateIq(transmit(rasterFor(testPicture(240, 360), t.standard), t), 48000, m);
 }
@@ -120,6 +129,7 @@ TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
     std::map<int, std::uint32_t> commands;
     QTcpSocket* client = nullptr;
     bool sent = false;
+    qint64 sentBytes = 0;
     QObject::connect(&server, &QTcpServer::newConnection, [&] {
         client = server.nextPendingConnection();
         char header[12] = {'R', 'T', 'L', '0'};
@@ -136,6 +146,7 @@ TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
             if (!sent && commands.count(1) && commands.count(2)) {
                 sent = true;
                 const auto bytes = encodeIq(IqFormat::Cu8, air(commands[2], 100000));
+                sentBytes = qint64(bytes.size());
                 client->write(reinterpret_cast<const char*>(bytes.data()),
                               static_cast<qint64>(bytes.size()));
                 server.close();
@@ -159,7 +170,14 @@ TEST(SdrSources, RtlTcpIsToldRateAndFrequencyStreamsThenReconnectsAndEnds)
     QObject::connect(&source, &RtlTcpSource::message,
                      [&](const QString& m) { watch.messages << m; });
     ASSERT_TRUE(source.start(&error)) << error.toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(source.startRawRecording(dir.path(), &error)) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return watch.ended.has_value(); }));
+    // The dongle's bytes as they came, under a name saying what they are.
+    const QString recorded = source.stopRawRecording(&error);
+    EXPECT_TRUE(recorded.endsWith(QStringLiteral("_27200000Hz_1024000sps.cu8")))
+        << recorded.toStdString() << error.toStdString();
+    EXPECT_EQ(QFileInfo(recorded).size(), sentBytes);
     EXPECT_EQ(commands[2], 1024000u);
     EXPECT_EQ(commands[1], 27200000u);
     EXPECT_EQ(commands[3], 1u);
@@ -266,7 +284,7 @@ TEST_P(SdrCli, ReadsWhatIsGivenAndNamesTheOptionThatIsWrong)
 INSTANTIATE_TEST_SUITE_P(
     Options, SdrCli,
     ::testing::Values(
-        Cli{{"--iq", "cu9"}, "--iq must be cu8, cs8, cs16, cf32 or wav (got 'cu9')"},
+        Cli{{"--iq", "cu9"}, "--iq must be cu8, cs8, cs16, cf32 or wav, or auto (got 'cu9')"},
         Cli{{"--tune", "1000"}, "--tune needs --iq or --source"},
         Cli{{"--source", "rtl_tcp://h:1"},
             "--source needs --frequency HZ, what to tune the SDR to"},
@@ -282,5 +300,158 @@ INSTANTIATE_TEST_SUITE_P(
         Cli{{"--source", "soapy:driver=hackrf", "--frequency", "433e6"},
             "kind 3 cu8 rate 2.4e+06 tune -1 demod auto rtl 127.0.0.1:1234 soapy 'driver=hackrf' f "
             "4.33e+08 g -1"}));
+
+struct TwoCarriers
+{
+    double rate;
+    int bins;
+    double strongHz, weakHz;
+};
+
+class SdrBandSpectrum : public ::testing::TestWithParam<TwoCarriers>
+{
+};
+
+// Rows come once per tenth of a second whatever the blocks; each peaks at both carriers' bins
+// (lowest frequency first), the stronger the higher, far above the noise between.
+TEST_P(SdrBandSpectrum, PeaksAtTheCarriersBins)
+{
+    const TwoCarriers& p = GetParam();
+    std::vector<IqSample> iq(static_cast<std::size_t>(0.35 * p.rate));
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0, 0.003f);
+    for (std::size_t k = 0; k < iq.size(); ++k) {
+        const double t = 2 * std::numbers::pi * double(k) / p.rate;
+        iq[k] = std::polar(0.3f, float(std::fmod(p.strongHz * t, 2 * std::numbers::pi))) +
+                std::polar(0.05f, float(std::fmod(p.weakHz * t, 2 * std::numbers::pi))) +
+                IqSample(noise(random), noise(random));
+    }
+    std::vector<std::vector<float>> rows;
+    BandSpectrum band(p.rate, p.bins, [&](const std::vector<float>& row) { rows.push_back(row); });
+    for (std::size_t at = 0; at < iq.size(); at += 7777)
+        band.feed(std::span(iq).subspan(at, std::min<std::size_t>(7777, iq.size() - at)));
+    ASSERT_EQ(rows.size(), 3u);
+    const auto binOf = [&](double hz) { return std::lround(hz / p.rate * p.bins + p.bins / 2); };
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), std::size_t(p.bins));
+        std::vector<float> sorted = row;
+        std::nth_element(sorted.begin(), sorted.begin() + p.bins / 2, sorted.end());
+        const float floor = sorted[std::size_t(p.bins / 2)];
+        const auto peak = [&](double hz) {
+            const long k = binOf(hz);
+            return *std::max_element(row.begin() + std::max(0L, k - 1),
+                                     row.begin() + std::min<long>(p.bins, k + 2));
+        };
+        EXPECT_EQ(std::max_element(row.begin(), row.end()) - row.begin(), binOf(p.strongHz));
+        EXPECT_GT(peak(p.weakHz), floor + 30);
+        EXPECT_GT(peak(p.strongHz), peak(p.weakHz) + 10);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bands, SdrBandSpectrum,
+                         ::testing::Values(TwoCarriers{2.4e6, 1024, 310000, -500000},
+                                           TwoCarriers{250000, 512, -60000, 61000},
+                                           TwoCarriers{48000, 256, 5000, -12000}),
+                         [](const auto& info) {
+                             return std::to_string(int(info.param.rate)) + "sps";
+                         });
+
+// Two transmissions in one recording: the stronger AM one is found first; a click a little
+// off the weaker FM one moves there, and the picture locks on it.
+TEST(SdrSources, AClickMovesToTheTransmissionNearestIt)
+{
+    App app;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("two.cf32"));
+    std::vector<IqSample> iq = air(600000, -150000, 3.2);
+    const std::vector<IqSample> fm = air(600000, 120000, 3.2, Demod::Fm, 0.1);
+    for (std::size_t k = 0; k < iq.size(); ++k)
+        iq[k] += fm[k];
+    ASSERT_TRUE(writeIqFile(path, iq, IqFormat::Cf32, 600000, nullptr));
+    SdrOptions options;
+    options.format = IqFormat::Cf32;
+    options.sampleRate = 600000;
+    IqFileSource source(path, options, false);
+    EXPECT_FALSE(source.tuneTo(120000)); // not started
+    Watch watch;
+    watch.attach(source);
+    double first = 0;
+    QObject::connect(&source, &SampleSource::block, [&] {
+        if (first == 0 && source.status().found) {
+            first = source.status().tuneHz;
+            EXPECT_TRUE(source.tuneTo(123000));
+            EXPECT_FALSE(source.tuning().found);
+            watch.decoder.reset();
+        }
+    });
+    ASSERT_TRUE(source.start(nullptr));
+    ASSERT_TRUE(waitFor([&] { return watch.ended.has_value(); }));
+    EXPECT_NEAR(first, -150000, 1000);
+    EXPECT_NEAR(source.status().tuneHz, 120000, 2000);
+    EXPECT_EQ(source.tuning().demod, QStringLiteral("fm"));
+    EXPECT_TRUE(watch.locked());
+}
+
+// What a source records replays to the same picture, read back as its name says: cf32 at the
+// rate, centred where the recording played was. A recording whose file went away before it
+// was finished is reported, not passed off as complete.
+TEST(SdrSources, ARawRecordingReplaysToTheSamePictureUnderANameSayingCentreAndRate)
+{
+    App app;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("air_27200000Hz_250000sps.cu8"));
+    const auto bytes = encodeIq(IqFormat::Cu8, air(250000, -50000));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    file.close();
+    SdrRequest request;
+    request.kind = SdrRequest::Kind::IqFile;
+    request.formatGiven = request.rateGiven = false;
+    const auto play = [&](const QString& recording, Watch& watch) {
+        auto source = makeSdrSource(request, recording, false);
+        watch.attach(*source);
+        int rows = 0;
+        QObject::connect(source.get(), &SampleSource::spectrum,
+                         [&](const std::vector<float>& row, double centre, double span) {
+                             rows += row.size() == 1024 && centre == 27.2e6 && span == 250000;
+                         });
+        QString error;
+        EXPECT_TRUE(source->start(&error)) << error.toStdString();
+        EXPECT_TRUE(source->startRawRecording(dir.path(), &error)) << error.toStdString();
+        EXPECT_FALSE(source->startRawRecording(dir.path(), &error));
+        EXPECT_TRUE(waitFor([&] { return watch.ended.has_value(); }));
+        EXPECT_GE(rows, 15);
+        const QString made = source->stopRawRecording(&error);
+        EXPECT_FALSE(made.isEmpty()) << error.toStdString();
+        EXPECT_TRUE(source->stopRawRecording(&error).isEmpty());
+        return made;
+    };
+    Watch original, replay;
+    const QString made = play(path, original);
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("/corvane_\\d{8}_\\d{6}_27200000Hz_250000sps\\.cf32$"))
+            .match(made)
+            .hasMatch())
+        << made.toStdString();
+    EXPECT_EQ(QFileInfo(made).size(), qint64(bytes.size() * 4));
+    SdrRequest named = request;
+    EXPECT_FALSE(applyIqFileName(named, made).has_value());
+    EXPECT_EQ(named.sdr.format, IqFormat::Cf32);
+    EXPECT_EQ(named.sdr.sampleRate, 250000);
+    play(made, replay);
+    ASSERT_TRUE(original.locked() && replay.locked());
+    EXPECT_GT(correlation(original.decoder->lastFrame(), replay.decoder->lastFrame()), 0.95);
+
+    QString error;
+    auto recorder = IqRecorder::open(dir.path(), 0, 250000, IqFormat::Cf32, &error);
+    ASSERT_TRUE(recorder) << error.toStdString();
+    EXPECT_TRUE(recorder->write(air(250000, 0, 0.1)));
+    QFile::remove(recorder->path() + QStringLiteral(".part"));
+    EXPECT_FALSE(recorder->close(&error));
+    EXPECT_FALSE(QFileInfo::exists(recorder->path()));
+    EXPECT_TRUE(error.contains(recorder->path())) << error.toStdString();
+    EXPECT_TRUE(applyIqFileName(named, QStringLiteral("noformat.iq")).has_value());
+}
 
 } // namespace
