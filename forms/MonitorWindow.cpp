@@ -67,6 +67,9 @@ MonitorWindow::MonitorWindow(QWidget* parent)
     connect(scopeButton, &QPushButton::clicked, scopeAction, &QAction::trigger);
     connect(fullScreenButton, &QPushButton::clicked, fullScreenAction_, &QAction::trigger);
     connect(folderButton, &QPushButton::clicked, this, &MonitorWindow::chooseAutoSaveFolder);
+    connect(iqButton, &QPushButton::clicked, this, &MonitorWindow::toggleRawRecording);
+    waterfall->hide();
+    iqButton->hide();
     connect(receiver_, &LockedReceiver::videoEnded, this, &MonitorWindow::reportLater);
     chooseFolder_ = [](QWidget* parent, const QString& current) {
         return QFileDialog::getExistingDirectory(parent, tr("Save snapshots in"), current);
@@ -222,6 +225,14 @@ bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source,
     soundBox->setChecked(settings.value(QStringLiteral("Monitor/") + soundKey_, fromFile).toBool());
     receiver_->setPlaySound(soundBox->isChecked());
     setWindowTitle(tr("Corvane Monitor · %1").arg(s->description()));
+    // A radio shows its band above the picture; a click tunes to what was clicked.
+    const bool radio = s->tuning().radio;
+    waterfall->setVisible(radio);
+    iqButton->setVisible(radio);
+    if (radio) {
+        connect(s, &SampleSource::spectrum, waterfall, &Waterfall::addRow);
+        connect(waterfall, &Waterfall::tuneRequested, s, [s](double hz) { s->tuneTo(hz); });
+    }
     return true;
 }
 
@@ -300,6 +311,10 @@ void MonitorWindow::showStatus()
                                                              : InputLevelMeter::Verdict::TooLow);
     if (scope->isVisible())
         showScope();
+    if (const SampleSource* source = receiver_->source(); source && waterfall->isVisible()) {
+        const SourceTuning tuning = source->tuning();
+        waterfall->setMarker(tuning.offsetHz, tuning.found);
+    }
     // The last picture stays, dimmed, while nothing new can come.
     const ReceiverStatus now = receiver_->status();
     picture->setDimmed(now.noInput || now.lost);
@@ -421,6 +436,25 @@ void MonitorWindow::showScope()
         trace.locked
             ? tr("Sync %1 % of the line").arg(100 * trace.syncWidth / trace.period, 0, 'f', 1)
             : tr("No line sync found: the last %1 line periods").arg(trace.lines));
+}
+
+void MonitorWindow::toggleRawRecording()
+{
+    SampleSource* source = receiver_->source();
+    if (!source)
+        return;
+    QString error;
+    if (rawRecording_) {
+        rawRecording_ = false;
+        const QString file = source->stopRawRecording(&error);
+        if (file.isEmpty())
+            reportError(error);
+    } else if (source->startRawRecording(autoSaveFolder_, &error)) {
+        rawRecording_ = true;
+    } else {
+        reportError(error);
+    }
+    iqButton->setChecked(rawRecording_);
 }
 
 void MonitorWindow::toggleScope()

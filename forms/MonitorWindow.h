@@ -59,6 +59,7 @@ public slots:
     void toggleRecording();
     void toggleVideo();
     void toggleScope();
+    void toggleRawRecording();
     void toggleFullScreen();
 
 protected:
@@ -89,6 +90,7 @@ private:
     FileChooser chooseFile_ = chooseWithSaveDialog;
     FolderChooser chooseFolder_;
     QString autoSaveFolder_;
+    bool rawRecording_ = false;
     QString soundKey_ = QStringLiteral("soundLive");
     QTimer* statusTimer_ = nullptr;
     QTimer* autoSaveTimer_ = nullptr;

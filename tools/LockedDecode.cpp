@@ -245,11 +245,15 @@ int decodeLocked(Tool& tool, const LockedCli& cli, const DecoderSettings& rawSet
     QString warning;
     SdrStatus radioStatus;
     if (sdr.kind == SdrRequest::Kind::IqFile) {
+        // The format and rate a recording's name gives, where the command line left them.
+        SdrRequest named = sdr;
+        if (const auto problem = applyIqFileName(named, input))
+            return tool.fail(Tool::kBadUsage, *problem);
         const auto sink = [&](std::span<const float> video, double rate) {
             if (!frameError)
                 receiver.feed(video.data(), video.size(), 1, rate);
         };
-        if (!demodulateIqFile(input, sdr.sdr, sink, &radioStatus, &error))
+        if (!demodulateIqFile(input, named.sdr, sink, &radioStatus, &error))
             return tool.fail(Tool::kFailed, error);
     } else if (live) {
         // Received for the time asked, or until the radio goes.
