@@ -26,3 +26,23 @@ start_private_display "$xvfb_dir"
 unset WAYLAND_DISPLAY PULSE_SERVER
 
 ctest --test-dir "$CORVANE_ROOT/build" --output-on-failure -j "$jobs"
+
+echo "== Debian package: made from build/, checked, installed and run"
+ensure_packages "${CORVANE_PACKAGE_PACKAGES[@]}"
+package_dir="$(mktemp -d)"
+trap 'kill ${private_display_pid:-} 2>/dev/null || true; rm -rf "$xvfb_dir" "$package_dir"' EXIT
+"$CORVANE_ROOT/scripts/package.sh" "$package_dir"
+deb="$(ls "$package_dir"/corvane_*_amd64.deb)"
+# Errors fail the run; warnings are shown.
+lintian --fail-on error "$deb" >"$package_dir/lintian.log" 2>&1 || status=$?
+grep -v "running with root privileges" "$package_dir/lintian.log" || true
+[ "${status:-0}" -eq 0 ]
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$deb" >/dev/null
+/usr/bin/corvane-decode --version
+/usr/bin/corvane-testcard --standard nbtva -o "$package_dir/card.wav"
+/usr/bin/corvane-decode --locked "$package_dir/card.wav" -o "$package_dir/card.png" >/dev/null
+test -s "$package_dir/card.png"
+/usr/bin/corvane --help >/dev/null
+test -f /usr/lib/x86_64-linux-gnu/qt6/plugins/designer/libcorvane_designer.so
+as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y corvane >/dev/null
+echo "Package $(basename "$deb"): lintian clean, installed programs run"
