@@ -1,6 +1,7 @@
 #include "MonitorWindow.h"
 
 #include "ErrorReporting.h"
+#include "UserSettings.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -13,11 +14,6 @@
 namespace corvane {
 
 namespace {
-
-QSettings userSettings()
-{
-    return QSettings(QStringLiteral("corvane"), QStringLiteral("corvane"));
-}
 
 QString minutesAndSeconds(std::int64_t seconds)
 {
@@ -86,7 +82,10 @@ MonitorWindow::~MonitorWindow()
 
 void MonitorWindow::restoreOptions()
 {
-    QSettings settings = userSettings();
+    const auto stored = openUserSettings();
+    if (!stored)
+        return;
+    QSettings& settings = *stored;
     settings.beginGroup(QStringLiteral("Monitor"));
     placeRestored_ = restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
     const QString standard = settings.value(QStringLiteral("standard")).toString();
@@ -98,13 +97,22 @@ void MonitorWindow::restoreOptions()
     negativeBox->setChecked(settings.value(QStringLiteral("negative"), false).toBool());
     autoLevelsBox->setChecked(settings.value(QStringLiteral("autoLevels"), true).toBool());
     smoothBox->setChecked(settings.value(QStringLiteral("smooth"), false).toBool());
-    whiteSlider->setValue(settings.value(QStringLiteral("white"), whiteSlider->value()).toInt());
-    blackSlider->setValue(settings.value(QStringLiteral("black"), blackSlider->value()).toInt());
+    const int black = blackSlider->value(), white = whiteSlider->value();
+    whiteSlider->setValue(settings.value(QStringLiteral("white"), white).toInt());
+    blackSlider->setValue(settings.value(QStringLiteral("black"), black).toInt());
+    // Black lies below white; levels saved otherwise (edited by hand) give way to the defaults.
+    if (blackSlider->value() >= whiteSlider->value()) {
+        blackSlider->setValue(black);
+        whiteSlider->setValue(white);
+    }
 }
 
 void MonitorWindow::storeOptions() const
 {
-    QSettings settings = userSettings();
+    const auto stored = openUserSettings();
+    if (!stored)
+        return;
+    QSettings& settings = *stored;
     settings.beginGroup(QStringLiteral("Monitor"));
     // The window's normal place; full screen is where it goes for the moment only.
     if (!isFullScreen())
