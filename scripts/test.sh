@@ -27,6 +27,29 @@ unset WAYLAND_DISPLAY PULSE_SERVER
 
 ctest --test-dir "$CORVANE_ROOT/build" --output-on-failure -j "$jobs"
 
+echo "== Fuzzing: each libFuzzer target for ${CORVANE_FUZZ_SECONDS:-20} s from its seeds; a crash fails the run"
+ensure_packages "${CORVANE_FUZZ_PACKAGES[@]}"
+fuzz_build="$CORVANE_ROOT/build-fuzz"
+cmake -S "$CORVANE_ROOT" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_FUZZ=ON -DCORVANE_CORE_ONLY=ON -DCORVANE_TESTS=OFF \
+    -DCORVANE_BENCH=OFF >/dev/null
+cmake --build "$fuzz_build" --parallel "$jobs" --target fuzz_soundfile fuzz_locked_decoder fuzz_transmitter
+"$CORVANE_ROOT/scripts/fuzz-seeds.sh" "$fuzz_build/seeds" >/dev/null
+for target in soundfile locked_decoder transmitter; do
+    corpus="$fuzz_build/corpus/$target"
+    mkdir -p "$corpus"
+    # The inputs that found faults before go in as seeds too, so they stay fixed.
+    log="$fuzz_build/fuzz-$target.log"
+    if ! (cd "$fuzz_build" && "bin/fuzz_$target" -max_total_time="${CORVANE_FUZZ_SECONDS:-20}" \
+        -timeout=10 -rss_limit_mb=2048 "$corpus" "seeds/$target" "$CORVANE_ROOT/fuzz/findings" \
+        >"$log" 2>&1); then
+        tail -n 60 "$log"
+        echo "fuzz_$target failed: the input is in $fuzz_build (crash-*, timeout-*, oom-*)" >&2
+        exit 1
+    fi
+    echo "fuzz_$target: $(grep -E '^Done' "$log")"
+done
+
 echo "== Debian package: made from build/, checked, installed and run"
 ensure_packages "${CORVANE_PACKAGE_PACKAGES[@]}"
 package_dir="$(mktemp -d)"
