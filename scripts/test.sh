@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with -Werror, and runs every test through ctest:
 # first the signal core, recording devices and tools under AddressSanitizer + UndefinedBehaviorSanitizer
-# (build-asan/), then the whole project (build/) on a private virtual X display.
+# (build-asan/), then the whole project (build/) on a private virtual X display, then a short
+# fuzzing run (build-fuzz/), then the Debian package: made, linted, installed and run.
 # The audio tests start their own private PulseAudio servers with a virtual recording source.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-ensure_packages "${CORVANE_BUILD_PACKAGES[@]}" "${CORVANE_TEST_PACKAGES[@]}"
+ensure_packages "${CORVANE_BUILD_PACKAGES[@]}" "${CORVANE_TEST_PACKAGES[@]}" \
+    "${CORVANE_PACKAGE_PACKAGES[@]}" "${CORVANE_FUZZ_PACKAGES[@]}"
 
 jobs="$(nproc)"
 
