@@ -215,7 +215,8 @@ TEST(Ends, OnlyWhenAskedWhenItIsTheXServersFirstClient)
     QByteArray card(4000, char(0x80));
     ASSERT_TRUE(writeFile(dir.filePath("card.u8"), card));
     int number = 400;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
+           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
         ++number;
     for (int i = 0; i < 10; ++i) {
         QProcess xvfb; // -noreset would hide the reset
