@@ -106,6 +106,7 @@ int main(int argc, char** argv)
     // The command line is read before the window system is touched, so --help and
     // --list-devices work without a display.
     StartupOptions options;
+    DisplayHold display;
     {
         QCoreApplication commandLine(argc, argv);
         nameApplication();
@@ -122,7 +123,8 @@ int main(int argc, char** argv)
             if (const int code = checkDevice(options.deviceName))
                 return code;
         }
-        if (const auto problem = displayProblem(QProcessEnvironment::systemEnvironment())) {
+        if (const auto problem =
+                displayProblem(QProcessEnvironment::systemEnvironment(), &display)) {
             QTextStream(stderr) << "corvane: cannot open a display: " << *problem
                                 << ". corvane-decode decodes recordings without one.\n";
             return 2;
@@ -131,6 +133,7 @@ int main(int argc, char** argv)
 
     preferSocketTransfer();
     Application app(argc, argv);
+    display.release(); // Qt has its own connection now
     initialiseApplication(app);
 
     // The recording is read once the window is up; the window says how far it has got.

@@ -23,10 +23,14 @@ protected:
     void showEvent(QShowEvent* event) override
     {
         QMessageBox::showEvent(event);
-        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-        if (!x11)
+        // Other platforms (offscreen, Wayland) may still hand out the X11 interface, with no
+        // connection behind it.
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
             return;
-        xcb_connection_t* connection = x11->connection();
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+        if (!connection)
+            return;
         const auto window = static_cast<xcb_window_t>(winId());
         const char name[] = "_NET_WM_NAME";
         xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(

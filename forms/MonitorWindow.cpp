@@ -2,6 +2,7 @@
 
 #include "ErrorReporting.h"
 #include "SampleSource.h"
+#include "UserSettings.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -18,11 +19,6 @@
 namespace corvane {
 
 namespace {
-
-QSettings userSettings()
-{
-    return QSettings(QStringLiteral("corvane"), QStringLiteral("corvane"));
-}
 
 QString minutesAndSeconds(std::int64_t seconds)
 {
@@ -116,7 +112,10 @@ MonitorWindow::~MonitorWindow()
 
 void MonitorWindow::restoreOptions()
 {
-    QSettings settings = userSettings();
+    const auto stored = openUserSettings();
+    if (!stored)
+        return;
+    QSettings& settings = *stored;
     settings.beginGroup(QStringLiteral("Monitor"));
     placeRestored_ = restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
     const QString standard = settings.value(QStringLiteral("standard")).toString();
@@ -128,8 +127,14 @@ void MonitorWindow::restoreOptions()
     negativeBox->setChecked(settings.value(QStringLiteral("negative"), false).toBool());
     autoLevelsBox->setChecked(settings.value(QStringLiteral("autoLevels"), true).toBool());
     smoothBox->setChecked(settings.value(QStringLiteral("smooth"), false).toBool());
-    whiteSlider->setValue(settings.value(QStringLiteral("white"), whiteSlider->value()).toInt());
-    blackSlider->setValue(settings.value(QStringLiteral("black"), blackSlider->value()).toInt());
+    const int black = blackSlider->value(), white = whiteSlider->value();
+    whiteSlider->setValue(settings.value(QStringLiteral("white"), white).toInt());
+    blackSlider->setValue(settings.value(QStringLiteral("black"), black).toInt());
+    // Black lies below white; levels saved otherwise (edited by hand) give way to the defaults.
+    if (blackSlider->value() >= whiteSlider->value()) {
+        blackSlider->setValue(black);
+        whiteSlider->setValue(white);
+    }
     const auto index = [&](const char* key, QComboBox* box) {
         const int i = settings.value(QLatin1String(key), 0).toInt();
         box->setCurrentIndex(i >= 0 && i < box->count() ? i : 0);
@@ -157,7 +162,10 @@ void MonitorWindow::restoreOptions()
 
 void MonitorWindow::storeOptions() const
 {
-    QSettings settings = userSettings();
+    const auto stored = openUserSettings();
+    if (!stored)
+        return;
+    QSettings& settings = *stored;
     settings.beginGroup(QStringLiteral("Monitor"));
     // The window's normal place; full screen is where it goes for the moment only.
     if (!isFullScreen())
@@ -221,8 +229,10 @@ bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source,
     // Heard by default while a recording plays, not while a live receiver has its own
     // loudspeaker; each remembered apart.
     soundKey_ = fromFile ? QStringLiteral("soundFile") : QStringLiteral("soundLive");
-    QSettings settings = userSettings();
-    soundBox->setChecked(settings.value(QStringLiteral("Monitor/") + soundKey_, fromFile).toBool());
+    const auto settings = openUserSettings();
+    soundBox->setChecked(
+        settings ? settings->value(QStringLiteral("Monitor/") + soundKey_, fromFile).toBool()
+                 : fromFile);
     receiver_->setPlaySound(soundBox->isChecked());
     setWindowTitle(tr("Corvane Monitor · %1").arg(s->description()));
     // A radio shows its band above the picture; a click tunes to what was clicked.

@@ -9,13 +9,33 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QMessageBox>
 
 namespace corvane {
 
 QString chooseWithSaveDialog(QWidget* parent, const QString& caption, const QString& suggestedPath,
                              const QString& filter)
 {
-    return QFileDialog::getSaveFileName(parent, caption, suggestedPath, filter);
+    const QString suffix = QFileInfo(suggestedPath).suffix();
+    QFileDialog dialog(parent, caption, suggestedPath, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without a suffix is to be checked for a file to replace under its final
+    // name. The dialog adds the suffix itself, but not always (Qt's own dialog leaves it off
+    // when a file of that name with the suffix exists): then we add it and ask.
+    dialog.setDefaultSuffix(suffix);
+    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QString path = withSuffix(chosen, suffix);
+        if (path == chosen || !QFileInfo::exists(path) ||
+            QMessageBox::question(&dialog, caption,
+                                  QObject::tr("%1 already exists.\nDo you want to replace it?")
+                                      .arg(QFileInfo(path).fileName()),
+                                  QMessageBox::Yes | QMessageBox::No,
+                                  QMessageBox::No) == QMessageBox::Yes)
+            return path;
+    }
+    return {};
 }
 
 QString timeStampedPath(QStandardPaths::StandardLocation folder, const QString& suffix,

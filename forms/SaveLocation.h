@@ -15,7 +15,8 @@ namespace corvane {
 using FileChooser = std::function<QString(QWidget* parent, const QString& caption,
                                           const QString& suggestedPath, const QString& filter)>;
 
-// The desktop's save dialog, which also asks before replacing a file.
+// The desktop's save dialog, which also asks before replacing a file. A name given without a
+// suffix gets the suggested path's suffix before that question, so the answer has it too.
 QString chooseWithSaveDialog(QWidget* parent, const QString& caption, const QString& suggestedPath,
                              const QString& filter);
 
@@ -24,7 +25,8 @@ QString chooseWithSaveDialog(QWidget* parent, const QString& caption, const QStr
 QString timeStampedPath(QStandardPaths::StandardLocation folder, const QString& suffix,
                         const QDateTime& when);
 
-// path, with ".suffix" added when it has none.
+// path, with ".suffix" added when it has none. Only for choosers that do not add it themselves:
+// the file it names was never offered for replacing.
 QString withSuffix(QString path, const QString& suffix);
 
 // Writes image as PNG; the file appears only when complete. False and a reason naming the file

@@ -12,6 +12,11 @@ CORVANE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6
 # What the tests need on top: a virtual display, a private audio server and validators.
 CORVANE_TEST_PACKAGES=(xvfb xauth pulseaudio pulseaudio-utils desktop-file-utils appstream
     imagemagick clang-format x11-utils python3 hacktv)
+# What scripts/package.sh needs on top: CPack's dependency finder (dpkg-shlibdeps), the manual
+# pages' maker and the package checker.
+CORVANE_PACKAGE_PACKAGES=(dpkg-dev help2man lintian)
+# What the fuzz targets need on top: clang and its libFuzzer runtime.
+CORVANE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # What run.sh needs on top: xdpyinfo, to check that the display can be reached.
 CORVANE_RUN_PACKAGES=(x11-utils)
 

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QPromise>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -16,6 +17,19 @@ namespace {
 
 // Often enough that a buffer is handed back within ~10 ms of being due.
 constexpr int kTickMs = 10;
+
+} // namespace
+
+namespace {
+
+// Readings run on a pool of their own that the program never waits for when it ends: a FIFO's
+// writer need not stop, and a reading blocked on it must not keep the process alive after its
+// window has closed (the global pool is waited for at exit). Never destroyed, for that reason.
+QThreadPool& readingPool()
+{
+    static auto* pool = new QThreadPool;
+    return *pool;
+}
 
 } // namespace
 
@@ -79,7 +93,8 @@ bool FileRecordingDevice::open(std::uint32_t deviceNumber, const WaveFormat& for
         QObject::connect(loading_.get(), &QFutureWatcherBase::progressValueChanged,
                          [this](int percent) { progress_(percent, false); });
     }
-    loading_->setFuture(QtConcurrent::run([path = path_, rate = rate_](QPromise<Loaded>& promise) {
+    loading_->setFuture(QtConcurrent::run(&readingPool(), [path = path_, rate = rate_](
+                                                              QPromise<Loaded>& promise) {
         promise.setProgressRange(0, 100);
         SampleReadOptions options;
         options.progress = [&promise](double done) {

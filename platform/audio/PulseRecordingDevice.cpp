@@ -20,6 +20,11 @@ namespace corvane {
 namespace {
 
 constexpr const char* kClientName = "Corvane";
+// The loop runs at least this often while recording; a gap of kStall means it stood still.
+constexpr auto kBeat = std::chrono::milliseconds(200);
+constexpr auto kStall = std::chrono::seconds(1);
+// After a stand-still, the server hands over what it kept well within this.
+constexpr auto kHandOver = std::chrono::milliseconds(500);
 const QString kOpenFailed = QStringLiteral("Can't open audio device");
 
 // Small fragments keep the delay from the server to the picture near 10 ms; the default
@@ -126,12 +131,18 @@ std::optional<ServerSources> querySources(int timeoutMs, QString* error)
 
 } // namespace
 
-PulseRecordingDevice::PulseRecordingDevice(QString sourceName, int timeoutMs, int backlogSeconds)
+PulseRecordingDevice::PulseRecordingDevice(QString sourceName, int timeoutMs, int backlogSeconds,
+                                           double serverBufferSeconds)
     : sourceName_(std::move(sourceName)), timeoutMs_(timeoutMs),
-      backlogSeconds_(static_cast<std::size_t>(std::max(backlogSeconds, 0)))
+      backlogSeconds_(static_cast<std::size_t>(std::max(backlogSeconds, 0))),
+      serverBufferSeconds_(std::max(serverBufferSeconds, 0.0))
 {
     giveUp_.setSingleShot(true);
     QObject::connect(&giveUp_, &QTimer::timeout, [this] { fail(kOpenFailed); });
+    heartbeat_.setInterval(kBeat);
+    QObject::connect(&heartbeat_, &QTimer::timeout, [this] { beat(); });
+    stallCheck_.setSingleShot(true);
+    QObject::connect(&stallCheck_, &QTimer::timeout, [this] { checkStall(); });
 }
 
 PulseRecordingDevice::~PulseRecordingDevice()
@@ -250,6 +261,10 @@ void PulseRecordingDevice::onContextState(pa_context* context)
     std::fill_n(reinterpret_cast<std::uint32_t*>(&attr), sizeof attr / sizeof(std::uint32_t),
                 static_cast<std::uint32_t>(-1)); // every field "server's choice" ...
     attr.fragsize = fragmentBytes(rate_);        // ... except the fragment
+    if (serverBufferSeconds_ > 0) {
+        attr.maxlength =
+            std::max(attr.fragsize, static_cast<std::uint32_t>(serverBufferSeconds_ * rate_));
+    }
     // Corked until start(), like a wave-in device that records only once started. A source
     // that goes away ends the capture instead of silently switching to another one.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
@@ -328,6 +343,9 @@ bool PulseRecordingDevice::start()
         setCorked(false);
     }
     recording_ = true;
+    lastRead_ = {};
+    lastBeat_ = Clock::now();
+    heartbeat_.start();
     return true;
 }
 
@@ -340,6 +358,7 @@ bool PulseRecordingDevice::reset()
         setCorked(true);
     }
     recording_ = false;
+    stopStallWatch();
     // Recorded after the last buffer ran out: no buffer of this take holds it.
     backlog_.clear();
     backlogHead_ = 0;
@@ -381,6 +400,8 @@ void PulseRecordingDevice::onRead(pa_stream* stream)
     if (stream != stream_) {
         return;
     }
+    beat(); // a stand-still is seen here first when data was waiting
+    std::int64_t read = 0;
     while (pa_stream_readable_size(stream_) > 0) {
         const void* bytes = nullptr;
         std::size_t n = 0;
@@ -391,7 +412,20 @@ void PulseRecordingDevice::onRead(pa_stream* stream)
         if (bytes && recording_) {
             consume(static_cast<const std::uint8_t*>(bytes), n);
         }
+        read += static_cast<std::int64_t>(n);
         pa_stream_drop(stream_);
+    }
+    if (!recording_) {
+        return;
+    }
+    readSinceStall_ += read;
+    // Still handing over what it kept (far more than comes live in one go): count once it is done.
+    if (stallCheck_.isActive() && read > 10 * static_cast<std::int64_t>(fragmentBytes(rate_))) {
+        stallCheck_.start(kHandOver);
+    }
+    if (!stallCheck_.isActive()) {
+        lastRead_ = Clock::now();
+        readSinceStall_ = 0;
     }
 }
 
@@ -440,13 +474,65 @@ void PulseRecordingDevice::takeFromBacklog()
 // Once per stretch of losses, when it has ended: how much the picture skipped.
 void PulseRecordingDevice::reportLoss()
 {
-    if (unreportedLoss_ == 0) {
-        return;
+    if (unreportedLoss_ == 0 || stallCheck_.isActive()) {
+        return; // after a stand-still, once with what the server dropped
     }
-    qWarning("Recording fell behind: %.1f s of audio (%lld bytes) lost",
-             static_cast<double>(unreportedLoss_) / std::max<std::uint32_t>(rate_, 1),
+    const double seconds = static_cast<double>(unreportedLoss_) / std::max<std::uint32_t>(rate_, 1);
+    qWarning("Recording fell behind: %.1f s of audio (%lld bytes) lost", seconds,
              static_cast<long long>(unreportedLoss_));
+    const QString text =
+        stalledSeconds_ > 0
+            ? QStringLiteral("Recording fell behind: the program stood still for %1 s and about "
+                             "%2 s of audio were lost")
+                  .arg(stalledSeconds_, 0, 'f', 1)
+                  .arg(seconds, 0, 'f', 1)
+            : QStringLiteral("Recording fell behind: %1 s of audio were lost")
+                  .arg(seconds, 0, 'f', 1);
     unreportedLoss_ = 0;
+    stalledSeconds_ = 0;
+    if (queue_.isOpen()) {
+        queue_.post(kWaveNoticeEvent, nullptr, text);
+    }
+}
+
+// Marks the loop as running; a gap since the last mark means this thread stood still, and what
+// the server kept meanwhile is about to arrive.
+void PulseRecordingDevice::beat()
+{
+    const Clock::time_point now = Clock::now();
+    const bool stood = lastBeat_ != Clock::time_point{} && now - lastBeat_ > kStall;
+    lastBeat_ = now;
+    if (stood && recording_ && lastRead_ != Clock::time_point{} && !stallCheck_.isActive()) {
+        stallCheck_.start(kHandOver);
+    }
+}
+
+// What the source made since the last read before the stand-still, by the clock, against what
+// arrived of it: the rest the server dropped.
+void PulseRecordingDevice::checkStall()
+{
+    const Clock::time_point now = Clock::now();
+    const std::chrono::duration<double> since = now - lastRead_;
+    const auto made = static_cast<std::int64_t>(since.count() * rate_);
+    // Up to a fragment or two can still be on the way.
+    const std::int64_t missing = made - readSinceStall_ - 2 * fragmentBytes(rate_);
+    if (missing > 0) {
+        bytesDropped_ += missing;
+        unreportedLoss_ += missing;
+        stalledSeconds_ = since.count() - std::chrono::duration<double>(kHandOver).count();
+    }
+    lastRead_ = now;
+    readSinceStall_ = 0;
+    reportLoss();
+}
+
+void PulseRecordingDevice::stopStallWatch()
+{
+    heartbeat_.stop();
+    if (stallCheck_.isActive()) {
+        stallCheck_.stop();
+        checkStall(); // what has not arrived by now is not in this take either
+    }
 }
 
 void PulseRecordingDevice::fail(const QString& text)
@@ -466,6 +552,7 @@ void PulseRecordingDevice::fail(const QString& text)
 void PulseRecordingDevice::release()
 {
     giveUp_.stop();
+    stopStallWatch();
     reportLoss();
     if (stream_) {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);

@@ -13,16 +13,20 @@ namespace corvane {
 namespace {
 
 // What the X server at display says to a connection attempt; nullopt when it accepts one.
-std::optional<QString> xProblem(const QProcessEnvironment& environment)
+std::optional<QString> xProblem(const QProcessEnvironment& environment, DisplayHold* hold)
 {
     const QString display = environment.value(QStringLiteral("DISPLAY"));
     if (display.isEmpty())
         return QStringLiteral("DISPLAY is not set");
     xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-    const int error = xcb_connection_has_error(connection);
-    xcb_disconnect(connection);
-    if (error == 0)
+    if (xcb_connection_has_error(connection) == 0) {
+        if (hold)
+            hold->keep(connection);
+        else
+            xcb_disconnect(connection);
         return std::nullopt;
+    }
+    xcb_disconnect(connection);
     return QStringLiteral("no X server answers at DISPLAY=%1").arg(display);
 }
 
@@ -59,7 +63,20 @@ std::optional<QString> waylandProblem(const QProcessEnvironment& environment)
 
 } // namespace
 
-std::optional<QString> displayProblem(const QProcessEnvironment& environment)
+void DisplayHold::keep(xcb_connection_t* connection)
+{
+    release();
+    connection_ = connection;
+}
+
+void DisplayHold::release()
+{
+    if (connection_)
+        xcb_disconnect(connection_);
+    connection_ = nullptr;
+}
+
+std::optional<QString> displayProblem(const QProcessEnvironment& environment, DisplayHold* hold)
 {
     // QT_QPA_PLATFORM is a list of plugins, each with optional arguments after a colon
     // ("wayland;xcb", "vnc:size=800x600"); Qt takes the first that starts. Without it, the
@@ -75,7 +92,7 @@ std::optional<QString> displayProblem(const QProcessEnvironment& environment)
     for (const QString& platform : platforms) {
         std::optional<QString> problem;
         if (platform == QLatin1String("xcb"))
-            problem = xProblem(environment);
+            problem = xProblem(environment, hold);
         else if (platform.startsWith(QLatin1String("wayland")))
             problem = waylandProblem(environment);
         else

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace corvane::test;
 
@@ -162,6 +163,77 @@ TEST_F(EndToEnd, UnknownDeviceIsRefusedWithTheSourcesOnOffer)
     EXPECT_TRUE(err.contains("no-such-source")) << r.err.constData();
     EXPECT_TRUE(err.contains(QRegularExpression("\\n\\s*" + pulse.sourceName() + "\\s")))
         << r.err.constData();
+}
+
+// ---- Ending: asked to end (SIGTERM) it leaves cleanly, whatever it was doing.
+
+// Starts the program; true when it is still running after a while (no crash on the way).
+bool runsOn(QProcess& program, const QStringList& args, const QProcessEnvironment& environment)
+{
+    program.setProcessEnvironment(environment);
+    program.start(kBin + "/corvane", args);
+    return program.waitForStarted() && !program.waitForFinished(2500);
+}
+
+// A capture message at start-up comes before the program takes SIGTERM over: then the signal
+// ends it as it ends any program.
+bool endsWhenAsked(QProcess& program)
+{
+    program.terminate();
+    return program.waitForFinished(5000);
+}
+
+TEST(Ends, WhenAskedWhileShowingACaptureMessageOrReadingAFifo)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("live.u8");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // A writer that never stops: the reading must not outlive the window.
+    QProcess writer;
+    writer.start("sh", {"-c", "while :; do head -c 800 /dev/zero | tr '\\0' '\\200'; sleep 0.1; "
+                              "done > " +
+                                  fifo});
+    QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
+    offscreen.insert("QT_QPA_PLATFORM", "offscreen"); // no X connection for the box's title
+    offscreen.insert("PULSE_SERVER", "unix:" + dir.filePath("no-server")); // a capture message
+    for (const auto& [args, environment] : std::vector<std::pair<QStringList, QProcessEnvironment>>{
+             {{"--input", fifo}, QProcessEnvironment::systemEnvironment()}, {{}, offscreen}}) {
+        QProcess program;
+        EXPECT_TRUE(runsOn(program, args, environment)) << args.join(' ').toStdString();
+        EXPECT_TRUE(endsWhenAsked(program)) << args.join(' ').toStdString();
+    }
+    writer.kill();
+    writer.waitForFinished();
+}
+
+// An X server whose only client leaves resets itself; the display probe before Qt's own
+// connection must not make the program that client (Qt aborts connecting during the reset).
+// The race is won in a few starts of twenty, so the test starts it ten times.
+TEST(Ends, OnlyWhenAskedWhenItIsTheXServersFirstClient)
+{
+    QTemporaryDir dir;
+    QByteArray card(4000, char(0x80));
+    ASSERT_TRUE(writeFile(dir.filePath("card.u8"), card));
+    int number = 400;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
+           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+        ++number;
+    for (int i = 0; i < 10; ++i) {
+        QProcess xvfb; // -noreset would hide the reset
+        xvfb.start("Xvfb",
+                   {QString(":%1").arg(number), "-nolisten", "tcp", "-screen", "0", "320x240x24"});
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+        ASSERT_TRUE(waitUntil([&] { return QFile::exists(socket); }, 10000));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", QString(":%1").arg(number));
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess program;
+        EXPECT_TRUE(runsOn(program, {"--input", dir.filePath("card.u8"), "--loop"}, environment))
+            << "start " << i << ": " << program.readAllStandardError().constData();
+        EXPECT_TRUE(endsWhenAsked(program)) << "start " << i;
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    }
 }
 
 } // namespace

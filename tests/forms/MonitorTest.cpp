@@ -10,6 +10,7 @@
 #include "Receiver.h"
 #include "RecordingDevices.h"
 #include "SoundFile.h"
+#include "ToolRun.h"
 #include "Unit1.h"
 
 #include <QCheckBox>
@@ -22,6 +23,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -51,7 +53,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
         setErrorReporter([this](const QString& message) { errors.push_back(message); });
     }
     void TearDown() override { setErrorReporter({}); }
@@ -205,6 +207,28 @@ TEST_F(Monitor, ReopenedItHasTheStandardOptionsAndSizeItWasLeftWith)
     EXPECT_DOUBLE_EQ(settings.manualBlack, 0.4);
     EXPECT_EQ(settings.polarity, Polarity::Inverted);
     EXPECT_EQ(monitor.receiver().pictureSettings().rotation, 90);
+}
+
+// Settings that cannot be used as they are: levels the wrong way round are repaired, a FIFO in
+// the settings file's place is not read (it would hang) and the defaults serve.
+TEST_F(Monitor, StoredSettingsItCannotUseGiveWayToTheDefaults)
+{
+    const QString conf = dir.filePath("corvane/corvane.conf");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("corvane")));
+    for (const bool fifo : {false, true}) {
+        QFile::remove(conf);
+        if (fifo)
+            ASSERT_EQ(::mkfifo(QFile::encodeName(conf).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(writeFile(conf, "[Monitor]\nautoLevels=false\nblack=90\nwhite=10\n"));
+        MonitorWindow monitor;
+        const std::vector<std::uint8_t> silence(1024, 128);
+        monitor.receiver().feedU8(silence.data(), silence.size(), kRate);
+        const LockedSettings& settings = monitor.receiver().settings();
+        EXPECT_EQ(settings.autoLevels, fifo) << fifo;
+        EXPECT_DOUBLE_EQ(settings.manualBlack, LockedSettings().manualBlack) << fifo;
+        EXPECT_DOUBLE_EQ(settings.manualWhite, LockedSettings().manualWhite) << fifo;
+    }
 }
 
 } // namespace
