@@ -247,8 +247,8 @@ TEST(SdrChain, ATransmissionThatMovesIsLostAndFoundAgain)
 TEST(SdrHacktv, AnIndependentTransmittersAmSignalIsFoundAtItsLineRate)
 {
     // hacktv's own NBTV AM modulator, 1.6 s of it at 192 kHz, 20 kHz above the centre, after
-    // the fifth of a second of silence it starts with. (The locked decoder measures its line
-    // rate but does not lock to it yet: hacktv's sync comes inverted, every line the same.)
+    // the fifth of a second of silence it starts with. Its sync comes upside down and every
+    // line of its bars is the same: the frame is found by its one missing pulse.
     QProcess hacktv;
     hacktv.start(QStringLiteral("hacktv"),
                  {QStringLiteral("-m"), QStringLiteral("nbtv-am"), QStringLiteral("-s"),
@@ -276,6 +276,8 @@ TEST(SdrHacktv, AnIndependentTransmittersAmSignalIsFoundAtItsLineRate)
     EXPECT_NEAR(r.status.tuneHz, 20000, 1000);
     EXPECT_NEAR(r.status.lineRateHz / 400, 1, 0.005);
     EXPECT_NEAR(r.locked.lineRateHz / 400, 1, 0.005);
+    EXPECT_TRUE(r.locked.inverted);
+    EXPECT_GE(r.locked.frames, 10);
 }
 
 TEST(SdrTestcard, WritesIqTheChainFindsAndRefusesBadOptions)
