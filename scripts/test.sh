@@ -16,6 +16,7 @@ echo "== Signal core, recording devices and tools under ASan + UBSan"
 configure_and_build "$CORVANE_ROOT/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCORVANE_WERROR=ON -DCORVANE_SANITIZE=ON -DCORVANE_CORE_ONLY=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS="suppressions=$CORVANE_ROOT/bench/lsan.supp" \
     ctest --test-dir "$CORVANE_ROOT/build-asan" --output-on-failure -j "$jobs"
 
 echo "== Whole project"
