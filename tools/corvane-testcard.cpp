@@ -7,6 +7,7 @@
 #include "SettingOptions.h"
 #include "SoundFile.h"
 #include "TestCard.h"
+#include "Tool.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,15 +20,7 @@ using namespace corvane;
 
 namespace {
 
-constexpr int kBadUsage = 2;
-constexpr int kCannotWrite = 1;
 constexpr double kMaxSeconds = 3 * 3600;
-
-int fail(int code, const QString& message)
-{
-    std::fprintf(stderr, "corvane-testcard: %s\n", qUtf8Printable(message));
-    return code;
-}
 
 // The NBTV test transmitter's options, beside the decoder-settings ones.
 struct TransmitterCli
@@ -112,27 +105,37 @@ struct TransmitterCli
                                           "edited recording jumps."),
                            QStringLiteral("S")};
 
+    QCommandLineOption stereo{QStringLiteral("stereo"),
+                              QStringLiteral("Write stereo with the picture on the left or right "
+                                             "channel and a programme's sound on the other."),
+                              QStringLiteral("SIDE")};
+    QCommandLineOption soundLevel{QStringLiteral("sound-level"),
+                                  QStringLiteral("The sound's level with --stereo, 0 to 1 of "
+                                                 "full scale (default 0.5)."),
+                                  QStringLiteral("LEVEL")};
+
     QList<QCommandLineOption> all() const
     {
-        return {standard,   image, rate, am,     frameMark,     level,     negative,
-                acCoupling, snr,   seed, speed,  invert,        porch,     hum,
-                fade,       cut,   iq,   iqRate, carrierOffset, modulation};
+        return {standard,      image,      rate,   am,        frameMark, level,
+                negative,      acCoupling, snr,    seed,      speed,     invert,
+                porch,         hum,        fade,   cut,       iq,        iqRate,
+                carrierOffset, modulation, stereo, soundLevel};
     }
 };
 
-int sendIq(const QCommandLineParser& parser, const TransmitterCli& cli,
+int sendIq(const Tool& tool, const QCommandLineParser& parser, const TransmitterCli& cli,
            const std::vector<float>& video, double videoRate, const QString& out)
 {
     const auto format = iqFormatByName(parser.value(cli.iq));
     if (!format)
-        return fail(kBadUsage, QStringLiteral("--iq must be %1 (got '%2')")
-                                   .arg(iqFormatChoices(), parser.value(cli.iq)));
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--iq must be %1 (got '%2')")
+                                              .arg(iqFormatChoices(), parser.value(cli.iq)));
     const auto modulation = demodByName(parser.value(cli.modulation));
     if (!modulation || *modulation == Demod::Auto)
-        return fail(kBadUsage, QStringLiteral("--modulation must be am or fm (got '%1')")
-                                   .arg(parser.value(cli.modulation)));
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--modulation must be am or fm (got '%1')")
+                                              .arg(parser.value(cli.modulation)));
     if (parser.isSet(cli.am))
-        return fail(kBadUsage, QStringLiteral("--am does not go with --iq"));
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--am does not go with --iq"));
     IqModulatorOptions m;
     m.modulation = *modulation;
     std::optional<QString> problem = readNumberOption(parser, cli.iqRate, 48000, 20e6, m.iqRate);
@@ -140,7 +143,7 @@ int sendIq(const QCommandLineParser& parser, const TransmitterCli& cli,
         problem = readNumberOption(parser, cli.carrierOffset, -0.45 * m.iqRate, 0.45 * m.iqRate,
                                    m.carrierHz);
     if (problem)
-        return fail(kBadUsage, *problem);
+        return tool.fail(Tool::kBadUsage, *problem);
     const std::vector<IqSample> iq = modulateIq(video, videoRate, m);
     QString error;
     if (out == QLatin1String("-")) {
@@ -148,28 +151,28 @@ int sendIq(const QCommandLineParser& parser, const TransmitterCli& cli,
         if (!writeStandardOutput(QByteArray(reinterpret_cast<const char*>(bytes.data()),
                                             static_cast<qsizetype>(bytes.size())),
                                  &error))
-            return fail(kCannotWrite, error);
+            return tool.fail(Tool::kFailed, error);
     } else if (!writeIqFile(out, iq, *format, m.iqRate, &error)) {
-        return fail(kCannotWrite, error);
+        return tool.fail(Tool::kFailed, error);
     }
     return 0;
 }
 
-int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double seconds,
-             const QString& out)
+int sendNbtv(const Tool& tool, const QCommandLineParser& parser, const TransmitterCli& cli,
+             double seconds, const QString& out)
 {
     const auto standard = standardByName(parser.value(cli.standard));
     if (!standard)
-        return fail(kBadUsage, QStringLiteral("--standard must be %1 (got '%2')")
-                                   .arg(standardChoices(), parser.value(cli.standard)));
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--standard must be %1 (got '%2')")
+                                              .arg(standardChoices(), parser.value(cli.standard)));
     TransmitterOptions options;
     options.standard = *standard;
     options.seconds = seconds;
     options.negative = parser.isSet(cli.negative);
     const auto mark = frameMarkByName(parser.value(cli.frameMark));
     if (!mark)
-        return fail(
-            kBadUsage,
+        return tool.fail(
+            Tool::kBadUsage,
             QStringLiteral("--frame-mark must be missing, wide, gap, after or none (got '%1')")
                 .arg(parser.value(cli.frameMark)));
     options.mark = *mark;
@@ -199,7 +202,7 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
     if (!problem)
         problem = readNumberOption(parser, cli.cut, 0.2, kMaxSeconds, cut);
     if (problem)
-        return fail(kBadUsage, *problem);
+        return tool.fail(Tool::kBadUsage, *problem);
     options.frontPorch = options.backPorch = porch / 100;
 
     QImage picture;
@@ -208,8 +211,9 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
         reader.setAutoTransform(true);
         picture = reader.read();
         if (picture.isNull())
-            return fail(kCannotWrite, QStringLiteral("cannot read the picture '%1': %2")
-                                          .arg(parser.value(cli.image), reader.errorString()));
+            return tool.fail(Tool::kFailed,
+                             QStringLiteral("cannot read the picture '%1': %2")
+                                 .arg(parser.value(cli.image), reader.errorString()));
     } else {
         picture = testPicture(240, 360);
     }
@@ -226,31 +230,39 @@ int sendNbtv(const QCommandLineParser& parser, const TransmitterCli& cli, double
     const auto signal = throughPath(transmit(rasterFor(picture, options.standard), options),
                                     options.sampleRate, path, &error);
     if (!signal)
-        return fail(kBadUsage, error);
+        return tool.fail(Tool::kBadUsage, error);
+    if (signal->empty())
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--seconds %1 holds no sample at %2 Hz")
+                                              .arg(parser.value(QStringLiteral("seconds")))
+                                              .arg(options.sampleRate));
     if (parser.isSet(cli.iq))
-        return sendIq(parser, cli, *signal, options.sampleRate, out);
-    if (!writeFloatSamples(out, *signal, static_cast<int>(std::lround(options.sampleRate)), &error))
-        return fail(kCannotWrite, error);
-    return 0;
+        return sendIq(tool, parser, cli, *signal, options.sampleRate, out);
+    const int rate = static_cast<int>(std::lround(options.sampleRate));
+    if (parser.isSet(cli.stereo)) {
+        // The picture on one channel, the programme's sound on the other, as on the club's CDs.
+        const QString side = parser.value(cli.stereo).trimmed().toLower();
+        if (side != QLatin1String("left") && side != QLatin1String("right"))
+            return tool.fail(Tool::kBadUsage,
+                             QStringLiteral("--stereo must be left or right (got '%1')")
+                                 .arg(parser.value(cli.stereo)));
+        double soundLevel = 0.5;
+        if (const auto problem = readNumberOption(parser, cli.soundLevel, 0, 1, soundLevel))
+            return tool.fail(Tool::kBadUsage, *problem);
+        const std::vector<float> both =
+            withSound(*signal, options.sampleRate, side == QLatin1String("left") ? 0 : 1,
+                      soundLevel, static_cast<std::uint32_t>(seed));
+        if (!writeFloatSamples(out, both, rate, &error, 2))
+            return tool.fail(Tool::kFailed, error);
+        return Tool::kOk;
+    }
+    if (!writeFloatSamples(out, *signal, rate, &error))
+        return tool.fail(Tool::kFailed, error);
+    return Tool::kOk;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run(Tool& tool)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("corvane-testcard"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Writes a test-card signal for the given decoder settings: grey wedges, a ring, a sync "
-        "line along the top (azure when --min-level is above 0) and, with --clip, a clipped "
-        "burst in every second frame. With --standard it is a test transmitter instead: a "
-        "picture in, a correct NBTV signal out, optionally through what a real path does to it "
-        "(--ac-coupling, --snr, --speed, --level; 8-bit by naming a .u8 or .raw file)."));
-    addHelpOption(parser);
-    parser.addVersionOption();
+    QCommandLineParser& parser = tool.parser();
     const auto options = settingOptions(false);
     addSettingOptions(parser, options);
     const QCommandLineOption secondsOption(
@@ -272,68 +284,82 @@ int main(int argc, char** argv)
     for (const QCommandLineOption& option : transmitter.all())
         parser.addOption(option);
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        return fail(kBadUsage, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
-        const QString text = parser.isSet(QStringLiteral("help"))
-                                 ? parser.helpText()
-                                 : QStringLiteral("corvane-testcard %1\n").arg(CORVANE_VERSION);
-        QString error;
-        return writeStandardOutput(text.toUtf8(), &error) ? 0 : fail(kCannotWrite, error);
-    }
+    if (const auto done = tool.parse())
+        return *done;
     if (!parser.positionalArguments().isEmpty())
-        return fail(kBadUsage, QStringLiteral("unexpected argument '%1' (the output goes with -o)")
-                                   .arg(parser.positionalArguments().front()));
+        return tool.fail(Tool::kBadUsage,
+                         QStringLiteral("unexpected argument '%1' (the output goes with -o)")
+                             .arg(parser.positionalArguments().front()));
 
     if (!parser.isSet(transmitter.standard)) {
         for (const QCommandLineOption& option : transmitter.all())
             if (parser.isSet(option))
-                return fail(kBadUsage,
-                            QStringLiteral("--%1 needs --standard").arg(option.names().front()));
+                return tool.fail(
+                    Tool::kBadUsage,
+                    QStringLiteral("--%1 needs --standard").arg(option.names().front()));
     } else {
         for (const SettingOption& option : options)
             if (parser.isSet(QString::fromLatin1(option.name)))
-                return fail(kBadUsage, QStringLiteral("--%1 does not go with --standard")
-                                           .arg(QString::fromLatin1(option.name)));
+                return tool.fail(Tool::kBadUsage, QStringLiteral("--%1 does not go with --standard")
+                                                      .arg(QString::fromLatin1(option.name)));
         if (parser.isSet(clipOption))
-            return fail(kBadUsage, QStringLiteral("--clip does not go with --standard"));
+            return tool.fail(Tool::kBadUsage, QStringLiteral("--clip does not go with --standard"));
     }
 
     TestCardOptions card;
     if (const auto problem = readSettingOptions(parser, options, card.settings))
-        return fail(kBadUsage, *problem);
+        return tool.fail(Tool::kBadUsage, *problem);
 
-    // Repeated options: the last wins, but every one must be good.
     double seconds = 0;
-    for (const QString& text : parser.values(secondsOption)) {
-        bool ok = false;
-        seconds = text.toDouble(&ok);
-        if (!ok || !(seconds > 0) || seconds > kMaxSeconds)
-            return fail(kBadUsage,
-                        QStringLiteral("--seconds must be above 0 and at most %1 (got '%2')")
-                            .arg(kMaxSeconds)
-                            .arg(text));
-    }
+    if (const auto problem = readNumberOption(parser, secondsOption,
+                                              NumberRule{0, kMaxSeconds, false, true}, seconds))
+        return tool.fail(Tool::kBadUsage, *problem);
     if (!parser.isSet(outOption))
-        return fail(kBadUsage, QStringLiteral("-o OUT is required"));
+        return tool.fail(Tool::kBadUsage, QStringLiteral("-o OUT is required"));
     const QString out = parser.value(outOption);
     for (const QString& each : parser.values(outOption)) {
         if (each != QLatin1String("-") && !isRawSampleName(each) && !parser.isSet(transmitter.iq) &&
             !each.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
-            return fail(
-                kBadUsage,
+            return tool.fail(
+                Tool::kBadUsage,
                 QStringLiteral("-o must name a .wav, .raw or .u8 file or - (got '%1')").arg(each));
     }
 
     QString error;
     if (out != QLatin1String("-") && !canReplaceFile(out, &error))
-        return fail(kCannotWrite, error);
+        return tool.fail(Tool::kFailed, error);
     if (parser.isSet(transmitter.standard))
-        return sendNbtv(parser, transmitter, seconds, out);
+        return sendNbtv(tool, parser, transmitter, seconds, out);
 
     card.samples = std::llround(seconds * card.settings.sampleRate);
+    if (card.samples == 0)
+        return tool.fail(Tool::kBadUsage, QStringLiteral("--seconds %1 holds no sample at %2 Hz")
+                                              .arg(parser.value(secondsOption))
+                                              .arg(card.settings.sampleRate));
     card.clippedBurst = parser.isSet(clipOption);
     if (!writeSamples(out, makeTestCard(card), card.settings.sampleRate, &error))
-        return fail(kCannotWrite, error);
+        return tool.fail(Tool::kFailed, error);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Tool tool("corvane-testcard", CORVANE_VERSION,
+              QStringLiteral(
+                  "Writes a test-card signal for the given decoder settings: grey wedges, a ring, "
+                  "a sync line along the top (azure when --min-level is above 0) and, with --clip, "
+                  "a clipped burst in every second frame. With --standard it is a test transmitter "
+                  "instead: a picture in, a correct NBTV signal out, optionally through what a "
+                  "real path does to it (--ac-coupling, --snr, --speed, --level; 8-bit by naming "
+                  "a .u8 or .raw file)."));
+    try {
+        return run(tool);
+    } catch (const std::bad_alloc&) {
+        // The whole signal is made in memory before it is written.
+        return tool.fail(Tool::kFailed, QStringLiteral("not enough memory for a signal that long "
+                                                       "at that rate: ask for fewer --seconds"));
+    }
 }

@@ -65,13 +65,13 @@ sf_count_t wavTell(void* user)
 
 // Writes a mono WAV of the given sample format into fd; put() hands libsndfile the samples.
 bool fillWav(int fd, int sampleRate, int format, const std::function<bool(SNDFILE*)>& put,
-             QString* reason)
+             QString* reason, int channels = 1)
 {
     SF_VIRTUAL_IO io{wavLength, wavSeek, wavRead, wavWrite, wavTell};
     WavSink sink{fd, 0};
     SF_INFO info{};
     info.samplerate = sampleRate;
-    info.channels = 1;
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | format;
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &sink);
     if (!file) {
@@ -228,8 +228,16 @@ bool SampleFileWriter::close(QString* error)
 }
 
 bool writeFloatSamples(const QString& path, const std::vector<float>& samples, int sampleRate,
-                       QString* error)
+                       QString* error, int channels)
 {
+    channels = std::max(channels, 1);
+    if (channels > 1 && (path == QLatin1String("-") || isRawSampleName(path))) {
+        setError(error, QStringLiteral("cannot write '%1': raw 8-bit samples are mono; name a "
+                                       ".wav file for %2 channels")
+                            .arg(path)
+                            .arg(channels));
+        return false;
+    }
     if (path == QLatin1String("-") || isRawSampleName(path)) {
         std::vector<std::uint8_t> bytes(samples.size());
         std::transform(samples.begin(), samples.end(), bytes.begin(), toUnsigned8);
@@ -241,16 +249,16 @@ bool writeFloatSamples(const QString& path, const std::vector<float>& samples, i
             QStringLiteral("cannot write '%1': use a name ending in .wav, .raw or .u8").arg(path));
         return false;
     }
-    const auto fill = [&samples, sampleRate](int fd, QString* reason) {
+    const auto fill = [&samples, sampleRate, channels](int fd, QString* reason) {
         return fillWav(
             fd, sampleRate, SF_FORMAT_PCM_16,
-            [&samples](SNDFILE* file) {
+            [&samples, channels](SNDFILE* file) {
                 // Full scale stays full scale, not a wrapped-around minimum.
                 sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-                const auto count = static_cast<sf_count_t>(samples.size());
+                const auto count = static_cast<sf_count_t>(samples.size() / channels);
                 return sf_writef_float(file, samples.data(), count) == count;
             },
-            reason);
+            reason, channels);
     };
     return writeFileSafely(path, fill, error);
 }

@@ -59,9 +59,10 @@ private:
     QString failure_;
 };
 
-// Writes float samples (-1..1) to path: *.wav as 16-bit PCM WAV at sampleRate, *.raw, *.u8 and
-// "-" as unsigned 8-bit bytes. Complete or not at all, as writeSamples.
+// Writes float samples (-1..1), interleaved frames of channels, to path: *.wav as 16-bit PCM
+// WAV at sampleRate; mono also to *.raw, *.u8 and "-" as unsigned 8-bit bytes. Complete or not
+// at all, as writeSamples.
 bool writeFloatSamples(const QString& path, const std::vector<float>& samples, int sampleRate,
-                       QString* error);
+                       QString* error, int channels = 1);
 
 } // namespace corvane

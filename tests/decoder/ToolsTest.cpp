@@ -125,7 +125,7 @@ TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
         {"corvane-testcard",
          {"--seconds", "-1", "--seconds", "1", "-o", "DIR/t.wav"},
          2,
-         "--seconds must be above 0"},
+         "--seconds must be a number above 0"},
         {"corvane-decode", {"--rows"}, 2, "Missing value after '--rows'"},
         {"corvane-decode", {"DIR/ok.raw", "DIR/ok.raw"}, 2, "expects exactly one INPUT"},
         {"corvane-decode", {"-o", "DIR/p.jpg", "DIR/ok.raw"}, 2, "-o must name a .png"},
@@ -139,7 +139,12 @@ TEST_F(Tools, MistakesAreReportedAndLeaveNothingBehind)
          1,
          "cannot write 'DIR/no/such/dir/p.png'"},
         {"corvane-testcard", {"--seconds", "nan", "-o", "DIR/t.wav"}, 2, "above 0"},
-        {"corvane-testcard", {"--seconds", "1e9", "-o", "DIR/t.wav"}, 2, "at most 10800"},
+        {"corvane-testcard", {"--seconds", "1e9", "-o", "DIR/t.wav"}, 2, "up to 10800"},
+        {"corvane-testcard", {"--seconds", "1e-9", "-o", "DIR/t.wav"}, 2, "holds no sample"},
+        {"corvane-testcard",
+         {"--standard", "nbtva", "--stereo", "left", "-o", "DIR/t.u8"},
+         1,
+         "raw 8-bit samples are mono"},
         {"corvane-testcard", {"-o", "DIR/none/t.raw"}, 1, "cannot write 'DIR/none/t.raw'"}};
     for (const auto& c : cases) {
         QStringList args;
