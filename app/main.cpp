@@ -1,12 +1,15 @@
 #include "Application.h"
 #include "DisplayProbe.h"
+#include "IqRecorder.h"
 #include "Launcher.h"
 #include "MonitorLink.h"
 #include "PulseSampleSource.h"
 #include "ReadingProgress.h"
 #include "RecordingDevices.h"
+#include "RtlTcpSource.h"
 #include "SafeFile.h"
 #include "SdrCommandLine.h"
+#include "SoapySource.h"
 #include "SoundFileSource.h"
 #include "SoundOutput.h"
 #include "SoundReader.h"
@@ -72,26 +75,86 @@ int checkDevice(const QString& name)
         err << "  " << device.name << '\t' << device.description << '\n';
     return 2;
 }
+// A source for the Monitor by its spec: "pulse:NAME", "file:PATH" (a recording, or an IQ
+// recording by its name), "rtl_tcp://HOST:PORT" or "soapy:ARGS" tuned to frequencyHz.
+std::unique_ptr<SampleSource> openSource(const QString& spec, double frequencyHz, int rawSampleRate,
+                                         QString* error)
+{
+    if (spec.startsWith(QLatin1String("pulse:")))
+        return std::make_unique<PulseSampleSource>(spec.mid(6));
+    SdrRequest radio;
+    radio.sdr.sampleRate = radio.rtl.sampleRate = radio.soapy.sampleRate = 2.4e6;
+    if (spec.startsWith(QLatin1String("file:"))) {
+        const QString path = spec.mid(5);
+        if (!iqNameInfo(path).format)
+            return std::make_unique<SoundFileSource>(path, true,
+                                                     isRawSampleName(path) ? rawSampleRate : 0);
+        radio.kind = SdrRequest::Kind::IqFile;
+        if (const auto problem = applyIqFileName(radio, path)) {
+            *error = *problem;
+            return nullptr;
+        }
+        return makeSdrSource(radio, path, true);
+    }
+    if (spec.startsWith(QLatin1String("rtl_tcp:"))) {
+        radio.kind = SdrRequest::Kind::RtlTcp;
+        if (!parseRtlTcpAddress(spec, radio.rtl, error))
+            return nullptr;
+    } else if (spec.startsWith(QLatin1String("soapy:"))) {
+        radio.kind = SdrRequest::Kind::Soapy;
+        radio.soapy.args = spec.mid(6);
+    } else {
+        *error = QStringLiteral("'%1' is no source Corvane knows").arg(spec);
+        return nullptr;
+    }
+    radio.rtl.frequencyHz = radio.soapy.frequencyHz = frequencyHz;
+    return makeSdrSource(radio, {}, true);
+}
+
 // Where the Monitor takes its own samples: the SDR asked for, the recording being played (not
-// standard input, which only one reader can have), or the recording source at its own rate.
+// standard input, which only one reader can have), or the recording source at its own rate;
+// and what else its Source box offers.
 MonitorFeed monitorFeed(const StartupOptions& options)
 {
     MonitorFeed feed;
+    const int rawRate = options.settings.sampleRate;
+    feed.open = [rawRate](const QString& spec, double frequencyHz, QString* error) {
+        return openSource(spec, frequencyHz, rawRate, error);
+    };
+    feed.choices = [] {
+        std::vector<SourceChoice> choices;
+        QString error;
+        if (const auto devices = listRecordingDevices(&error))
+            for (const RecordingDeviceInfo& device : *devices)
+                choices.push_back({device.description, QStringLiteral("pulse:") + device.name});
+        for (const SoapyDeviceInfo& device : listSoapyDevices())
+            choices.push_back(
+                {QStringLiteral("SDR: ") + device.label, QStringLiteral("soapy:") + device.args});
+        return choices;
+    };
+    feed.player = [] { return std::make_unique<SoundOutput>(); };
     if (options.radio.kind != SdrRequest::Kind::None) {
         feed.source = [options] { return makeSdrSource(options.radio, options.radioFile, true); };
+        feed.sourceSpec = options.radioFile.isEmpty()
+                              ? (options.radio.kind == SdrRequest::Kind::RtlTcp
+                                     ? QStringLiteral("rtl_tcp://%1:%2")
+                                           .arg(options.radio.rtl.host)
+                                           .arg(options.radio.rtl.port)
+                                     : QStringLiteral("soapy:") + options.radio.soapy.args)
+                              : QStringLiteral("file:") + options.radioFile;
         return feed;
     }
     if (options.inputFile == QLatin1String("-"))
         return feed;
-    feed.player = [] { return std::make_unique<SoundOutput>(); };
     if (!options.inputFile.isEmpty()) {
         feed.fromFile = true;
-        feed.source = [options]() -> std::unique_ptr<SampleSource> {
-            const int rawRate =
-                isRawSampleName(options.inputFile) ? options.settings.sampleRate : 0;
-            return std::make_unique<SoundFileSource>(options.inputFile, options.loop, rawRate);
+        feed.sourceSpec = QStringLiteral("file:") + options.inputFile;
+        feed.source = [options, rawRate]() -> std::unique_ptr<SampleSource> {
+            return std::make_unique<SoundFileSource>(
+                options.inputFile, options.loop, isRawSampleName(options.inputFile) ? rawRate : 0);
         };
     } else {
+        feed.sourceSpec = QStringLiteral("pulse:") + options.deviceName;
         feed.source = [options]() -> std::unique_ptr<SampleSource> {
             return std::make_unique<PulseSampleSource>(options.deviceName);
         };

@@ -50,16 +50,14 @@ MonitorWindow* MonitorLink::openMonitor()
         // The first time, beside the main window rather than over it.
         if (!monitor_->placeRestored())
             monitor_->move(mainWindow_->frameGeometry().topRight() + QPoint(8, 0));
+        monitor_->setFeed(feed_);
         QString error;
-        if (feed_.source &&
-            monitor_->takeFeed(feed_.source(), feed_.player ? feed_.player() : nullptr,
-                               feed_.fromFile, &error))
-            ; // its own samples
-        else if (!error.isEmpty())
+        if (feed_.source && !monitor_->takeFeed(feed_.source(), feed_.sourceSpec, &error))
             qWarning("The Monitor is fed the main window's samples: %s", qPrintable(error));
-        if (!monitor_->receiver().source() && !tap_ && receiver_.attached()) {
+        // The main window's blocks, for whenever the Monitor has no source of its own.
+        if (!tap_ && receiver_.attached()) {
             tap_ = receiver_.engine().addDecodedTap([this](const DecodedBlock& b) {
-                if (monitor_ && b.count > 0)
+                if (monitor_ && !monitor_->receiver().source() && b.count > 0)
                     monitor_->receiver().feedU8(b.data, static_cast<std::size_t>(b.count),
                                                 b.sampleRate);
             });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CaptureEngine.h"
+#include "MonitorFeed.h"
 #include "MonitorWindow.h"
 #include "SaveLocation.h"
 
@@ -8,6 +9,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QWidget;
@@ -15,20 +17,6 @@ class QWidget;
 namespace corvane {
 
 class Receiver;
-class SampleSource;
-class SoundPlayer;
-
-// Where a Monitor takes its own samples from, made when it opens: the recording source at its
-// own rate with every channel, the file being played, an SDR. Without one (or when it cannot
-// start) the Monitor is fed the main window's blocks.
-struct MonitorFeed
-{
-    std::function<std::unique_ptr<SampleSource>()> source;
-    std::function<std::unique_ptr<SoundPlayer>()> player;
-    // A recording is listened to as it plays; a live receiver has its own loudspeaker.
-    bool fromFile = false;
-};
-
 // Opens the Monitor from the main window without touching its layout: the picture's context
 // menu ("Monitor", "Save picture…") and Ctrl+M. The Monitor is fed every block the capture
 // engine decodes, in order, from the same buffers as the main window's decoder.

@@ -11,8 +11,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <cmath>
 
@@ -64,6 +66,9 @@ MonitorWindow::MonitorWindow(QWidget* parent)
     connect(fullScreenButton, &QPushButton::clicked, fullScreenAction_, &QAction::trigger);
     connect(folderButton, &QPushButton::clicked, this, &MonitorWindow::chooseAutoSaveFolder);
     connect(iqButton, &QPushButton::clicked, this, &MonitorWindow::toggleRawRecording);
+    connect(sourceBox, &QComboBox::activated, this, &MonitorWindow::sourceChosen);
+    frequencyBox->hide();
+    fillSourceBox();
     waterfall->hide();
     iqButton->hide();
     connect(receiver_, &LockedReceiver::videoEnded, this, &MonitorWindow::reportLater);
@@ -210,39 +215,120 @@ LockedSettings MonitorWindow::settingsFromControls() const
     return settings;
 }
 
-bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source,
-                             std::unique_ptr<SoundPlayer> player, bool fromFile, QString* error)
+void MonitorWindow::setFeed(const MonitorFeed& feed)
+{
+    feed_ = feed;
+    fillSourceBox();
+}
+
+namespace {
+bool isRadio(const QString& spec)
+{
+    return spec.startsWith(QLatin1String("rtl_tcp:")) || spec.startsWith(QLatin1String("soapy:"));
+}
+} // namespace
+
+void MonitorWindow::fillSourceBox()
+{
+    const QSignalBlocker quiet(sourceBox);
+    sourceBox->clear();
+    sourceBox->addItem(tr("The main window's input"), QString());
+    if (feed_.choices)
+        for (const SourceChoice& choice : feed_.choices())
+            sourceBox->addItem(choice.title, choice.spec);
+    if (feed_.open) {
+        sourceBox->addItem(tr("An rtl_tcp server…"), QStringLiteral("ask:rtl_tcp"));
+        sourceBox->addItem(tr("A recording or IQ file…"), QStringLiteral("ask:file"));
+    }
+    int at = sourceBox->findData(sourceSpec_);
+    if (at < 0 && !sourceSpec_.isEmpty()) {
+        // One given on the command line or asked for: offered again as it is.
+        sourceBox->insertItem(1, sourceSpec_.section(u':', 1), sourceSpec_);
+        at = 1;
+    }
+    sourceBox->setCurrentIndex(std::max(at, 0));
+    frequencyBox->setVisible(isRadio(sourceSpec_));
+}
+
+void MonitorWindow::sourceChosen(int index)
+{
+    QString spec = sourceBox->itemData(index).toString();
+    if (spec == QLatin1String("ask:rtl_tcp")) {
+        spec = QInputDialog::getText(this, tr("rtl_tcp server"), tr("Address"), QLineEdit::Normal,
+                                     QStringLiteral("rtl_tcp://127.0.0.1:1234"));
+    } else if (spec == QLatin1String("ask:file")) {
+        const QString file = QFileDialog::getOpenFileName(
+            this, tr("Receive from a recording"), QString(),
+            tr("Recordings (*.wav *.flac *.ogg *.opus *.mp3 *.u8 *.raw *.cu8 *.cs8 *.cs16 *.cf32);;"
+               "All files (*)"));
+        spec = file.isEmpty() ? QString() : QStringLiteral("file:") + file;
+    }
+    if (spec.startsWith(QLatin1String("ask:")) || (spec.isEmpty() && index != 0)) {
+        fillSourceBox(); // cancelled: as it was
+        return;
+    }
+    if (spec.isEmpty()) {
+        receiver_->setSource(nullptr);
+        sourceSpec_.clear();
+        setWindowTitle(tr("Corvane Monitor"));
+        waterfall->hide();
+        iqButton->hide();
+        fillSourceBox();
+        return;
+    }
+    QString error;
+    auto source = feed_.open ? feed_.open(spec, frequencyBox->value() * 1e6, &error) : nullptr;
+    if (!source || !takeFeed(std::move(source), spec, &error))
+        reportError(tr("Cannot receive from %1: %2").arg(spec.section(u':', 1), error));
+    fillSourceBox();
+}
+
+bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source, const QString& spec,
+                             QString* error)
 {
     if (!source)
         return false;
     SampleSource* s = source.get();
+    const QString before = sourceSpec_;
     receiver_->setSource(std::move(source));
     if (!s->start(error)) {
         receiver_->setSource(nullptr);
+        sourceSpec_.clear();
         return false;
     }
-    connect(receiver_, &LockedReceiver::sourceEnded, this, [this](const QString& reason) {
+    sourceSpec_ = spec;
+    connect(s, &SampleSource::ended, this, [this](const QString& reason) {
         if (!reason.isEmpty())
             reportLater(tr("The Monitor's source stopped: %1").arg(reason));
     });
-    receiver_->setSoundPlayer(std::move(player));
+    receiver_->setSoundPlayer(feed_.player ? feed_.player() : nullptr);
     // Heard by default while a recording plays, not while a live receiver has its own
     // loudspeaker; each remembered apart.
+    const bool fromFile =
+        spec.startsWith(QLatin1String("file:")) || (spec.isEmpty() && feed_.fromFile);
     soundKey_ = fromFile ? QStringLiteral("soundFile") : QStringLiteral("soundLive");
     const auto settings = openUserSettings();
-    soundBox->setChecked(
-        settings ? settings->value(QStringLiteral("Monitor/") + soundKey_, fromFile).toBool()
-                 : fromFile);
+    {
+        const QSignalBlocker quiet(soundBox);
+        soundBox->setChecked(
+            settings ? settings->value(QStringLiteral("Monitor/") + soundKey_, fromFile).toBool()
+                     : fromFile);
+    }
     receiver_->setPlaySound(soundBox->isChecked());
     setWindowTitle(tr("Corvane Monitor · %1").arg(s->description()));
     // A radio shows its band above the picture; a click tunes to what was clicked.
     const bool radio = s->tuning().radio;
+    waterfall->clear();
     waterfall->setVisible(radio);
     iqButton->setVisible(radio);
+    rawRecording_ = false;
+    iqButton->setChecked(false);
     if (radio) {
         connect(s, &SampleSource::spectrum, waterfall, &Waterfall::addRow);
         connect(waterfall, &Waterfall::tuneRequested, s, [s](double hz) { s->tuneTo(hz); });
     }
+    if (before != spec)
+        fillSourceBox();
     return true;
 }
 

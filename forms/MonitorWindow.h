@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LockedReceiver.h"
+#include "MonitorFeed.h"
 #include "SaveLocation.h"
 #include "ui_MonitorWindow.h"
 
@@ -29,10 +30,12 @@ public:
     // Finishes a recording in progress and stores the options.
     ~MonitorWindow() override;
 
-    // Receives from source from now on (started here), playing the programme's sound through
-    // player when asked. False and why when the source cannot start: it is dropped.
-    bool takeFeed(std::unique_ptr<SampleSource> source, std::unique_ptr<SoundPlayer> player,
-                  bool fromFile, QString* error);
+    // What the Source box offers and how its sources are made.
+    void setFeed(const MonitorFeed& feed);
+    // Receives from source from now on (started here; spec is its choice's), playing the
+    // programme's sound when asked. False and why when the source cannot start: it is dropped
+    // and the Monitor is fed the main window's samples.
+    bool takeFeed(std::unique_ptr<SampleSource> source, const QString& spec, QString* error);
     // What the Monitor shows; feed it, or give it a source.
     LockedReceiver& receiver() { return *receiver_; }
     const LockedReceiver& receiver() const { return *receiver_; }
@@ -91,6 +94,10 @@ private:
     FolderChooser chooseFolder_;
     QString autoSaveFolder_;
     bool rawRecording_ = false;
+    MonitorFeed feed_;
+    QString sourceSpec_; // what the Monitor receives from; empty: the main window's samples
+    void sourceChosen(int index);
+    void fillSourceBox();
     QString soundKey_ = QStringLiteral("soundLive");
     QTimer* statusTimer_ = nullptr;
     QTimer* autoSaveTimer_ = nullptr;

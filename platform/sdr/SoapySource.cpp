@@ -44,6 +44,26 @@ SoapySource::~SoapySource()
     stop();
 }
 
+std::vector<SoapyDeviceInfo> listSoapyDevices()
+{
+    std::vector<SoapyDeviceInfo> found;
+    try {
+        for (const SoapySDR::Kwargs& device : SoapySDR::Device::enumerate()) {
+            QStringList args;
+            for (const auto& [key, value] : device)
+                if (key == "driver" || key == "serial")
+                    args << QString::fromStdString(key + "=" + value);
+            const auto label = device.find("label");
+            found.push_back(
+                {label != device.end() ? QString::fromStdString(label->second) : args.join(u','),
+                 args.join(u',')});
+        }
+    } catch (const std::exception&) {
+        // A module that fails to enumerate offers nothing.
+    }
+    return found;
+}
+
 QString SoapySource::description() const
 {
     return QStringLiteral("SoapySDR %1").arg(options_.args);

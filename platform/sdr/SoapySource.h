@@ -21,6 +21,14 @@ struct SoapyOptions
     std::optional<double> gainDb; // unset: the device's automatic gain, where it has one
 };
 
+// The devices SoapySDR's modules find: a label a person reads, and the arguments that open it.
+struct SoapyDeviceInfo
+{
+    QString label;
+    QString args;
+};
+std::vector<SoapyDeviceInfo> listSoapyDevices();
+
 // Any SDR a SoapySDR module drives. Samples are read on a thread of its own and demodulated
 // on the thread the source lives on, where the video blocks come out.
 class SoapySource final : public SampleSource
