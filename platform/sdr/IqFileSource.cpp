@@ -1,7 +1,5 @@
 #include "IqFileSource.h"
 
-#include "SdrTuning.h"
-
 #include <QFileInfo>
 #include <algorithm>
 
@@ -13,7 +11,7 @@ constexpr double kPieceSeconds = 0.05;
 } // namespace
 
 IqFileSource::IqFileSource(QString path, SdrOptions options, bool realTime, QObject* parent)
-    : SampleSource(parent), path_(std::move(path)), options_(options), realTime_(realTime),
+    : SdrSource(parent), path_(std::move(path)), options_(options), realTime_(realTime),
       centreHz_(iqNameInfo(path_).centreHz.value_or(0))
 {
     timer_.setInterval(realTime_ ? kTickMs : 0);
@@ -54,40 +52,6 @@ void IqFileSource::stop()
 QString IqFileSource::description() const
 {
     return QFileInfo(path_).fileName();
-}
-
-SdrStatus IqFileSource::status() const
-{
-    return chain_ ? chain_->status() : SdrStatus{};
-}
-
-SourceTuning IqFileSource::tuning() const
-{
-    return tuningOf(status(), centreHz_);
-}
-
-bool IqFileSource::tuneTo(double offsetHz)
-{
-    if (!chain_)
-        return false;
-    chain_->tuneTo(offsetHz);
-    return true;
-}
-
-bool IqFileSource::startRawRecording(const QString& folder, QString* error)
-{
-    if (!chain_) {
-        if (error)
-            *error = QStringLiteral("the recording '%1' is not playing").arg(description());
-        return false;
-    }
-    return startIqRecording(recorder_, folder, centreHz_, reader_.sampleRate(), IqFormat::Cf32,
-                            error);
-}
-
-QString IqFileSource::stopRawRecording(QString* error)
-{
-    return stopIqRecording(recorder_, error);
 }
 
 void IqFileSource::tick()

@@ -3,7 +3,7 @@
 #include "IqDemodChain.h"
 #include "IqFile.h"
 #include "IqRecorder.h"
-#include "SampleSource.h"
+#include "SdrSource.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -17,7 +17,7 @@ namespace corvane {
 // at the recording's rate; otherwise it goes as fast as the thread allows, a piece per turn of
 // the event loop. At the end: ended("") when a transmission was found, else ended(what the
 // band held). Its spectrum comes about ten times a second of the recording.
-class IqFileSource final : public SampleSource
+class IqFileSource final : public SdrSource
 {
     Q_OBJECT
 
@@ -29,14 +29,10 @@ public:
     bool start(QString* error) override;
     void stop() override;
     QString description() const override;
-    // Found, how, where; empty before start.
-    SdrStatus status() const;
-    SourceTuning tuning() const override;
-    // False before start.
-    bool tuneTo(double offsetHz) override;
-    // cf32 at the recording's rate, centred where its name says (else unknown).
-    bool startRawRecording(const QString& folder, QString* error) override;
-    QString stopRawRecording(QString* error) override;
+
+protected:
+    double centreHz() const override { return centreHz_; }
+    double iqRate() const override { return reader_.sampleRate(); }
 
 private:
     void tick();
@@ -47,8 +43,6 @@ private:
     bool realTime_;
     double centreHz_; // from the recording's name; 0 when it does not say
     IqReader reader_;
-    std::unique_ptr<IqDemodChain> chain_;
-    std::unique_ptr<IqRecorder> recorder_;
     QTimer timer_;
     QElapsedTimer clock_;
     std::int64_t delivered_ = 0;

@@ -1,7 +1,5 @@
 #include "RtlTcpSource.h"
 
-#include "SdrTuning.h"
-
 #include <QSignalBlocker>
 #include <QUrl>
 #include <QtEndian>
@@ -52,7 +50,7 @@ bool parseRtlTcpAddress(const QString& text, RtlTcpOptions& options, QString* er
 }
 
 RtlTcpSource::RtlTcpSource(RtlTcpOptions options, SdrOptions sdr, QObject* parent)
-    : SampleSource(parent), options_(std::move(options)), sdr_(sdr)
+    : SdrSource(parent), options_(std::move(options)), sdr_(sdr)
 {
     sdr_.format = IqFormat::Cu8;
     sdr_.sampleRate = options_.sampleRate;
@@ -98,35 +96,6 @@ QString RtlTcpSource::where() const
 QString RtlTcpSource::description() const
 {
     return QStringLiteral("rtl_tcp ") + where();
-}
-
-SdrStatus RtlTcpSource::status() const
-{
-    return chain_ ? chain_->status() : SdrStatus{};
-}
-
-SourceTuning RtlTcpSource::tuning() const
-{
-    return tuningOf(status(), options_.frequencyHz);
-}
-
-bool RtlTcpSource::tuneTo(double offsetHz)
-{
-    if (!chain_)
-        return false;
-    chain_->tuneTo(offsetHz);
-    return true;
-}
-
-bool RtlTcpSource::startRawRecording(const QString& folder, QString* error)
-{
-    return startIqRecording(recorder_, folder, options_.frequencyHz, options_.sampleRate,
-                            IqFormat::Cu8, error);
-}
-
-QString RtlTcpSource::stopRawRecording(QString* error)
-{
-    return stopIqRecording(recorder_, error);
 }
 
 bool RtlTcpSource::start(QString* error)

@@ -2,7 +2,7 @@
 
 #include "IqDemodChain.h"
 #include "IqRecorder.h"
-#include "SampleSource.h"
+#include "SdrSource.h"
 
 #include <QByteArray>
 #include <QTcpSocket>
@@ -36,7 +36,7 @@ bool parseRtlTcpAddress(const QString& text, RtlTcpOptions& options, QString* er
 // the unsigned 8-bit I/Q it streams and hands on baseband video. When the server goes away
 // after streaming it says so through message() and reconnects a few times before ending;
 // a server that cannot be reached or does not greet as rtl_tcp ends it at once, with a reason.
-class RtlTcpSource final : public SampleSource
+class RtlTcpSource final : public SdrSource
 {
     Q_OBJECT
 
@@ -49,19 +49,17 @@ public:
     void stop() override;
     QString description() const override;
 
-    SdrStatus status() const;
-    SourceTuning tuning() const override;
-    // False before start.
-    bool tuneTo(double offsetHz) override;
-    // The dongle's bytes as they arrive, cu8.
-    bool startRawRecording(const QString& folder, QString* error) override;
-    QString stopRawRecording(QString* error) override;
     // From the greeting: "R820T" and the like; empty before it.
     QString tunerName() const { return tuner_; }
 
 signals:
     // Progress the user may want to see: connected, lost, reconnecting.
     void message(const QString& text);
+
+protected:
+    double centreHz() const override { return options_.frequencyHz; }
+    double iqRate() const override { return options_.sampleRate; }
+    IqFormat rawFormat() const override { return IqFormat::Cu8; }
 
 private:
     void connectNow();
@@ -80,8 +78,6 @@ private:
     int attempts_ = 0;
     QByteArray header_;
     QString tuner_;
-    std::unique_ptr<IqDemodChain> chain_;
-    std::unique_ptr<IqRecorder> recorder_;
     std::vector<float> video_;
 };
 

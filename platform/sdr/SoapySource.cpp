@@ -1,7 +1,5 @@
 #include "SoapySource.h"
 
-#include "SdrTuning.h"
-
 #include <SoapySDR/Device.hpp>
 #include <SoapySDR/Errors.hpp>
 #include <SoapySDR/Formats.hpp>
@@ -33,7 +31,7 @@ struct SoapySource::Device
 };
 
 SoapySource::SoapySource(SoapyOptions options, SdrOptions sdr, QObject* parent)
-    : SampleSource(parent), options_(std::move(options)), sdr_(sdr)
+    : SdrSource(parent), options_(std::move(options)), sdr_(sdr)
 {
     sdr_.format = IqFormat::Cf32;
     sdr_.sampleRate = options_.sampleRate;
@@ -67,35 +65,6 @@ std::vector<SoapyDeviceInfo> listSoapyDevices()
 QString SoapySource::description() const
 {
     return QStringLiteral("SoapySDR %1").arg(options_.args);
-}
-
-SdrStatus SoapySource::status() const
-{
-    return chain_ ? chain_->status() : SdrStatus{};
-}
-
-SourceTuning SoapySource::tuning() const
-{
-    return tuningOf(status(), options_.frequencyHz);
-}
-
-bool SoapySource::tuneTo(double offsetHz)
-{
-    if (!chain_)
-        return false;
-    chain_->tuneTo(offsetHz);
-    return true;
-}
-
-bool SoapySource::startRawRecording(const QString& folder, QString* error)
-{
-    return startIqRecording(recorder_, folder, options_.frequencyHz, options_.sampleRate,
-                            IqFormat::Cf32, error);
-}
-
-QString SoapySource::stopRawRecording(QString* error)
-{
-    return stopIqRecording(recorder_, error);
 }
 
 bool SoapySource::start(QString* error)

@@ -2,7 +2,7 @@
 
 #include "IqDemodChain.h"
 #include "IqRecorder.h"
-#include "SampleSource.h"
+#include "SdrSource.h"
 
 #include <atomic>
 #include <memory>
@@ -31,7 +31,7 @@ std::vector<SoapyDeviceInfo> listSoapyDevices();
 
 // Any SDR a SoapySDR module drives. Samples are read on a thread of its own and demodulated
 // on the thread the source lives on, where the video blocks come out.
-class SoapySource final : public SampleSource
+class SoapySource final : public SdrSource
 {
     Q_OBJECT
 
@@ -43,13 +43,10 @@ public:
     bool start(QString* error) override;
     void stop() override;
     QString description() const override;
-    SdrStatus status() const;
-    SourceTuning tuning() const override;
-    // False before start.
-    bool tuneTo(double offsetHz) override;
-    // cf32 as the device gives it.
-    bool startRawRecording(const QString& folder, QString* error) override;
-    QString stopRawRecording(QString* error) override;
+
+protected:
+    double centreHz() const override { return options_.frequencyHz; }
+    double iqRate() const override { return options_.sampleRate; }
 
 private:
     struct Device;
@@ -59,8 +56,6 @@ private:
     SoapyOptions options_;
     SdrOptions sdr_;
     std::unique_ptr<Device> device_;
-    std::unique_ptr<IqDemodChain> chain_;
-    std::unique_ptr<IqRecorder> recorder_;
     std::thread reader_;
     std::atomic<bool> reading_{false};
     std::mutex mutex_;
