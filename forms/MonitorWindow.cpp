@@ -273,6 +273,7 @@ void MonitorWindow::sourceChosen(int index)
         setWindowTitle(tr("Corvane Monitor"));
         waterfall->hide();
         iqButton->hide();
+        soundBox->setEnabled(true);
         fillSourceBox();
         return;
     }
@@ -321,6 +322,8 @@ bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source, const QString
     waterfall->clear();
     waterfall->setVisible(radio);
     iqButton->setVisible(radio);
+    // A radio's video has no sound beside it.
+    soundBox->setEnabled(!radio);
     rawRecording_ = false;
     iqButton->setChecked(false);
     if (radio) {

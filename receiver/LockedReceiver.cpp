@@ -333,9 +333,9 @@ QString LockedReceiver::statusText() const
         parts << (radio.centreHz > 0 ? tr("%1 at %2 MHz")
                                            .arg(radio.demod.toUpper())
                                            .arg((radio.centreHz + radio.offsetHz) / 1e6, 0, 'f', 4)
-                                     : tr("%1 %2 kHz from the centre")
+                                     : tr("%1 %2 kHz")
                                            .arg(radio.demod.toUpper())
-                                           .arg(radio.offsetHz / 1000, 0, 'f', 1));
+                                           .arg(QString::asprintf("%+.1f", radio.offsetHz / 1000)));
     if (s.signal.inverted)
         parts << tr("inverted");
     if (s.signal.channels > 1)
