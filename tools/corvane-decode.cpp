@@ -124,6 +124,8 @@ int decodeLiteral(Tool& tool, const DecoderSettings& settings, const QString& in
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // Ended by Ctrl+C or a kill, an output half written goes with the process.
+    removeTemporariesOnSignals();
     Tool tool("corvane-decode", CORVANE_VERSION,
               QStringLiteral("Decodes a narrow-band television recording into the receiver's "
                              "picture."));
@@ -169,8 +171,9 @@ int main(int argc, char** argv)
     } else {
         for (const QCommandLineOption& option : sdrOptions.all())
             if (option.names().front() != QLatin1String("sample-rate") && parser.isSet(option))
-                return tool.fail(Tool::kBadUsage, QStringLiteral("--%1 needs --iq or --source")
-                                                      .arg(option.names().front()));
+                return tool.fail(
+                    Tool::kBadUsage,
+                    QStringLiteral("--%1 needs --iq or --source").arg(option.names().front()));
     }
     const bool radio = sdr.kind != SdrRequest::Kind::None;
     if (radio && !parser.isSet(locked.locked))

@@ -347,6 +347,8 @@ int run(Tool& tool)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // Ended by Ctrl+C or a kill, an output half written goes with the process.
+    removeTemporariesOnSignals();
     Tool tool("corvane-testcard", CORVANE_VERSION,
               QStringLiteral(
                   "Writes a test-card signal for the given decoder settings: grey wedges, a ring, "

@@ -2,7 +2,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -57,8 +59,12 @@ int createTemporary(const QString& target, QByteArray* temporaryName)
     const bool replacing = ::stat(QFile::encodeName(target).constData(), &old) == 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         *temporaryName = base + '-' + QByteArray::number(attempt);
+        // Known before it exists: a signal between the two must not leave it behind.
+        registerTemporary(*temporaryName);
         const int fd =
             ::open(temporaryName->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            unregisterTemporary(*temporaryName);
         if (fd >= 0) {
             if (replacing)
                 ::fchmod(fd, old.st_mode & 07777);
@@ -68,6 +74,26 @@ int createTemporary(const QString& target, QByteArray* temporaryName)
             return -1;
     }
     return -1;
+}
+
+// Room for the temporaries a program has at once (a picture, a video, a frame or two), in
+// memory a signal handler may read: fixed slots, each claimed and released atomically.
+constexpr std::size_t kTemporarySlots = 16;
+constexpr std::size_t kPathRoom = 4096;
+struct TemporarySlot
+{
+    std::atomic<int> state{0}; // 0 free, 1 being written, 2 holds a path
+    char path[kPathRoom] = {};
+};
+TemporarySlot temporaries[kTemporarySlots];
+
+extern "C" void removeTemporariesAndEnd(int signal)
+{
+    for (TemporarySlot& slot : temporaries)
+        if (slot.state.load() == 2)
+            ::unlink(slot.path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 void syncDirectoryOf(const QString& path)
@@ -81,6 +107,33 @@ void syncDirectoryOf(const QString& path)
 }
 
 } // namespace
+
+void registerTemporary(const QByteArray& path)
+{
+    if (path.size() >= static_cast<qsizetype>(kPathRoom))
+        return;
+    for (TemporarySlot& slot : temporaries) {
+        int free = 0;
+        if (!slot.state.compare_exchange_strong(free, 1))
+            continue;
+        std::memcpy(slot.path, path.constData(), static_cast<std::size_t>(path.size()) + 1);
+        slot.state.store(2);
+        return;
+    }
+}
+
+void unregisterTemporary(const QByteArray& path)
+{
+    for (TemporarySlot& slot : temporaries)
+        if (slot.state.load() == 2 && path == slot.path)
+            slot.state.store(0);
+}
+
+void removeTemporariesOnSignals()
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, removeTemporariesAndEnd);
+}
 
 bool writeAll(int fd, const void* data, std::size_t size)
 {
@@ -132,8 +185,10 @@ bool writeFileSafely(const QString& path, const FileFiller& fill, QString* error
         reason = systemReason(errno);
         ok = false;
     }
-    if (!ok) {
+    if (!ok)
         ::unlink(temporary.constData());
+    unregisterTemporary(temporary);
+    if (!ok) {
         setError(error, QStringLiteral("cannot write '%1': %2").arg(path, reason));
         return false;
     }

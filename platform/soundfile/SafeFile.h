@@ -31,6 +31,14 @@ bool writeFileSafely(const QString& path, const QByteArray& bytes, QString* erro
 // returns false with errno telling why.
 bool writeAll(int fd, const void* data, std::size_t size);
 
+// Temporary files a signal must not leave behind (a half-written output of hundreds of MB). A
+// temporary is registered while it exists; once removeTemporariesOnSignals() has run, SIGINT,
+// SIGTERM and SIGHUP remove every registered one before the process ends as the signal would
+// have ended it. For command-line tools; the window program ends in an orderly way instead.
+void registerTemporary(const QByteArray& path);
+void unregisterTemporary(const QByteArray& path);
+void removeTemporariesOnSignals();
+
 // Writes bytes to standard output and flushes it; false (with the reason in *error) when the
 // output cannot take them, e.g. a full disk or a closed pipe.
 bool writeStandardOutput(const QByteArray& bytes, QString* error = nullptr);

@@ -116,8 +116,10 @@ struct VideoWriter::Output
             av_audio_fifo_free(fifo);
         if (resampler)
             src_delete(resampler);
-        if (!temporary.isEmpty())
+        if (!temporary.isEmpty()) {
             ::unlink(temporary.constData());
+            unregisterTemporary(temporary);
+        }
     }
 
     bool fail(const QString& reason)
@@ -150,7 +152,11 @@ bool VideoWriter::Output::createTemporary()
     const bool replacing = ::stat(QFile::encodeName(target).constData(), &old) == 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray candidate = base + '-' + QByteArray::number(attempt);
+        // Known before it exists: a signal between the two must not leave it behind.
+        registerTemporary(candidate);
         const int fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            unregisterTemporary(candidate);
         if (fd >= 0) {
             if (replacing)
                 ::fchmod(fd, old.st_mode & 07777);
@@ -394,6 +400,7 @@ bool VideoWriter::Output::complete()
     ::close(fd);
     if (::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    unregisterTemporary(temporary);
     temporary.clear();
     const QByteArray dir = QFile::encodeName(QFileInfo(target).absolutePath());
     if (const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {

@@ -9,7 +9,9 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -287,6 +289,28 @@ TEST(LockedRun, RefusesToWasteOrMixWorkAndKeepsWhatDecodedBeforeDamage)
     const ToolRun blocked = runTool("corvane-decode", {"--locked", "--frames", wav + "/sub", wav});
     EXPECT_EQ(blocked.exitCode, 1);
     EXPECT_TRUE(blocked.err.contains("Not a directory")) << blocked.err.constData();
+}
+
+TEST(LockedRun, AKillWhileWritingLeavesNoTemporaryBehind)
+{
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("long.wav");
+    ASSERT_EQ(
+        runTool("corvane-testcard", {"--standard", "nbtva", "--seconds", "90", "-o", wav}).exitCode,
+        0);
+    QProcess decode;
+    decode.start(QStringLiteral(CORVANE_BIN_DIR "/corvane-decode"),
+                 {"--locked", "--video", dir.filePath("tv.mp4"), wav});
+    ASSERT_TRUE(decode.waitForStarted());
+    const auto parts = [&] { return QDir(dir.path()).entryList({"tv.mp4.part-*"}, QDir::Files); };
+    for (int i = 0; i < 500 && parts().isEmpty() && decode.state() == QProcess::Running; ++i)
+        QThread::msleep(10);
+    ASSERT_FALSE(parts().isEmpty()) << "the video was done before it could be interrupted";
+    decode.terminate();
+    ASSERT_TRUE(decode.waitForFinished(10000));
+    EXPECT_EQ(decode.exitStatus(), QProcess::CrashExit); // ended by the signal, as asked
+    EXPECT_TRUE(parts().isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.filePath("tv.mp4")));
 }
 
 } // namespace
