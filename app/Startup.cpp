@@ -19,15 +19,15 @@ namespace corvane {
 
 namespace {
 
-// An IQ recording's format as its ending names it (rec.cu8, band.cf32, iq.wav); cu8 else, as an
-// rtl-sdr records.
+// An IQ recording's format as its ending names it (rec.cu8, band.cf32, iq.wav); else what the
+// rest of its name says, as SDR programs name their recordings.
 QString iqFormatFromName(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     for (const char* format : {"cu8", "cs8", "cs16", "cf32", "wav"})
         if (suffix == QLatin1String(format))
             return suffix;
-    return QStringLiteral("cu8");
+    return QStringLiteral("auto");
 }
 
 } // namespace
