@@ -135,6 +135,9 @@ MonitorFeed monitorFeed(const StartupOptions& options)
     feed.player = [] { return std::make_unique<SoundOutput>(); };
     if (options.radio.kind != SdrRequest::Kind::None) {
         feed.source = [options] { return makeSdrSource(options.radio, options.radioFile, true); };
+        feed.frequencyHz = options.radio.kind == SdrRequest::Kind::Soapy
+                               ? options.radio.soapy.frequencyHz
+                               : options.radio.rtl.frequencyHz;
         feed.sourceSpec = options.radioFile.isEmpty()
                               ? (options.radio.kind == SdrRequest::Kind::RtlTcp
                                      ? QStringLiteral("rtl_tcp://%1:%2")

@@ -24,7 +24,8 @@ struct SourceChoice
 struct MonitorFeed
 {
     std::function<std::unique_ptr<SampleSource>()> source;
-    QString sourceSpec; // what source() makes, as a choice's spec
+    QString sourceSpec;     // what source() makes, as a choice's spec
+    double frequencyHz = 0; // what a radio source() makes is tuned to
     std::function<std::vector<SourceChoice>()> choices;
     // A source by its spec; a radio tunes to frequencyHz. Null and why when it cannot be made.
     std::function<std::unique_ptr<SampleSource>(const QString& spec, double frequencyHz,

@@ -67,6 +67,11 @@ MonitorWindow::MonitorWindow(QWidget* parent)
     connect(folderButton, &QPushButton::clicked, this, &MonitorWindow::chooseAutoSaveFolder);
     connect(iqButton, &QPushButton::clicked, this, &MonitorWindow::toggleRawRecording);
     connect(sourceBox, &QComboBox::activated, this, &MonitorWindow::sourceChosen);
+    // A radio is retuned by opening it again at the new frequency.
+    connect(frequencyBox, &QDoubleSpinBox::editingFinished, this, [this] {
+        if (frequencyBox->isVisible() && !sourceSpec_.isEmpty())
+            sourceChosen(sourceBox->currentIndex());
+    });
     frequencyBox->hide();
     fillSourceBox();
     waterfall->hide();
@@ -218,6 +223,8 @@ LockedSettings MonitorWindow::settingsFromControls() const
 void MonitorWindow::setFeed(const MonitorFeed& feed)
 {
     feed_ = feed;
+    if (feed.frequencyHz > 0)
+        frequencyBox->setValue(feed.frequencyHz / 1e6);
     fillSourceBox();
 }
 
