@@ -9,6 +9,7 @@
 #include "PrivatePulse.h"
 #include "Receiver.h"
 #include "RecordingDevices.h"
+#include "SampleSource.h"
 #include "SoundFile.h"
 #include "ToolRun.h"
 #include "Unit1.h"
@@ -229,6 +230,69 @@ TEST_F(Monitor, StoredSettingsItCannotUseGiveWayToTheDefaults)
         EXPECT_DOUBLE_EQ(settings.manualBlack, LockedSettings().manualBlack) << fifo;
         EXPECT_DOUBLE_EQ(settings.manualWhite, LockedSettings().manualWhite) << fifo;
     }
+}
+
+// A source that plays what the test hands it, or will not start.
+class ScriptedSource : public SampleSource
+{
+public:
+    explicit ScriptedSource(bool starts) : starts_(starts) {}
+    bool start(QString* error) override
+    {
+        if (!starts_ && error)
+            *error = QStringLiteral("the device is gone");
+        return starts_;
+    }
+    void stop() override {}
+    QString description() const override { return QStringLiteral("Scripted"); }
+    void play(const std::vector<float>& interleaved, int channels, double rate)
+    {
+        emit block(interleaved.data(), interleaved.size() / channels, channels, rate);
+    }
+
+private:
+    bool starts_;
+};
+
+TEST_F(Monitor, TheSourceBoxSwitchesToAnotherSourceAndBackAndSaysWhenOneWillNotStart)
+{
+    ScriptedSource* opened = nullptr;
+    MonitorFeed feed;
+    feed.choices = [] {
+        return std::vector<SourceChoice>{{"Works", "test:works"}, {"Broken", "test:broken"}};
+    };
+    feed.open = [&](const QString& spec, double, QString*) {
+        auto source = std::make_unique<ScriptedSource>(spec == "test:works");
+        opened = source.get();
+        return std::unique_ptr<SampleSource>(std::move(source));
+    };
+    MonitorWindow monitor;
+    monitor.setFeed(feed);
+    auto* box = monitor.findChild<QComboBox*>("sourceBox");
+    const auto choose = [&](const char* spec) {
+        box->setCurrentIndex(box->findData(QString::fromLatin1(spec)));
+        emit box->activated(box->currentIndex());
+    };
+    choose("test:works");
+    ASSERT_EQ(monitor.receiver().source(), opened);
+    // Its samples, not the main window's: the picture on the right of a stereo pair, upside down.
+    TransmitterOptions options;
+    options.sampleRate = 48000;
+    std::vector<float> vision = transmit(rasterFor(testPicture(64, 96), options.standard), options);
+    for (float& v : vision)
+        v = -v;
+    opened->play(withSound(vision, 48000, 1, 0.5), 2, 48000);
+    const QString status = monitor.receiver().statusText();
+    EXPECT_TRUE(status.endsWith("inverted · right channel")) << status.toStdString();
+    EXPECT_TRUE(monitor.windowTitle().contains("Scripted"));
+
+    choose("test:broken");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors.front().contains("the device is gone")) << errors.front().toStdString();
+    EXPECT_EQ(monitor.receiver().source(), nullptr); // fed the main window's samples again
+    choose("");
+    EXPECT_EQ(monitor.receiver().source(), nullptr);
+    EXPECT_EQ(box->currentData().toString(), QString());
 }
 
 } // namespace
