@@ -129,8 +129,11 @@ void LockedReceiver::prepare(double rate)
     lastInput_.restart();
     if (rate == rate_)
         return;
+    // A recording's time runs at one rate: a new one ends it.
     if (recorder_ && rate_ != 0)
         endRecording(tr("the sample rate changed to %1 Hz").arg(rate));
+    if (video_ && rate_ != 0)
+        endVideo(tr("the sample rate changed to %1 Hz").arg(rate));
     rate_ = rate;
     decoder_.reset();
     wasLocked_ = false;
