@@ -11,13 +11,15 @@ ensure_packages "${CORVANE_BUILD_PACKAGES[@]}" "${CORVANE_TEST_PACKAGES[@]}" \
     "${CORVANE_PACKAGE_PACKAGES[@]}" "${CORVANE_FUZZ_PACKAGES[@]}"
 
 jobs="$(nproc)"
+# Each ctest run's report, for the closing count.
+results="$(mktemp -d)"
 
 echo "== Signal core, recording devices and tools under ASan + UBSan"
 configure_and_build "$CORVANE_ROOT/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCORVANE_WERROR=ON -DCORVANE_SANITIZE=ON -DCORVANE_CORE_ONLY=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     LSAN_OPTIONS="suppressions=$CORVANE_ROOT/bench/lsan.supp" \
-    ctest --test-dir "$CORVANE_ROOT/build-asan" --output-on-failure -j "$jobs"
+    ctest --test-dir "$CORVANE_ROOT/build-asan" --output-on-failure -j "$jobs" | tee "$results/asan.log"
 
 echo "== Whole project"
 configure_and_build "$CORVANE_ROOT/build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON
@@ -28,7 +30,7 @@ trap 'kill ${private_display_pid:-} 2>/dev/null || true; rm -rf "$xvfb_dir"' EXI
 start_private_display "$xvfb_dir"
 unset WAYLAND_DISPLAY PULSE_SERVER
 
-ctest --test-dir "$CORVANE_ROOT/build" --output-on-failure -j "$jobs"
+ctest --test-dir "$CORVANE_ROOT/build" --output-on-failure -j "$jobs" | tee "$results/all.log"
 
 echo "== Fuzzing: each libFuzzer target for ${CORVANE_FUZZ_SECONDS:-20} s from its seeds; a crash fails the run"
 ensure_packages "${CORVANE_FUZZ_PACKAGES[@]}"
@@ -72,3 +74,9 @@ test -s "$package_dir/card.png"
 test -f /usr/lib/x86_64-linux-gnu/qt6/plugins/designer/libcorvane_designer.so
 as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y corvane >/dev/null
 echo "Package $(basename "$deb"): lintian clean, installed programs run"
+
+# Every stage passed (the script stops at the first failure): the tests counted once more.
+passed=$(cat "$results"/*.log | sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' |
+    awk '{ n += $1 } END { print n + 0 }')
+rm -rf "$results"
+echo "tests: $passed passed, 0 failed"
