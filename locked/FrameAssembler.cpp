@@ -149,10 +149,13 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
     if (raised) {
         line.marked = true;
         line.tipStart -= excess;
-        // The line before ended on the raised bottom too: its tip went up towards it.
+        // The line before ended on the raised bottom too: its tip went up towards it (unless
+        // it saw that itself and kept its own tip).
         float* previous = row(before); // not yet rendered: the frame completes on this line
-        for (int j = 0; j < elements_; ++j)
-            previous[j] += excess * (static_cast<float>(j) + 0.5f) / static_cast<float>(elements_);
+        if (!endKeptLevel_)
+            for (int j = 0; j < elements_; ++j)
+                previous[j] +=
+                    excess * (static_cast<float>(j) + 0.5f) / static_cast<float>(elements_);
     } else if (lineCount_ > 0) {
         // The line before a raised one dips by half as much: kept out of the scatter.
         const float size = std::min(std::abs(excess), 3 * tipScatter_);
@@ -160,6 +163,14 @@ bool FrameAssembler::add(const PictureLine& given, const VideoHistory& video, in
             tipScatter_ > 1e29f ? std::abs(excess) : tipScatter_ + 0.05f * (size - tipScatter_);
     }
     const float measured = line.tipStart;
+    // A line that ends on a raised bottom (the black left where the next pulse is missing)
+    // keeps its own tip to the end: the raised one would darken it, and through the smoothing
+    // below the line before it too.
+    endKeptLevel_ = lineCount_ > 1 && line.tipEnd - line.tipStart > 5 * tipScatter_ &&
+                    line.tipEnd - line.tipStart > 0.05f * videoPeak_ &&
+                    line.tipEnd - line.tipStart > 0.5f * line.syncDepth;
+    if (endKeptLevel_)
+        line.tipEnd = line.tipStart;
     if (!raised && lineCount_ > 1) {
         // Each tip is a few samples' mean, noisy on a weak signal, and a wrong tip stripes a
         // whole line; AC coupling moves the tips only smoothly, so neighbours share theirs.

@@ -75,11 +75,12 @@ private:
     std::int64_t lastRealMark_ = -1;
     int stretchedSlot_ = -1; // a stretched line waiting for its successor
     float previousTip_ = 0, tipScatter_ = 1e30f, videoPeak_ = 0;
-    int stretchHint_ = 0;    // the stretched line's flat side: 1 end, -1 start
-    float stretchVote_ = 0;  // > 0: stretches come before sync, < 0 after it
-    int unmarkedRun_ = 0;    // frames in a row whose mark did not come
-    bool strayMark_ = false; // a mark came away from the frame start since the last frame
-    int phase_ = -1;         // slot of a frame's first line; -1 until confirmed
+    bool endKeptLevel_ = false; // the last line kept its tip past a raised bottom at its end
+    int stretchHint_ = 0;       // the stretched line's flat side: 1 end, -1 start
+    float stretchVote_ = 0;     // > 0: stretches come before sync, < 0 after it
+    int unmarkedRun_ = 0;       // frames in a row whose mark did not come
+    bool strayMark_ = false;    // a mark came away from the frame start since the last frame
+    int phase_ = -1;            // slot of a frame's first line; -1 until confirmed
     bool levelsKnown_ = false;
     float black_ = 0, white_ = 1, peak_ = 1;
     QImage frame_;

@@ -175,6 +175,32 @@ TEST(LockedStill, TenSecondsOfAStillPictureStayStillWithoutRollOrSlant)
     EXPECT_GE(correlation(run.frames.back(), m.raster), 0.95);
 }
 
+TEST(LockedStill, AFlatPictureComesOutFlatUpToTheFrameMark)
+{
+    // Mid grey with a white block: the line before the missing pulse (the left edge) must not
+    // take the black left in the pulse's place for its sync tip and come out darker.
+    QImage picture(32, 48, QImage::Format_Grayscale8);
+    picture.fill(128);
+    for (int y = 4; y < 10; ++y)
+        for (int x = 4; x < 12; ++x)
+            picture.scanLine(y)[x] = 255;
+    TransmitterOptions options;
+    options.sampleRate = 48000;
+    LockedDecoder decoder(options.sampleRate, LockedSettings{});
+    const std::vector<float> signal = transmit(picture, options);
+    decoder.feed(signal.data(), signal.size());
+    const QImage frame = decoder.lastFrame();
+    ASSERT_FALSE(frame.isNull());
+    const auto columnMean = [&](int x) {
+        double sum = 0;
+        for (int y = 20; y < frame.height(); ++y)
+            sum += frame.constScanLine(y)[x];
+        return sum / (frame.height() - 20);
+    };
+    for (int x = 0; x < frame.width(); ++x)
+        EXPECT_NEAR(columnMean(x), columnMean(16), 4) << "line " << frame.width() - 1 - x;
+}
+
 std::vector<float> gaussian(std::size_t count, double sigma, std::uint32_t seed)
 {
     std::mt19937 engine(seed);
