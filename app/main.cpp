@@ -75,17 +75,17 @@ int checkDevice(const QString& name)
         err << "  " << device.name << '\t' << device.description << '\n';
     return 2;
 }
-// A source for the Monitor by its spec: "pulse:NAME", "file:PATH" (a recording, or an IQ
+// A source for the Monitor by its address: "pulse:NAME", "file:PATH" (a recording, or an IQ
 // recording by its name), "rtl_tcp://HOST:PORT" or "soapy:ARGS" tuned to frequencyHz.
-std::unique_ptr<SampleSource> openSource(const QString& spec, double frequencyHz, int rawSampleRate,
-                                         QString* error)
+std::unique_ptr<SampleSource> openSource(const QString& address, double frequencyHz,
+                                         int rawSampleRate, QString* error)
 {
-    if (spec.startsWith(QLatin1String("pulse:")))
-        return std::make_unique<PulseSampleSource>(spec.mid(6));
+    if (address.startsWith(QLatin1String("pulse:")))
+        return std::make_unique<PulseSampleSource>(address.mid(6));
     SdrRequest radio;
     radio.sdr.sampleRate = radio.rtl.sampleRate = radio.soapy.sampleRate = 2.4e6;
-    if (spec.startsWith(QLatin1String("file:"))) {
-        const QString path = spec.mid(5);
+    if (address.startsWith(QLatin1String("file:"))) {
+        const QString path = address.mid(5);
         if (!iqNameInfo(path).format)
             return std::make_unique<SoundFileSource>(path, true,
                                                      isRawSampleName(path) ? rawSampleRate : 0);
@@ -96,15 +96,15 @@ std::unique_ptr<SampleSource> openSource(const QString& spec, double frequencyHz
         }
         return makeSdrSource(radio, path, true);
     }
-    if (spec.startsWith(QLatin1String("rtl_tcp:"))) {
+    if (address.startsWith(QLatin1String("rtl_tcp:"))) {
         radio.kind = SdrRequest::Kind::RtlTcp;
-        if (!parseRtlTcpAddress(spec, radio.rtl, error))
+        if (!parseRtlTcpAddress(address, radio.rtl, error))
             return nullptr;
-    } else if (spec.startsWith(QLatin1String("soapy:"))) {
+    } else if (address.startsWith(QLatin1String("soapy:"))) {
         radio.kind = SdrRequest::Kind::Soapy;
-        radio.soapy.args = spec.mid(6);
+        radio.soapy.args = address.mid(6);
     } else {
-        *error = QStringLiteral("'%1' is no source Corvane knows").arg(spec);
+        *error = QStringLiteral("'%1' is no source Corvane knows").arg(address);
         return nullptr;
     }
     radio.rtl.frequencyHz = radio.soapy.frequencyHz = frequencyHz;
@@ -118,8 +118,8 @@ MonitorFeed monitorFeed(const StartupOptions& options)
 {
     MonitorFeed feed;
     const int rawRate = options.settings.sampleRate;
-    feed.open = [rawRate](const QString& spec, double frequencyHz, QString* error) {
-        return openSource(spec, frequencyHz, rawRate, error);
+    feed.open = [rawRate](const QString& address, double frequencyHz, QString* error) {
+        return openSource(address, frequencyHz, rawRate, error);
     };
     feed.choices = [] {
         std::vector<SourceChoice> choices;
@@ -138,26 +138,26 @@ MonitorFeed monitorFeed(const StartupOptions& options)
         feed.frequencyHz = options.radio.kind == SdrRequest::Kind::Soapy
                                ? options.radio.soapy.frequencyHz
                                : options.radio.rtl.frequencyHz;
-        feed.sourceSpec = options.radioFile.isEmpty()
-                              ? (options.radio.kind == SdrRequest::Kind::RtlTcp
-                                     ? QStringLiteral("rtl_tcp://%1:%2")
-                                           .arg(options.radio.rtl.host)
-                                           .arg(options.radio.rtl.port)
-                                     : QStringLiteral("soapy:") + options.radio.soapy.args)
-                              : QStringLiteral("file:") + options.radioFile;
+        feed.sourceAddress = options.radioFile.isEmpty()
+                                 ? (options.radio.kind == SdrRequest::Kind::RtlTcp
+                                        ? QStringLiteral("rtl_tcp://%1:%2")
+                                              .arg(options.radio.rtl.host)
+                                              .arg(options.radio.rtl.port)
+                                        : QStringLiteral("soapy:") + options.radio.soapy.args)
+                                 : QStringLiteral("file:") + options.radioFile;
         return feed;
     }
     if (options.inputFile == QLatin1String("-"))
         return feed;
     if (!options.inputFile.isEmpty()) {
         feed.fromFile = true;
-        feed.sourceSpec = QStringLiteral("file:") + options.inputFile;
+        feed.sourceAddress = QStringLiteral("file:") + options.inputFile;
         feed.source = [options, rawRate]() -> std::unique_ptr<SampleSource> {
             return std::make_unique<SoundFileSource>(
                 options.inputFile, options.loop, isRawSampleName(options.inputFile) ? rawRate : 0);
         };
     } else {
-        feed.sourceSpec = QStringLiteral("pulse:") + options.deviceName;
+        feed.sourceAddress = QStringLiteral("pulse:") + options.deviceName;
         feed.source = [options]() -> std::unique_ptr<SampleSource> {
             return std::make_unique<PulseSampleSource>(options.deviceName);
         };

@@ -2,7 +2,7 @@
 // carrier 310 kHz off the centre with DC offset, I/Q imbalance and a decoy, fed in the 16 K-pair
 // blocks rtl_tcp sends, after the transmission has been found. Prints the share of one core
 // that keeping up takes (target at most 25 %), the best of five runs.
-#include "BandSpectrum.h"
+#include "BandPower.h"
 #include "IqDemodChain.h"
 #include "IqModulator.h"
 #include "NbtvTransmitter.h"
@@ -57,7 +57,7 @@ void demodulate(benchmark::State& state)
     SdrOptions options;
     options.sampleRate = kIqRate;
     IqDemodChain chain(options);
-    if (state.range(0) > 0) // as a live source runs it, with the band's spectrum
+    if (state.range(0) > 0) // as a live source runs it, with the band's power
         chain.watchBand(int(state.range(0)), [](const std::vector<float>& row) {
             benchmark::DoNotOptimize(row.data());
         });
@@ -72,13 +72,13 @@ void demodulate(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(air().size() / 2));
 }
 
-// The band's spectrum alone, 1024 bins ten times a second, from the same IQ in the same blocks.
-void bandSpectrum(benchmark::State& state)
+// The band's power alone, 1024 bins ten times a second, from the same IQ in the same blocks.
+void bandPower(benchmark::State& state)
 {
     std::vector<IqSample> iq(air().size() / 2);
     decodeIq(IqFormat::Cu8, air().data(), iq.size(), iq.data());
     int rows = 0;
-    BandSpectrum band(kIqRate, 1024, [&rows](const std::vector<float>&) { ++rows; });
+    BandPower band(kIqRate, 1024, [&rows](const std::vector<float>&) { ++rows; });
     for (auto _ : state)
         for (std::size_t at = 0; at < iq.size(); at += kBlockBytes / 2)
             band.feed(std::span(iq).subspan(at, std::min(kBlockBytes / 2, iq.size() - at)));
@@ -121,7 +121,7 @@ int main(int argc, char** argv)
         ->Arg(1024)
         ->Unit(benchmark::kMillisecond)
         ->Repetitions(5);
-    benchmark::RegisterBenchmark("sdr/band_spectrum_2.4M", bandSpectrum)
+    benchmark::RegisterBenchmark("sdr/band_power_2.4M", bandPower)
         ->Unit(benchmark::kMillisecond)
         ->Repetitions(5);
     benchmark::RegisterBenchmark("sdr/search_empty_band", searchEmptyBand)
@@ -138,7 +138,7 @@ int main(int argc, char** argv)
                     "one core in real time (target at most %.0f %%)\n",
                     rate / 1e6, 100 * share, 100 * kTargetShare);
     }
-    for (const char* name : {"sdr/cu8_2.4M_am_with_band", "sdr/band_spectrum_2.4M"})
+    for (const char* name : {"sdr/cu8_2.4M_am_with_band", "sdr/band_power_2.4M"})
         if (const double r = reporter.rates[name]; r > 0)
             std::printf("%s: %.1f %% of one core in real time\n", name, 100 * kIqRate / r);
     if (const double search = reporter.rates["sdr/search_empty_band"]; search > 0)

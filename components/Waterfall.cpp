@@ -181,7 +181,7 @@ void Waterfall::paintEvent(QPaintEvent*)
     if (b > 0)
         painter.drawImage(QRect(0, top + a, w, b), ring_, QRect(0, 0, bins, b));
 
-    // The latest spectrum, on the same colour scale.
+    // The latest power across the band, on the same colour scale.
     points_.resize(latest_.size());
     for (std::size_t k = 0; k < latest_.size(); ++k)
         points_[k] = QPointF((double(k) + 0.5) * w / bins,

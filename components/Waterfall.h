@@ -8,10 +8,10 @@
 
 namespace corvane {
 
-// A radio's band as it changes: a frequency scale on top, the latest spectrum as a line under
-// it, and the rows before it falling away below, coloured from dark blue (the noise floor) to
-// yellow (the strongest), the scale following the band. A marker shows where the transmission
-// being received lies; a click asks to tune to where it fell.
+// A radio's band as it changes: a frequency scale on top, the latest power across the band as a
+// line under it, and the rows before it falling away below, coloured from dark blue (the noise
+// floor) to yellow (the strongest), the scale following the band. A marker shows where the
+// transmission being received lies; a click asks to tune to where it fell.
 //
 // Rows are turned into pixels once, into a ring of image rows that paintEvent draws in two
 // pieces (newest first): nothing is scrolled or redrawn per row.
@@ -21,12 +21,12 @@ class Waterfall : public QWidget
 
 public:
     static constexpr int kScaleHeight = 18;  // the frequency scale
-    static constexpr int kLineHeight = 48;   // the latest spectrum
+    static constexpr int kLineHeight = 48;   // the latest power across the band
     static constexpr int kHistoryRows = 512; // rows kept
     static constexpr QRgb kBackColour = 0xff000018u;
     static constexpr QRgb kFoundColour = 0xff40ff60u;   // the marker on a transmission
     static constexpr QRgb kLookingColour = 0xffff8020u; // the marker while looking
-    static constexpr QRgb kLineColour = 0xffdcdc78u;    // the latest spectrum
+    static constexpr QRgb kLineColour = 0xffdcdc78u;    // the latest power across the band
 
     explicit Waterfall(QWidget* parent = nullptr);
 

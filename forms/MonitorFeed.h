@@ -15,7 +15,7 @@ class SoundPlayer;
 struct SourceChoice
 {
     QString title;
-    QString spec;
+    QString address;
 };
 
 // Where a Monitor takes its own samples from: made when it opens (the recording source at its
@@ -24,11 +24,11 @@ struct SourceChoice
 struct MonitorFeed
 {
     std::function<std::unique_ptr<SampleSource>()> source;
-    QString sourceSpec;     // what source() makes, as a choice's spec
+    QString sourceAddress;  // what source() makes, as a choice's address
     double frequencyHz = 0; // what a radio source() makes is tuned to
     std::function<std::vector<SourceChoice>()> choices;
-    // A source by its spec; a radio tunes to frequencyHz. Null and why when it cannot be made.
-    std::function<std::unique_ptr<SampleSource>(const QString& spec, double frequencyHz,
+    // A source by its address; a radio tunes to frequencyHz. Null and why when it cannot be made.
+    std::function<std::unique_ptr<SampleSource>(const QString& address, double frequencyHz,
                                                 QString* error)>
         open;
     std::function<std::unique_ptr<SoundPlayer>()> player;

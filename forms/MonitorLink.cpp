@@ -52,7 +52,7 @@ MonitorWindow* MonitorLink::openMonitor()
             monitor_->move(mainWindow_->frameGeometry().topRight() + QPoint(8, 0));
         monitor_->setFeed(feed_);
         QString error;
-        if (feed_.source && !monitor_->takeFeed(feed_.source(), feed_.sourceSpec, &error))
+        if (feed_.source && !monitor_->takeFeed(feed_.source(), feed_.sourceAddress, &error))
             qWarning("The Monitor is fed the main window's samples: %s", qPrintable(error));
         // The main window's blocks, for whenever the Monitor has no source of its own.
         if (!tap_ && receiver_.attached()) {

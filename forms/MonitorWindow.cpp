@@ -69,7 +69,7 @@ MonitorWindow::MonitorWindow(QWidget* parent)
     connect(sourceBox, &QComboBox::activated, this, &MonitorWindow::sourceChosen);
     // A radio is retuned by opening it again at the new frequency.
     connect(frequencyBox, &QDoubleSpinBox::editingFinished, this, [this] {
-        if (frequencyBox->isVisible() && !sourceSpec_.isEmpty())
+        if (frequencyBox->isVisible() && !sourceAddress_.isEmpty())
             sourceChosen(sourceBox->currentIndex());
     });
     frequencyBox->hide();
@@ -229,9 +229,10 @@ void MonitorWindow::setFeed(const MonitorFeed& feed)
 }
 
 namespace {
-bool isRadio(const QString& spec)
+bool isRadio(const QString& address)
 {
-    return spec.startsWith(QLatin1String("rtl_tcp:")) || spec.startsWith(QLatin1String("soapy:"));
+    return address.startsWith(QLatin1String("rtl_tcp:")) ||
+           address.startsWith(QLatin1String("soapy:"));
 }
 } // namespace
 
@@ -242,41 +243,42 @@ void MonitorWindow::fillSourceBox()
     sourceBox->addItem(tr("The main window's input"), QString());
     if (feed_.choices)
         for (const SourceChoice& choice : feed_.choices())
-            sourceBox->addItem(choice.title, choice.spec);
+            sourceBox->addItem(choice.title, choice.address);
     if (feed_.open) {
         sourceBox->addItem(tr("An rtl_tcp server…"), QStringLiteral("ask:rtl_tcp"));
         sourceBox->addItem(tr("A recording or IQ file…"), QStringLiteral("ask:file"));
     }
-    int at = sourceBox->findData(sourceSpec_);
-    if (at < 0 && !sourceSpec_.isEmpty()) {
+    int at = sourceBox->findData(sourceAddress_);
+    if (at < 0 && !sourceAddress_.isEmpty()) {
         // One given on the command line or asked for: offered again as it is.
-        sourceBox->insertItem(1, sourceSpec_.section(u':', 1), sourceSpec_);
+        sourceBox->insertItem(1, sourceAddress_.section(u':', 1), sourceAddress_);
         at = 1;
     }
     sourceBox->setCurrentIndex(std::max(at, 0));
-    frequencyBox->setVisible(isRadio(sourceSpec_));
+    frequencyBox->setVisible(isRadio(sourceAddress_));
 }
 
 void MonitorWindow::sourceChosen(int index)
 {
-    QString spec = sourceBox->itemData(index).toString();
-    if (spec == QLatin1String("ask:rtl_tcp")) {
-        spec = QInputDialog::getText(this, tr("rtl_tcp server"), tr("Address"), QLineEdit::Normal,
-                                     QStringLiteral("rtl_tcp://127.0.0.1:1234"));
-    } else if (spec == QLatin1String("ask:file")) {
+    QString address = sourceBox->itemData(index).toString();
+    if (address == QLatin1String("ask:rtl_tcp")) {
+        address =
+            QInputDialog::getText(this, tr("rtl_tcp server"), tr("Address"), QLineEdit::Normal,
+                                  QStringLiteral("rtl_tcp://127.0.0.1:1234"));
+    } else if (address == QLatin1String("ask:file")) {
         const QString file = QFileDialog::getOpenFileName(
             this, tr("Receive from a recording"), QString(),
             tr("Recordings (*.wav *.flac *.ogg *.opus *.mp3 *.u8 *.raw *.cu8 *.cs8 *.cs16 *.cf32);;"
                "All files (*)"));
-        spec = file.isEmpty() ? QString() : QStringLiteral("file:") + file;
+        address = file.isEmpty() ? QString() : QStringLiteral("file:") + file;
     }
-    if (spec.startsWith(QLatin1String("ask:")) || (spec.isEmpty() && index != 0)) {
+    if (address.startsWith(QLatin1String("ask:")) || (address.isEmpty() && index != 0)) {
         fillSourceBox(); // cancelled: as it was
         return;
     }
-    if (spec.isEmpty()) {
+    if (address.isEmpty()) {
         receiver_->setSource(nullptr);
-        sourceSpec_.clear();
+        sourceAddress_.clear();
         setWindowTitle(tr("Corvane Monitor"));
         waterfall->hide();
         iqButton->hide();
@@ -285,26 +287,26 @@ void MonitorWindow::sourceChosen(int index)
         return;
     }
     QString error;
-    auto source = feed_.open ? feed_.open(spec, frequencyBox->value() * 1e6, &error) : nullptr;
-    if (!source || !takeFeed(std::move(source), spec, &error))
-        reportError(tr("Cannot receive from %1: %2").arg(spec.section(u':', 1), error));
+    auto source = feed_.open ? feed_.open(address, frequencyBox->value() * 1e6, &error) : nullptr;
+    if (!source || !takeFeed(std::move(source), address, &error))
+        reportError(tr("Cannot receive from %1: %2").arg(address.section(u':', 1), error));
     fillSourceBox();
 }
 
-bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source, const QString& spec,
+bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source, const QString& address,
                              QString* error)
 {
     if (!source)
         return false;
     SampleSource* s = source.get();
-    const QString before = sourceSpec_;
+    const QString before = sourceAddress_;
     receiver_->setSource(std::move(source));
     if (!s->start(error)) {
         receiver_->setSource(nullptr);
-        sourceSpec_.clear();
+        sourceAddress_.clear();
         return false;
     }
-    sourceSpec_ = spec;
+    sourceAddress_ = address;
     connect(s, &SampleSource::ended, this, [this](const QString& reason) {
         if (!reason.isEmpty())
             reportLater(tr("The Monitor's source stopped: %1").arg(reason));
@@ -313,7 +315,7 @@ bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source, const QString
     // Heard by default while a recording plays, not while a live receiver has its own
     // loudspeaker; each remembered apart.
     const bool fromFile =
-        spec.startsWith(QLatin1String("file:")) || (spec.isEmpty() && feed_.fromFile);
+        address.startsWith(QLatin1String("file:")) || (address.isEmpty() && feed_.fromFile);
     soundKey_ = fromFile ? QStringLiteral("soundFile") : QStringLiteral("soundLive");
     const auto settings = openUserSettings();
     {
@@ -334,10 +336,10 @@ bool MonitorWindow::takeFeed(std::unique_ptr<SampleSource> source, const QString
     rawRecording_ = false;
     iqButton->setChecked(false);
     if (radio) {
-        connect(s, &SampleSource::spectrum, waterfall, &Waterfall::addRow);
+        connect(s, &SampleSource::bandPower, waterfall, &Waterfall::addRow);
         connect(waterfall, &Waterfall::tuneRequested, s, [s](double hz) { s->tuneTo(hz); });
     }
-    if (before != spec)
+    if (before != address)
         fillSourceBox();
     return true;
 }

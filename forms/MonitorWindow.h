@@ -32,10 +32,10 @@ public:
 
     // What the Source box offers and how its sources are made.
     void setFeed(const MonitorFeed& feed);
-    // Receives from source from now on (started here; spec is its choice's), playing the
+    // Receives from source from now on (started here; address is its choice's), playing the
     // programme's sound when asked. False and why when the source cannot start: it is dropped
     // and the Monitor is fed the main window's samples.
-    bool takeFeed(std::unique_ptr<SampleSource> source, const QString& spec, QString* error);
+    bool takeFeed(std::unique_ptr<SampleSource> source, const QString& address, QString* error);
     // What the Monitor shows; feed it, or give it a source.
     LockedReceiver& receiver() { return *receiver_; }
     const LockedReceiver& receiver() const { return *receiver_; }
@@ -95,7 +95,7 @@ private:
     QString autoSaveFolder_;
     bool rawRecording_ = false;
     MonitorFeed feed_;
-    QString sourceSpec_; // what the Monitor receives from; empty: the main window's samples
+    QString sourceAddress_; // what the Monitor receives from; empty: the main window's samples
     void sourceChosen(int index);
     void fillSourceBox();
     QString soundKey_ = QStringLiteral("soundLive");

@@ -36,7 +36,7 @@ public:
     virtual QString description() const = 0;
     virtual SourceTuning tuning() const { return {}; }
     // A radio source moves to the transmission at offsetHz from its centre (a click on its
-    // spectrum); false where there is nothing to tune.
+    // band); false where there is nothing to tune.
     virtual bool tuneTo(double offsetHz)
     {
         Q_UNUSED(offsetHz);
@@ -67,7 +67,7 @@ signals:
     void ended(const QString& reason);
     // A radio source's band, a few times a second: power in dB for bins from the lowest to the
     // highest frequency, spanHz wide around centreHz (0 when not known).
-    void spectrum(const std::vector<float>& powerDb, double centreHz, double spanHz);
+    void bandPower(const std::vector<float>& powerDb, double centreHz, double spanHz);
 };
 
 } // namespace corvane

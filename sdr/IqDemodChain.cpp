@@ -117,9 +117,9 @@ void IqDemodChain::conditioned(std::span<const IqSample> iq)
         band_->feed(iq);
 }
 
-void IqDemodChain::watchBand(int bins, BandSpectrum::Sink sink)
+void IqDemodChain::watchBand(int bins, BandPower::Sink sink)
 {
-    band_ = std::make_unique<BandSpectrum>(options_.sampleRate, bins, std::move(sink));
+    band_ = std::make_unique<BandPower>(options_.sampleRate, bins, std::move(sink));
 }
 
 void IqDemodChain::tuneTo(double offsetHz)

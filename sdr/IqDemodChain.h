@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BandSpectrum.h"
+#include "BandPower.h"
 #include "Demodulation.h"
 #include "IqConditioner.h"
 #include "IqFile.h"
@@ -74,8 +74,8 @@ public:
     // around there again. Overrides options.tuneHz.
     void tuneTo(double offsetHz);
     // From now on hands sink a row of bins powers in dB across the band about ten times a
-    // second, from the conditioned IQ (see BandSpectrum).
-    void watchBand(int bins, BandSpectrum::Sink sink);
+    // second, from the conditioned IQ (see BandPower).
+    void watchBand(int bins, BandPower::Sink sink);
 
     SdrStatus status() const { return status_; }
     double videoRate() const { return videoRate_; }
@@ -99,7 +99,7 @@ private:
     double foundPower_ = 0;      // of the transmission, in the first look after it was found
     std::optional<double> near_; // where the user pointed, if anywhere
     std::unique_ptr<SignalFinder> finder_;
-    std::unique_ptr<BandSpectrum> band_;
+    std::unique_ptr<BandPower> band_;
     std::unique_ptr<Channel> channelStage_;
     std::unique_ptr<VideoDemodulator> demodulator_;
     std::unique_ptr<VideoLevel> level_;

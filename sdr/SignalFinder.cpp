@@ -25,7 +25,7 @@ constexpr double kMinFmSwingHz = 2000;
 // a little off the standard does not smear it.
 constexpr int kFoldLines = 16;
 
-struct Spectrum
+struct PowerBins
 {
     std::vector<float> db; // fft-shifted: bin k is (k - n/2) * binHz
     double binHz = 0;
@@ -33,12 +33,12 @@ struct Spectrum
     double frequency(double bin) const { return (bin - double(db.size() / 2)) * binHz; }
 };
 
-Spectrum spectrum(std::span<const IqSample> iq, double rate)
+PowerBins powerBins(std::span<const IqSample> iq, double rate)
 {
     unsigned nfft = 256;
     while (nfft < 16384 && rate / nfft > 500)
         nfft *= 2;
-    Spectrum s;
+    PowerBins s;
     s.db.resize(nfft);
     s.binHz = rate / nfft;
     spgramcf gram = spgramcf_create_default(nfft);
@@ -54,7 +54,7 @@ Spectrum spectrum(std::span<const IqSample> iq, double rate)
 
 // Local maxima well above the floor, at least kPeakSpacingHz apart, strongest first; the
 // offset is interpolated between bins.
-std::vector<Carrier> peaks(const Spectrum& s)
+std::vector<Carrier> peaks(const PowerBins& s)
 {
     const auto n = static_cast<long>(s.db.size());
     const long reach = std::max(2L, std::lround(kPeakSpacingHz / s.binHz));
@@ -222,7 +222,7 @@ FinderResult SignalFinder::find(std::span<const IqSample> iq)
     FinderResult result;
     const double sampleRate = rate_;
     const FinderOptions& options = options_;
-    const Spectrum s = spectrum(iq, sampleRate);
+    const PowerBins s = powerBins(iq, sampleRate);
     std::vector<Carrier> candidates = peaks(s);
     result.carriers.assign(candidates.begin(),
                            candidates.begin() + std::min<long>(6, long(candidates.size())));

@@ -34,8 +34,8 @@ bool IqFileSource::start(QString* error)
             return false;
         }
         chain_ = std::make_unique<IqDemodChain>(options_);
-        chain_->watchBand(kSpectrumBins, [this](const std::vector<float>& row) {
-            emit spectrum(row, centreHz_, reader_.sampleRate());
+        chain_->watchBand(kBandBins, [this](const std::vector<float>& row) {
+            emit bandPower(row, centreHz_, reader_.sampleRate());
         });
     }
     clock_.start();

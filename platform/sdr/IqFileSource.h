@@ -16,7 +16,7 @@ namespace corvane {
 // baseband video (one channel at the chain's video rate). In real time it is paced by a timer
 // at the recording's rate; otherwise it goes as fast as the thread allows, a piece per turn of
 // the event loop. At the end: ended("") when a transmission was found, else ended(what the
-// band held). Its spectrum comes about ten times a second of the recording.
+// band held). Its band's power comes about ten times a second of the recording.
 class IqFileSource final : public SdrSource
 {
     Q_OBJECT

@@ -123,8 +123,8 @@ bool RtlTcpSource::start(QString* error)
         return bad(QStringLiteral("an rtl_tcp source needs a host"));
     if (!chain_) {
         chain_ = std::make_unique<IqDemodChain>(sdr_);
-        chain_->watchBand(kSpectrumBins, [this](const std::vector<float>& row) {
-            emit spectrum(row, options_.frequencyHz, options_.sampleRate);
+        chain_->watchBand(kBandBins, [this](const std::vector<float>& row) {
+            emit bandPower(row, options_.frequencyHz, options_.sampleRate);
         });
     }
     running_ = true;

@@ -8,8 +8,8 @@
 
 namespace corvane {
 
-// Bins across the band in a source's spectrum rows.
-inline constexpr int kSpectrumBins = 1024;
+// Bins across the band in a source's rows of the band's power.
+inline constexpr int kBandBins = 1024;
 
 // What every SDR source shares: a demodulation chain once started, which says what it found and
 // can be tuned, and a raw IQ recording of what comes in, one at a time.

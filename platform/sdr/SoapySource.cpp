@@ -100,8 +100,8 @@ bool SoapySource::start(QString* error)
     device_ = std::move(device);
     if (!chain_) {
         chain_ = std::make_unique<IqDemodChain>(sdr_);
-        chain_->watchBand(kSpectrumBins, [this](const std::vector<float>& row) {
-            emit spectrum(row, options_.frequencyHz, options_.sampleRate);
+        chain_->watchBand(kBandBins, [this](const std::vector<float>& row) {
+            emit bandPower(row, options_.frequencyHz, options_.sampleRate);
         });
     }
     reading_ = true;

@@ -41,8 +41,8 @@ public:
 };
 
 // Writes a video file through FFmpeg's libraries, the container chosen by the name's ending:
-//   .mp4   H.264 (MPEG-4 Part 2 where libavcodec lacks libx264), AAC sound
-//   .mkv   H.264 (or MPEG-4 Part 2), Opus sound (or Vorbis)
+//   .mp4   H.264 (MPEG-4 Visual where libavcodec lacks libx264), AAC sound
+//   .mkv   H.264 (or MPEG-4 Visual), Opus sound (or Vorbis)
 //   .webm  VP9 (or VP8), Opus sound (or Vorbis)
 // Pictures are scaled to the size open() settles on, at least kMinHeight tall and even in both
 // directions; pass the frame displayFrame() makes at kMinHeight and no scaling is needed.

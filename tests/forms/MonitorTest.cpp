@@ -261,16 +261,16 @@ TEST_F(Monitor, TheSourceBoxSwitchesToAnotherSourceAndBackAndSaysWhenOneWillNotS
     feed.choices = [] {
         return std::vector<SourceChoice>{{"Works", "test:works"}, {"Broken", "test:broken"}};
     };
-    feed.open = [&](const QString& spec, double, QString*) {
-        auto source = std::make_unique<ScriptedSource>(spec == "test:works");
+    feed.open = [&](const QString& address, double, QString*) {
+        auto source = std::make_unique<ScriptedSource>(address == "test:works");
         opened = source.get();
         return std::unique_ptr<SampleSource>(std::move(source));
     };
     MonitorWindow monitor;
     monitor.setFeed(feed);
     auto* box = monitor.findChild<QComboBox*>("sourceBox");
-    const auto choose = [&](const char* spec) {
-        box->setCurrentIndex(box->findData(QString::fromLatin1(spec)));
+    const auto choose = [&](const char* address) {
+        box->setCurrentIndex(box->findData(QString::fromLatin1(address)));
         emit box->activated(box->currentIndex());
     };
     choose("test:works");

@@ -1,7 +1,7 @@
 // The SDR sources against what they meet: a recording, an rtl_tcp server of our own on the
 // loopback that honours the commands and then goes away, servers that are not rtl_tcp, and a
 // SoapySDR device that is not there.
-#include "BandSpectrum.h"
+#include "BandPower.h"
 #include "Correlation.h"
 #include "IqFileSource.h"
 #include "IqModulator.h"
@@ -308,13 +308,13 @@ struct TwoCarriers
     double strongHz, weakHz;
 };
 
-class SdrBandSpectrum : public ::testing::TestWithParam<TwoCarriers>
+class SdrBandPower : public ::testing::TestWithParam<TwoCarriers>
 {
 };
 
 // Rows come once per tenth of a second whatever the blocks; each peaks at both carriers' bins
 // (lowest frequency first), the stronger the higher, far above the noise between.
-TEST_P(SdrBandSpectrum, PeaksAtTheCarriersBins)
+TEST_P(SdrBandPower, PeaksAtTheCarriersBins)
 {
     const TwoCarriers& p = GetParam();
     std::vector<IqSample> iq(static_cast<std::size_t>(0.35 * p.rate));
@@ -327,7 +327,7 @@ TEST_P(SdrBandSpectrum, PeaksAtTheCarriersBins)
                 IqSample(noise(random), noise(random));
     }
     std::vector<std::vector<float>> rows;
-    BandSpectrum band(p.rate, p.bins, [&](const std::vector<float>& row) { rows.push_back(row); });
+    BandPower band(p.rate, p.bins, [&](const std::vector<float>& row) { rows.push_back(row); });
     for (std::size_t at = 0; at < iq.size(); at += 7777)
         band.feed(std::span(iq).subspan(at, std::min<std::size_t>(7777, iq.size() - at)));
     ASSERT_EQ(rows.size(), 3u);
@@ -348,7 +348,7 @@ TEST_P(SdrBandSpectrum, PeaksAtTheCarriersBins)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Bands, SdrBandSpectrum,
+INSTANTIATE_TEST_SUITE_P(Bands, SdrBandPower,
                          ::testing::Values(TwoCarriers{2.4e6, 1024, 310000, -500000},
                                            TwoCarriers{250000, 512, -60000, 61000},
                                            TwoCarriers{48000, 256, 5000, -12000}),
@@ -412,7 +412,7 @@ TEST(SdrSources, ARawRecordingReplaysToTheSamePictureUnderANameSayingCentreAndRa
         auto source = makeSdrSource(request, recording, false);
         watch.attach(*source);
         int rows = 0;
-        QObject::connect(source.get(), &SampleSource::spectrum,
+        QObject::connect(source.get(), &SampleSource::bandPower,
                          [&](const std::vector<float>& row, double centre, double span) {
                              rows += row.size() == 1024 && centre == 27.2e6 && span == 250000;
                          });

@@ -14,15 +14,15 @@ namespace corvane {
 // default). liquid-dsp's periodogram with a Blackman-Harris window does the work; at high rates
 // only enough stretches of the interval are transformed to keep the average steady, spread
 // across it, so the cost stays a small fraction of demodulating.
-class BandSpectrum
+class BandPower
 {
 public:
     using Sink = std::function<void(const std::vector<float>& powerDb)>;
 
-    BandSpectrum(double sampleRate, int bins, Sink sink, double rowsPerSecond = 10);
-    ~BandSpectrum();
-    BandSpectrum(const BandSpectrum&) = delete;
-    BandSpectrum& operator=(const BandSpectrum&) = delete;
+    BandPower(double sampleRate, int bins, Sink sink, double rowsPerSecond = 10);
+    ~BandPower();
+    BandPower(const BandPower&) = delete;
+    BandPower& operator=(const BandPower&) = delete;
 
     int bins() const { return bins_; }
     // Hands every row the samples complete to the sink, as it completes.

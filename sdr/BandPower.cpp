@@ -1,4 +1,4 @@
-#include "BandSpectrum.h"
+#include "BandPower.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t kMaxTransforms = 48;
 } // namespace
 
-struct BandSpectrum::Liquid
+struct BandPower::Liquid
 {
     spgramcf gram = nullptr;
     ~Liquid()
@@ -21,7 +21,7 @@ struct BandSpectrum::Liquid
     }
 };
 
-BandSpectrum::BandSpectrum(double sampleRate, int bins, Sink sink, double rowsPerSecond)
+BandPower::BandPower(double sampleRate, int bins, Sink sink, double rowsPerSecond)
     : liquid_(std::make_unique<Liquid>()), bins_(std::clamp(bins, 16, 65536)),
       sink_(std::move(sink))
 {
@@ -37,9 +37,9 @@ BandSpectrum::BandSpectrum(double sampleRate, int bins, Sink sink, double rowsPe
     row_.resize(n);
 }
 
-BandSpectrum::~BandSpectrum() = default;
+BandPower::~BandPower() = default;
 
-void BandSpectrum::feed(std::span<const IqSample> iq)
+void BandPower::feed(std::span<const IqSample> iq)
 {
     const auto n = static_cast<std::size_t>(bins_);
     while (!iq.empty()) {
